@@ -1,0 +1,25 @@
+// The batch filter: one pass over one queue folder. Every message pair is
+// read, classified by the rules of Filter.ini and deleted (tag ending in
+// "-"), held in the folder's "Wait" subfolder (tag ending in "W"), or freed
+// of its salvage tag ("XXX"). Nothing is printed on success.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+// The folder of the pass, without a trailing separator.
+extern std::string QueueFolder;
+
+// The pass over QueueFolder: every "*.q0*" entry that is a non-empty file.
+void ScanQueueFolder();
+
+// The actions, each given the bare name of a .q0 file in QueueFolder.
+void DeleteFilteredMessage(const std::string& name);
+void HoldFilteredMessage(const std::string& name);
+void StripSalvageTag(const std::string& name);
+
+// The program: `args` are the command-line arguments after the program name.
+// Returns the exit status: 0 done, 1 Filter.ini could not be loaded, 2 no
+// folder given.
+int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

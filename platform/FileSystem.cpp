@@ -1,0 +1,34 @@
+#include "platform/FileSystem.h"
+
+#include "platform/RealFileSystem.h"
+
+namespace platform {
+namespace {
+
+FileSystem*& CurrentHost() {
+  static RealFileSystem real;
+  static FileSystem* current = &real;
+  return current;
+}
+
+}  // namespace
+
+FileSystem& Host() { return *CurrentHost(); }
+
+ScopedHost::ScopedHost(FileSystem& fs) : previous_(CurrentHost()) { CurrentHost() = &fs; }
+ScopedHost::~ScopedHost() { CurrentHost() = previous_; }
+
+bool ReadWholeFile(FileSystem& fs, const std::string& path, std::string* out) {
+  out->clear();
+  std::unique_ptr<ReadStream> in = fs.OpenRead(path);
+  if (!in) return false;
+  char buffer[65536];
+  for (;;) {
+    long long n = in->Read(buffer, sizeof buffer);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    out->append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,59 @@
+// The Linux file system behind the host interface.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <string>
+#include <unordered_map>
+
+#include "platform/FileSystem.h"
+
+namespace platform {
+
+class RealFileSystem : public FileSystem {
+ public:
+  bool ListFolder(const std::string& folder, const std::string& mask,
+                  std::vector<DirEntry>* entries) override;
+  bool PathExists(const std::string& path) override;
+  std::optional<std::string> FindFile(const std::string& path) override;
+  std::optional<std::uint64_t> FileLength(const std::string& path) override;
+  std::unique_ptr<ReadStream> OpenRead(const std::string& path) override;
+  bool WriteAt(const std::string& path, std::uint64_t offset, std::string_view bytes) override;
+  bool Append(const std::string& path, std::string_view bytes) override;
+  bool Truncate(const std::string& path, std::uint64_t length) override;
+  bool Remove(const std::string& path) override;
+  bool RenameNoReplace(const std::string& from, const std::string& to) override;
+  std::string ProgramFolder() override;
+
+ private:
+  // Names of one folder that hold capital letters, by their lower-case form.
+  // Looking up a name in another letter case needs only this part of a
+  // folder: an all-lower-case name is found by a direct stat. The index is
+  // valid while the folder's inode and modification time stay as recorded;
+  // our own deletes and renames update it in place so that a pass which
+  // moves many messages into one folder never lists that folder again.
+  struct Stamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    struct timespec mtime {};
+    bool operator==(const Stamp& o) const {
+      return dev == o.dev && ino == o.ino && mtime.tv_sec == o.mtime.tv_sec &&
+             mtime.tv_nsec == o.mtime.tv_nsec;
+    }
+  };
+  struct FolderIndex {
+    Stamp stamp;
+    std::unordered_multimap<std::string, std::string> capitalised;
+  };
+
+  static std::optional<Stamp> StampOf(const std::string& folder);
+  const FolderIndex* IndexFor(const std::string& folder);
+  // Called around our own changes of a folder: keeps a fresh index fresh.
+  bool IndexIsFresh(const std::string& folder);
+  void AfterOwnChange(const std::string& folder, bool was_fresh, const std::string* removed,
+                      const std::string* added);
+
+  std::unordered_map<std::string, FolderIndex> indices_;
+};
+
+}  // namespace platform

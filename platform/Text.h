@@ -1,0 +1,28 @@
+// Byte-string helpers shared by the host layer and the system code. Letter
+// case is folded for ASCII letters only; every other byte compares as itself.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace platform {
+
+inline char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string AsciiLower(std::string_view text);
+std::string AsciiUpper(std::string_view text);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+bool HasUpperAscii(std::string_view text);
+
+// Folder listing masks: "*" any run of characters, "?" exactly one, letter
+// case ignored; "*.*" matches every name, also one without a dot. A name that
+// begins with "." never matches.
+bool MatchesMask(std::string_view name, std::string_view mask);
+
+// Splits a path at its last separator into folder and name; the folder is
+// empty when the path has no separator.
+std::pair<std::string, std::string> SplitPath(const std::string& path);
+
+}  // namespace platform

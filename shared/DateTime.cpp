@@ -1,0 +1,65 @@
+#include "shared/DateTime.h"
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+using std::chrono::days;
+using std::chrono::sys_days;
+using std::chrono::year_month_day;
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+std::int64_t ZeroDayNumber() {
+  static const std::int64_t zero =
+      sys_days{year_month_day{std::chrono::year{1899}, std::chrono::month{12}, std::chrono::day{30}}}
+          .time_since_epoch()
+          .count();
+  return zero;
+}
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+}  // namespace
+
+bool IsValidCivilDate(int year, int month, int day) {
+  if (month < 1 || month > 12 || day < 1) return false;
+  return year_month_day{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                        std::chrono::day{static_cast<unsigned>(day)}}
+      .ok();
+}
+
+DateTime DateTime::FromCivil(int year, int month, int day, int hour, int minute, int second) {
+  std::int64_t day_number =
+      sys_days{year_month_day{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                              std::chrono::day{static_cast<unsigned>(day)}}}
+          .time_since_epoch()
+          .count();
+  return FromSeconds((day_number - ZeroDayNumber()) * kSecondsPerDay + hour * 3600LL + minute * 60LL + second);
+}
+
+CivilTime DateTime::ToCivil() const {
+  std::int64_t day_offset = FloorDiv(seconds_, kSecondsPerDay);
+  std::int64_t in_day = seconds_ - day_offset * kSecondsPerDay;
+  year_month_day ymd{sys_days{days{day_offset + ZeroDayNumber()}}};
+  CivilTime t;
+  t.year = static_cast<int>(ymd.year());
+  t.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+  t.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+  t.hour = static_cast<int>(in_day / 3600);
+  t.minute = static_cast<int>(in_day / 60 % 60);
+  t.second = static_cast<int>(in_day % 60);
+  return t;
+}
+
+std::string SortableDateText(const DateTime& value) {
+  CivilTime t = value.ToCivil();
+  // Years outside 0..9999 cannot occur from our parsers; clamp so the text
+  // keeps its fixed width whatever the value.
+  int year = t.year < 0 ? 0 : (t.year > 9999 ? 9999 : t.year);
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "~%04d/%02d/%02d %02d:%02d:%02d", year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return buffer;
+}

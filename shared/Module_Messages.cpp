@@ -1,0 +1,78 @@
+#include "shared/Module_Messages.h"
+
+#include <array>
+#include <utility>
+
+#include "platform/FileSystem.h"
+#include "platform/Text.h"
+#include "shared/LineReader.h"
+#include "shared/LocalDateText.h"
+
+namespace {
+
+// Header value of `line` for `prefix`, without copying; empty when no match.
+std::string_view HeaderValueView(std::string_view line, std::string_view prefix) {
+  if (line.size() < prefix.size() || !platform::EqualsIgnoreCase(line.substr(0, prefix.size()), prefix)) {
+    return {};
+  }
+  return line.substr(prefix.size());
+}
+
+bool EndsWithQ0(std::string_view path) {
+  return path.size() >= 3 && platform::EqualsIgnoreCase(path.substr(path.size() - 3), ".q0");
+}
+
+}  // namespace
+
+std::string GetHeaderValue(std::string_view line, std::string_view prefix) {
+  return std::string(HeaderValueView(line, prefix));
+}
+
+std::string CompanionFile(std::string_view q0_path) {
+  std::string_view stem = q0_path.substr(0, q0_path.size() >= 3 ? q0_path.size() - 3 : 0);
+  return std::string(stem) + ".q1";
+}
+
+void ReadMessageHeaders(MessageRecord& record) {
+  std::string path = std::move(record.Path);
+  record = MessageRecord{};
+  record.Path = std::move(path);
+
+  if (record.Path.empty() || !EndsWithQ0(record.Path)) return;
+  platform::FileSystem& fs = platform::Host();
+  if (!fs.FileExists(record.Path)) return;
+  std::string companion = CompanionFile(record.Path);
+  if (!fs.FileExists(companion)) return;
+
+  record.Size = static_cast<std::int64_t>(fs.FileLength(record.Path).value_or(0) +
+                                          fs.FileLength(companion).value_or(0));
+
+  std::unique_ptr<platform::ReadStream> stream = fs.OpenRead(record.Path);
+  if (!stream) return;
+  LineReader lines(std::move(stream));
+  std::string line;
+  if (!lines.Next(&line)) return;  // line 1: the remailer's own, not interpreted
+  if (!lines.Next(&line)) return;  // line 2: the local date
+  if (std::optional<DateTime> date = RecogniseLocalDate(line)) record.Date = *date;
+
+  const std::array<std::pair<std::string_view, std::string*>, 9> headers{{
+      {"From: ", &record.From},
+      {"Reply-To: ", &record.ReplyTo},
+      {"To: ", &record.To},
+      {"Cc: ", &record.Cc},
+      {"Bcc: ", &record.Bcc},
+      {"Subject: ", &record.Subject},
+      {"Return-Path: ", &record.ReturnPath},
+      {"Newsgroups: ", &record.Newsgroups},
+      {"X-Salvaged: ", &record.XSalvaged},
+  }};
+  while (lines.Next(&line)) {
+    for (const auto& [prefix, field] : headers) {
+      std::string_view value = HeaderValueView(line, prefix);
+      if (!value.empty()) {
+        field->assign(value);
+        break;
+      }
+    }
+  }
+}

@@ -1,0 +1,37 @@
+// The summary of one queued message and the reader of pair messages: a
+// header file "base.q0" and its companion "base.q1" in one folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "shared/DateTime.h"
+
+struct MessageRecord {
+  std::string Path;  // set by the caller; the .q0 file of a pair
+  std::int64_t Size = 0;  // bytes of the file, or of both files of a pair
+  std::string ReturnPath;
+  std::string From;
+  std::string ReplyTo;
+  std::string To;
+  std::string Cc;
+  std::string Bcc;
+  std::string Subject;
+  std::string Newsgroups;
+  DateTime Date;  // zero: no date
+  std::string XSalvaged;
+};
+
+// The value of a header line: the text after `prefix` when the line begins
+// with it (letter case ignored), else empty. Nothing is trimmed.
+std::string GetHeaderValue(std::string_view line, std::string_view prefix);
+
+// The .q1 companion of a .q0 path: the path with its last three characters
+// replaced by ".q1".
+std::string CompanionFile(std::string_view q0_path);
+
+// Fills `record` from the pair whose header file is record.Path; keeps Path,
+// resets every other field. Never fails: a missing or unreadable file leaves
+// the record as far as it got.
+void ReadMessageHeaders(MessageRecord& record);

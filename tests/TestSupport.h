@@ -1,0 +1,30 @@
+// Helpers for tests that work on real files in a fresh temporary folder.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace test_support {
+
+// A fresh temporary folder, removed with everything in it at the end.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+// Names in a folder, sorted, hidden ones included.
+std::string ListNames(const std::string& folder);
+
+}  // namespace test_support

@@ -1,0 +1,185 @@
+#include "tests/platform/FakeFileSystem.h"
+
+#include <algorithm>
+
+#include "platform/Text.h"
+
+namespace testing_host {
+
+using platform::SplitPath;
+
+class FakeReadStream : public platform::ReadStream {
+ public:
+  FakeReadStream(FakeFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+
+  long long Read(char* buffer, std::size_t capacity) override {
+    if (!fs_.Allow(Op::kRead, path_)) return -1;
+    auto it = fs_.nodes_.find(path_);
+    if (it == fs_.nodes_.end()) return 0;  // removed while open: reads as ended
+    const std::string& bytes = it->second.bytes;
+    if (offset_ >= bytes.size()) return 0;
+    std::size_t n = std::min({capacity, fs_.read_chunk, bytes.size() - offset_});
+    std::copy_n(bytes.data() + offset_, n, buffer);
+    offset_ += n;
+    return static_cast<long long>(n);
+  }
+
+ private:
+  FakeFileSystem& fs_;
+  std::string path_;
+  std::size_t offset_ = 0;
+};
+
+FakeFileSystem::FakeFileSystem() { nodes_[""] = Node{true, {}}; }
+
+void FakeFileSystem::AddFolder(const std::string& path) {
+  std::string parent = SplitPath(path).first;
+  if (!parent.empty() && !HasFolder(parent)) AddFolder(parent);
+  nodes_[path] = Node{true, {}};
+}
+
+void FakeFileSystem::AddFile(const std::string& path, std::string bytes) {
+  std::string parent = SplitPath(path).first;
+  if (!parent.empty() && !HasFolder(parent)) AddFolder(parent);
+  nodes_[path] = Node{false, std::move(bytes)};
+}
+
+bool FakeFileSystem::HasFile(const std::string& exact_path) const {
+  auto it = nodes_.find(exact_path);
+  return it != nodes_.end() && !it->second.folder;
+}
+
+bool FakeFileSystem::HasFolder(const std::string& exact_path) const {
+  auto it = nodes_.find(exact_path);
+  return it != nodes_.end() && it->second.folder;
+}
+
+std::string FakeFileSystem::Contents(const std::string& exact_path) const {
+  auto it = nodes_.find(exact_path);
+  return it == nodes_.end() ? std::string() : it->second.bytes;
+}
+
+void FakeFileSystem::RemoveTree(const std::string& path) {
+  std::string prefix = path + std::string(platform::kSep);
+  for (auto it = nodes_.begin(); it != nodes_.end();) {
+    if (it->first == path || it->first.starts_with(prefix)) {
+      it = nodes_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+std::map<std::string, std::string> FakeFileSystem::Files() const {
+  std::map<std::string, std::string> files;
+  for (const auto& [path, node] : nodes_) {
+    if (!node.folder) files[path] = node.bytes;
+  }
+  return files;
+}
+
+bool FakeFileSystem::ListFolder(const std::string& folder, const std::string& mask,
+                                std::vector<platform::DirEntry>* entries) {
+  entries->clear();
+  if (!Allow(Op::kList, folder) || !HasFolder(folder)) return false;
+  for (const auto& [path, node] : nodes_) {
+    auto [parent, name] = SplitPath(path);
+    if (path.empty() || parent != folder || !platform::MatchesMask(name, mask)) continue;
+    entries->push_back({name, node.folder, node.folder ? 0 : node.bytes.size()});
+  }
+  return true;
+}
+
+bool FakeFileSystem::PathExists(const std::string& path) { return nodes_.count(path) != 0; }
+
+std::optional<std::string> FakeFileSystem::Lookup(const std::string& path) const {
+  auto [folder, name] = SplitPath(path);
+  if (name.empty() || name.front() == '.') return std::nullopt;
+  if (HasFile(path)) return path;
+  for (const auto& [candidate, node] : nodes_) {
+    auto [parent, other] = SplitPath(candidate);
+    if (!node.folder && parent == folder && platform::EqualsIgnoreCase(other, name)) return candidate;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> FakeFileSystem::FindFile(const std::string& path) {
+  if (!Allow(Op::kFind, path)) return std::nullopt;
+  return Lookup(path);
+}
+
+std::optional<std::uint64_t> FakeFileSystem::FileLength(const std::string& path) {
+  if (!Allow(Op::kLength, path)) return std::nullopt;
+  std::optional<std::string> actual = Lookup(path);
+  if (!actual) return std::nullopt;
+  return nodes_[*actual].bytes.size();
+}
+
+std::unique_ptr<platform::ReadStream> FakeFileSystem::OpenRead(const std::string& path) {
+  if (!Allow(Op::kOpenRead, path)) return nullptr;
+  std::optional<std::string> actual = Lookup(path);
+  if (!actual) return nullptr;
+  return std::make_unique<FakeReadStream>(*this, *actual);
+}
+
+bool FakeFileSystem::WriteBytes(std::string& file, std::uint64_t offset, std::string_view bytes) {
+  std::size_t end = static_cast<std::size_t>(offset) + bytes.size();
+  std::size_t growth = end > file.size() ? end - file.size() : 0;
+  std::size_t allowed = bytes.size();
+  bool full = false;
+  if (free_bytes && growth > *free_bytes) {
+    allowed = bytes.size() - (growth - *free_bytes);
+    full = true;
+  }
+  if (file.size() < offset) file.resize(static_cast<std::size_t>(offset), '\0');
+  std::size_t new_end = static_cast<std::size_t>(offset) + allowed;
+  if (file.size() < new_end) file.resize(new_end);
+  std::copy_n(bytes.data(), allowed, file.begin() + static_cast<std::ptrdiff_t>(offset));
+  if (free_bytes) *free_bytes -= std::min(*free_bytes, growth);
+  return !full;
+}
+
+bool FakeFileSystem::WriteAt(const std::string& path, std::uint64_t offset, std::string_view bytes) {
+  if (!Allow(Op::kWriteAt, path)) return false;
+  std::optional<std::string> actual = Lookup(path);
+  if (!actual) return false;
+  return WriteBytes(nodes_[*actual].bytes, offset, bytes);
+}
+
+bool FakeFileSystem::Append(const std::string& path, std::string_view bytes) {
+  if (!Allow(Op::kAppend, path)) return false;
+  std::optional<std::string> actual = Lookup(path);
+  if (!actual) return false;
+  std::string& file = nodes_[*actual].bytes;
+  return WriteBytes(file, file.size(), bytes);
+}
+
+bool FakeFileSystem::Truncate(const std::string& path, std::uint64_t length) {
+  if (!Allow(Op::kTruncate, path)) return false;
+  std::optional<std::string> actual = Lookup(path);
+  if (!actual) return false;
+  nodes_[*actual].bytes.resize(static_cast<std::size_t>(length), '\0');
+  return true;
+}
+
+bool FakeFileSystem::Remove(const std::string& path) {
+  if (!Allow(Op::kRemove, path)) return false;
+  std::optional<std::string> actual = Lookup(path);
+  if (!actual) return false;
+  nodes_.erase(*actual);
+  return true;
+}
+
+bool FakeFileSystem::RenameNoReplace(const std::string& from, const std::string& to) {
+  if (!Allow(Op::kRename, from)) return false;
+  std::optional<std::string> source = Lookup(from);
+  if (!source || Lookup(to) || PathExists(to)) return false;
+  auto [folder, name] = SplitPath(to);
+  if (name.empty() || name.front() == '.' || !HasFolder(folder)) return false;
+  Node node = std::move(nodes_[*source]);
+  nodes_.erase(*source);
+  nodes_[to] = std::move(node);
+  return true;
+}
+
+}  // namespace testing_host

@@ -1,0 +1,68 @@
+// An in-memory host for tests. Files and folders live in a map keyed by their
+// exact path; lookups ignore letter case like the real host. A hook runs
+// before every operation and can deny it or change the tree first, which is
+// how tests make a file vanish, an open fail or a target name get taken at
+// the worst moment.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "platform/FileSystem.h"
+
+namespace testing_host {
+
+enum class Op { kList, kFind, kLength, kOpenRead, kRead, kWriteAt, kAppend, kTruncate, kRemove, kRename };
+
+class FakeFileSystem : public platform::FileSystem {
+ public:
+  FakeFileSystem();
+
+  // Tree set-up and inspection.
+  void AddFolder(const std::string& path);  // parents too
+  void AddFile(const std::string& path, std::string bytes);
+  bool HasFile(const std::string& exact_path) const;
+  bool HasFolder(const std::string& exact_path) const;
+  std::string Contents(const std::string& exact_path) const;
+  void RemoveTree(const std::string& path);
+  std::map<std::string, std::string> Files() const;  // exact path -> bytes
+
+  // Runs before every operation with the operation and its (first) path.
+  // Returning false makes the operation fail without effect.
+  std::function<bool(Op, const std::string&)> before;
+  // Bytes handed out per read call, so a read can fail half-way.
+  std::size_t read_chunk = 4096;
+  // When set, writes beyond this many further bytes fail part-way (disk full).
+  std::optional<std::size_t> free_bytes;
+  std::string program_folder = "/prog";
+
+  bool ListFolder(const std::string& folder, const std::string& mask,
+                  std::vector<platform::DirEntry>* entries) override;
+  bool PathExists(const std::string& path) override;
+  std::optional<std::string> FindFile(const std::string& path) override;
+  std::optional<std::uint64_t> FileLength(const std::string& path) override;
+  std::unique_ptr<platform::ReadStream> OpenRead(const std::string& path) override;
+  bool WriteAt(const std::string& path, std::uint64_t offset, std::string_view bytes) override;
+  bool Append(const std::string& path, std::string_view bytes) override;
+  bool Truncate(const std::string& path, std::uint64_t length) override;
+  bool Remove(const std::string& path) override;
+  bool RenameNoReplace(const std::string& from, const std::string& to) override;
+  std::string ProgramFolder() override { return program_folder; }
+
+ private:
+  struct Node {
+    bool folder = false;
+    std::string bytes;
+  };
+  friend class FakeReadStream;
+
+  bool Allow(Op op, const std::string& path) { return !before || before(op, path); }
+  std::optional<std::string> Lookup(const std::string& path) const;
+  bool WriteBytes(std::string& file, std::uint64_t offset, std::string_view bytes);
+
+  std::map<std::string, Node> nodes_;
+};
+
+}  // namespace testing_host

@@ -1,0 +1,200 @@
+// One contract, two hosts: every test runs against the real Linux file
+// system (in a fresh temporary folder) and against the in-memory fake, so
+// the fake that other tests rely on behaves like the real thing.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "platform/FileSystem.h"
+#include "platform/RealFileSystem.h"
+#include "tests/TestSupport.h"
+#include "tests/platform/FakeFileSystem.h"
+
+namespace {
+
+using platform::DirEntry;
+
+// Sets up trees and reads them back, behind the host under test.
+class World {
+ public:
+  virtual ~World() = default;
+  virtual platform::FileSystem& fs() = 0;
+  virtual std::string root() const = 0;
+  virtual void Folder(const std::string& rel) = 0;
+  virtual void File(const std::string& rel, const std::string& bytes) = 0;
+  virtual bool Has(const std::string& rel) const = 0;
+  virtual std::string Bytes(const std::string& rel) const = 0;
+  std::string At(const std::string& rel) const { return root() + "/" + rel; }
+};
+
+class RealWorld : public World {
+ public:
+  platform::FileSystem& fs() override { return fs_; }
+  std::string root() const override { return temp_.path(); }
+  void Folder(const std::string& rel) override { std::filesystem::create_directories(At(rel)); }
+  void File(const std::string& rel, const std::string& bytes) override { test_support::WriteFile(At(rel), bytes); }
+  bool Has(const std::string& rel) const override { return test_support::Exists(At(rel)); }
+  std::string Bytes(const std::string& rel) const override { return test_support::ReadFile(At(rel)); }
+
+ private:
+  test_support::TempFolder temp_;
+  platform::RealFileSystem fs_;
+};
+
+class FakeWorld : public World {
+ public:
+  FakeWorld() { fs_.AddFolder("/root"); }
+  platform::FileSystem& fs() override { return fs_; }
+  std::string root() const override { return "/root"; }
+  void Folder(const std::string& rel) override { fs_.AddFolder(At(rel)); }
+  void File(const std::string& rel, const std::string& bytes) override { fs_.AddFile(At(rel), bytes); }
+  bool Has(const std::string& rel) const override { return fs_.HasFile(At(rel)) || fs_.HasFolder(At(rel)); }
+  std::string Bytes(const std::string& rel) const override { return fs_.Contents(At(rel)); }
+
+ private:
+  testing_host::FakeFileSystem fs_;
+};
+
+template <typename W>
+class FileSystemContract : public ::testing::Test {
+ protected:
+  W world;
+  platform::FileSystem& fs() { return world.fs(); }
+  std::string At(const std::string& rel) const { return world.At(rel); }
+
+  std::vector<std::string> Listed(const std::string& mask) {
+    std::vector<DirEntry> entries;
+    EXPECT_TRUE(fs().ListFolder(world.root(), mask, &entries));
+    std::vector<std::string> names;
+    for (const auto& e : entries) names.push_back(e.name + (e.is_directory ? "/" : ""));
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+};
+
+using Worlds = ::testing::Types<RealWorld, FakeWorld>;
+TYPED_TEST_SUITE(FileSystemContract, Worlds);
+
+TYPED_TEST(FileSystemContract, ListsByMaskIgnoringCaseAndHiddenNames) {
+  this->world.File("a.q0", "x");
+  this->world.File("B.Q0", "yy");
+  this->world.File("c.q0x", "");
+  this->world.File("d.q1", "z");
+  this->world.File("noext", "z");
+  this->world.File(".hidden.q0", "z");
+  this->world.Folder("sub.q0");
+
+  using V = std::vector<std::string>;
+  EXPECT_EQ(this->Listed("*.q0"), (V{"B.Q0", "a.q0", "sub.q0/"}));
+  EXPECT_EQ(this->Listed("*.q0*"), (V{"B.Q0", "a.q0", "c.q0x", "sub.q0/"}));
+  EXPECT_EQ(this->Listed("*.*"), (V{"B.Q0", "a.q0", "c.q0x", "d.q1", "noext", "sub.q0/"}));
+
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(this->fs().ListFolder(this->world.root(), "b.q0", &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].size, 2u);
+  EXPECT_FALSE(this->fs().ListFolder(this->At("missing"), "*.*", &entries));
+}
+
+TYPED_TEST(FileSystemContract, FindsOrdinaryFilesInAnyLetterCase) {
+  this->world.File("MiXed.Q0", "1");
+  this->world.File("lower.q1", "22");
+  this->world.File(".hidden", "3");
+  this->world.Folder("folder");
+
+  EXPECT_EQ(this->fs().FindFile(this->At("MiXed.Q0")), this->At("MiXed.Q0"));
+  EXPECT_EQ(this->fs().FindFile(this->At("mixed.q0")), this->At("MiXed.Q0"));
+  EXPECT_EQ(this->fs().FindFile(this->At("LOWER.Q1")), this->At("lower.q1"));
+  EXPECT_EQ(this->fs().FileLength(this->At("Lower.Q1")), 2u);
+  EXPECT_FALSE(this->fs().FileExists(this->At(".hidden")));
+  EXPECT_FALSE(this->fs().FileExists(this->At("folder")));
+  EXPECT_FALSE(this->fs().FileExists(this->At("absent")));
+  EXPECT_TRUE(this->fs().PathExists(this->At("folder")));
+  EXPECT_FALSE(this->fs().PathExists(this->At("absent")));
+}
+
+TYPED_TEST(FileSystemContract, RenameNeverReplacesInAnyLetterCase) {
+  this->world.Folder("to");
+  this->world.File("a.q0", "mine");
+  this->world.File("to/A.Q0", "theirs");
+  EXPECT_FALSE(this->fs().RenameNoReplace(this->At("a.q0"), this->At("to/a.q0")));
+  EXPECT_EQ(this->world.Bytes("a.q0"), "mine");
+  EXPECT_EQ(this->world.Bytes("to/A.Q0"), "theirs");
+
+  EXPECT_TRUE(this->fs().RenameNoReplace(this->At("A.Q0"), this->At("to/b.q0")));  // source found in other case
+  EXPECT_FALSE(this->world.Has("a.q0"));
+  EXPECT_EQ(this->world.Bytes("to/b.q0"), "mine");
+
+  EXPECT_FALSE(this->fs().RenameNoReplace(this->At("gone"), this->At("to/gone")));
+  EXPECT_FALSE(this->world.Has("to/gone"));
+  this->world.File("c", "c");
+  EXPECT_FALSE(this->fs().RenameNoReplace(this->At("c"), this->At("nofolder/c")));
+  EXPECT_EQ(this->world.Bytes("c"), "c");
+}
+
+TYPED_TEST(FileSystemContract, WritesOnlyToExistingFiles) {
+  this->world.File("f", "0123456789");
+  EXPECT_TRUE(this->fs().WriteAt(this->At("F"), 8, "ABCD"));
+  EXPECT_EQ(this->world.Bytes("f"), "01234567ABCD");
+  EXPECT_TRUE(this->fs().Truncate(this->At("f"), 3));
+  EXPECT_EQ(this->world.Bytes("f"), "012");
+  EXPECT_TRUE(this->fs().Append(this->At("f"), "\r\n"));
+  EXPECT_EQ(this->world.Bytes("f"), "012\r\n");
+
+  EXPECT_FALSE(this->fs().WriteAt(this->At("new"), 0, "x"));
+  EXPECT_FALSE(this->fs().Append(this->At("new"), "x"));
+  EXPECT_FALSE(this->fs().Truncate(this->At("new"), 0));
+  EXPECT_FALSE(this->world.Has("new"));
+}
+
+TYPED_TEST(FileSystemContract, ReadsAndRemovesInAnyLetterCase) {
+  std::string big(200000, 'x');
+  big[123456] = 'y';
+  this->world.File("Big.Txt", big);
+  std::string read;
+  EXPECT_TRUE(platform::ReadWholeFile(this->fs(), this->At("big.txt"), &read));
+  EXPECT_EQ(read, big);
+  EXPECT_FALSE(platform::ReadWholeFile(this->fs(), this->At("none"), &read));
+
+  EXPECT_TRUE(this->fs().Remove(this->At("BIG.TXT")));
+  EXPECT_FALSE(this->world.Has("Big.Txt"));
+  EXPECT_FALSE(this->fs().Remove(this->At("BIG.TXT")));
+}
+
+// The real host keeps an index of capitalised names per folder; it must see
+// files that another program adds or removes behind its back.
+TEST(RealFileSystem, SeesChangesMadeByOthersAfterIndexing) {
+  test_support::TempFolder temp;
+  platform::RealFileSystem fs;
+  test_support::WriteFile(temp / "ONE.Q0", "1");
+  EXPECT_TRUE(fs.FileExists(temp / "one.q0"));
+  EXPECT_FALSE(fs.FileExists(temp / "two.q0"));
+
+  // Another program's changes, with a pause so the folder time moves on.
+  struct timespec pause {0, 20'000'000};
+  nanosleep(&pause, nullptr);
+  std::filesystem::remove(temp / "ONE.Q0");
+  test_support::WriteFile(temp / "TWO.Q0", "2");
+  EXPECT_FALSE(fs.FileExists(temp / "one.q0"));
+  EXPECT_TRUE(fs.FileExists(temp / "two.q0"));
+
+  // Our own renames keep the index right without another listing.
+  std::filesystem::create_directory(temp / "to");
+  EXPECT_TRUE(fs.RenameNoReplace(temp / "two.q0", temp / "to/Three.Q0"));
+  EXPECT_TRUE(fs.FileExists(temp / "to/THREE.q0"));
+  EXPECT_FALSE(fs.FileExists(temp / "TWO.Q0"));
+  EXPECT_FALSE(fs.RenameNoReplace(temp / "to/three.q0", temp / "to/THREE.Q0"));
+}
+
+TEST(Host, ScopedHostSwapsAndRestores) {
+  platform::FileSystem* real = &platform::Host();
+  testing_host::FakeFileSystem fake;
+  {
+    platform::ScopedHost guard(fake);
+    EXPECT_EQ(&platform::Host(), &fake);
+  }
+  EXPECT_EQ(&platform::Host(), real);
+}
+
+}  // namespace
