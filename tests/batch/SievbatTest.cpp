@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "batch/main_Sievbat.h"
+#include "platform/RealFileSystem.h"
+#include "shared/Module_MySafeRename.h"
+#include "tests/TestSupport.h"
+#include "tests/platform/FakeFileSystem.h"
+
+namespace {
+
+using test_support::Exists;
+using test_support::ListNames;
+using test_support::ReadFile;
+using test_support::WriteFile;
+
+// The real file system, with Filter.ini read from a folder of the test's.
+class TestHost : public platform::RealFileSystem {
+ public:
+  explicit TestHost(std::string program_folder) : program_folder_(std::move(program_folder)) {}
+  std::string ProgramFolder() override { return program_folder_; }
+
+ private:
+  std::string program_folder_;
+};
+
+std::string Header(const std::string& from, const std::string& subject) {
+  return "Q 1 smtp relay 0\r\n12/06/26 14:03:22\r\nFrom: " + from + "\r\nTo: op@example.net\r\nSubject: " + subject +
+         "\r\n\r\n";
+}
+
+class SievbatTest : public ::testing::Test {
+ protected:
+  test_support::TempFolder temp;
+  std::string queue = temp / "Mail Out";  // a blank in the path, passed bare
+  TestHost host_fs{temp.path()};
+  platform::ScopedHost host{host_fs};
+
+  void SetUp() override {
+    std::filesystem::create_directories(queue + "/Wait");
+    WriteFile(temp / "Filter.ini",
+              "\"junk-\",\"Subject: \",\"lottery\"\r\n"
+              "\"bulkW\",\"From: \",\"newsletter@\"\r\n"
+              "\"laterw\",\"From: \",\"later@\"\r\n"
+              "\"tag\",\"Subject: \",\"report\"\r\n");
+    ResetCollisionNameGenerator();
+  }
+  void Pair(const std::string& stem, const std::string& q0, const std::string& q1 = "body\r\n") {
+    WriteFile(queue + "/" + stem + ".q0", q0);
+    WriteFile(queue + "/" + stem + ".q1", q1);
+  }
+  int Run(std::vector<std::string> args, std::string* out = nullptr, std::string* err = nullptr) {
+    std::ostringstream o, e;
+    int status = Main(args, o, e);
+    if (out) *out = o.str();
+    if (err) *err = e.str();
+    return status;
+  }
+  int RunOnQueue() {
+    std::string out, err;
+    int status = Run({temp / "Mail", "Out"}, &out, &err);
+    EXPECT_EQ(out + err, "");
+    return status;
+  }
+};
+
+TEST_F(SievbatTest, DeletesHoldsAndLeavesMessagesByTheirTags) {
+  Pair("del", Header("a@x", "you won the LOTTERY"));
+  Pair("DEL2", Header("a@x", "lottery"));
+  Pair("hold", Header("newsletter@shop", "news"));
+  Pair("small", Header("later@x", "news"));  // tag ends in a small "w": label only
+  Pair("label", Header("a@x", "report"));
+  Pair("plain", Header("a@x", "hello"));
+  WriteFile(queue + "/Wait/hold.q0", "already waiting");
+  EXPECT_EQ(RunOnQueue(), 0);
+
+  ResetCollisionNameGenerator();
+  std::string c1 = NewCollisionName();
+  for (char& c : c1) c = static_cast<char>(std::tolower(c));
+  EXPECT_EQ(ListNames(queue), "Wait/ label.q0 label.q1 plain.q0 plain.q1 small.q0 small.q1");
+  EXPECT_EQ(ListNames(queue + "/Wait"), "hold.q0 " + c1 + ".q0 " + c1 + ".q1");
+  EXPECT_EQ(ReadFile(queue + "/Wait/hold.q0"), "already waiting");
+  EXPECT_EQ(ReadFile(queue + "/Wait/" + c1 + ".q0"), Header("newsletter@shop", "news"));
+}
+
+TEST_F(SievbatTest, StripsTheSalvageTagInsteadOfActingOnTheRules) {
+  std::string crlf = Header("a@x", "lottery");  // a delete rule would match
+  Pair("crlf", crlf);
+  Pair("twice", crlf);
+  ASSERT_TRUE(AddSalvageTag(queue + "/crlf.q0"));
+  ASSERT_TRUE(AddSalvageTag(queue + "/twice.q0"));
+  ASSERT_TRUE(AddSalvageTag(queue + "/twice.q0"));
+  EXPECT_EQ(RunOnQueue(), 0);
+
+  EXPECT_EQ(ReadFile(queue + "/crlf.q0"), crlf);                   // byte for byte
+  EXPECT_EQ(ReadFile(queue + "/twice.q0"), crlf);                  // cut at the first tag
+  EXPECT_TRUE(Exists(queue + "/crlf.q1"));
+
+  EXPECT_EQ(RunOnQueue(), 0);  // the next pass applies the rules again
+  EXPECT_EQ(ListNames(queue), "Wait/");
+}
+
+TEST_F(SievbatTest, StrippingAFileThatEndedInABareLfLosesItsLastCharacter) {
+  // The tag joins the last line of such a file, so only a direct strip shows this.
+  Pair("lf", "Q\r\n12/06/26\r\nFrom: a\r\nSubject: news\n");
+  ASSERT_TRUE(AddSalvageTag(queue + "/lf.q0"));
+  QueueFolder = queue;
+  StripSalvageTag("lf.q0");
+  EXPECT_EQ(ReadFile(queue + "/lf.q0"), "Q\r\n12/06/26\r\nFrom: a\r\nSubject: new\r\n");
+  StripSalvageTag("lf.q0");  // no tag left: unchanged
+  EXPECT_EQ(ReadFile(queue + "/lf.q0"), "Q\r\n12/06/26\r\nFrom: a\r\nSubject: new\r\n");
+}
+
+TEST_F(SievbatTest, SkipsWhatIsNotAMessagePair) {
+  Pair("empty", "");                              // zero bytes: skipped before reading
+  WriteFile(queue + "/nopair.q0", Header("a@x", "lottery"));
+  WriteFile(queue + "/ext.q0x", Header("a@x", "lottery"));
+  WriteFile(queue + "/ext.q1", "body");
+  std::filesystem::create_directory(queue + "/dir.q0");
+  Pair("Wait/waiting", Header("a@x", "lottery"));  // subfolders are not scanned
+  EXPECT_EQ(RunOnQueue(), 0);
+  EXPECT_EQ(ListNames(queue), "Wait/ dir.q0/ empty.q0 empty.q1 ext.q0x ext.q1 nopair.q0");
+  EXPECT_EQ(ListNames(queue + "/Wait"), "waiting.q0 waiting.q1");
+}
+
+TEST_F(SievbatTest, HoldWithoutAWaitFolderMovesNothing) {
+  std::filesystem::remove(queue + "/Wait");
+  Pair("hold", Header("newsletter@shop", "news"));
+  EXPECT_EQ(RunOnQueue(), 0);
+  EXPECT_EQ(ListNames(queue), "hold.q0 hold.q1");
+}
+
+TEST_F(SievbatTest, CommandLineAndRuleFileFaultsTouchNothing) {
+  Pair("del", Header("a@x", "lottery"));
+  std::string out, err;
+  EXPECT_EQ(Run({}, &out, &err), 2);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err.find("usage: sievbat FOLDER"), 0u);
+
+  EXPECT_EQ(Run({"--help"}, &out, &err), 0);
+  EXPECT_NE(out.find("usage: sievbat FOLDER"), std::string::npos);
+  EXPECT_EQ(err, "");
+
+  WriteFile(temp / "Filter.ini", "\"junk-\",\"Subject: \",\"lottery\"\r\n\"x\"\r\n");
+  EXPECT_EQ(Run({queue}, &out, &err), 1);
+  EXPECT_EQ(err, "sievbat: " + temp / "Filter.ini" + ": ends inside a record (line 2 has 1 of 3 fields: tag, "
+                 "header word, pattern)\n");
+
+  std::filesystem::remove(temp / "Filter.ini");
+  EXPECT_EQ(Run({queue}, &out, &err), 1);
+  EXPECT_EQ(err, "sievbat: " + temp / "Filter.ini" + ": not found\n");
+  EXPECT_EQ(ListNames(queue), "Wait/ del.q0 del.q1");
+
+  EXPECT_EQ(Run({temp / "no such folder"}, &out, &err), 1);  // still no rules
+}
+
+// Faults forced through the fake host: what is on disk afterwards.
+class SievbatFaultTest : public ::testing::Test {
+ protected:
+  testing_host::FakeFileSystem fs;
+  platform::ScopedHost host{fs};
+  void SetUp() override {
+    fs.AddFile("/prog/Filter.ini", "\"junk-\",\"Subject: \",\"lottery\"\r\n");
+    fs.AddFolder("/q/Wait");
+  }
+  void RunOnQueue() {
+    std::ostringstream out, err;
+    EXPECT_EQ(Main({"/q"}, out, err), 0);
+  }
+};
+
+TEST_F(SievbatFaultTest, ACompanionGoneBeforeTheDeleteStillDeletesTheHeader) {
+  fs.AddFile("/q/m.q0", Header("a", "lottery"));
+  fs.AddFile("/q/m.q1", "b");
+  fs.before = [this](testing_host::Op op, const std::string& path) {
+    if (op == testing_host::Op::kRemove && path == "/q/m.q0") fs.RemoveTree("/q/m.q1");
+    return true;
+  };
+  RunOnQueue();
+  EXPECT_TRUE(fs.Files().count("/q/m.q0") == 0);
+}
+
+TEST_F(SievbatFaultTest, ASalvagedFileThatVanishesOrCannotBeCutIsLeftAsItWas) {
+  std::string tagged = Header("a", "x");
+  tagged.replace(tagged.size() - 2, 2, SalvageTagText);
+  fs.AddFile("/q/gone.q0", tagged);
+  fs.AddFile("/q/gone.q1", "b");
+  fs.AddFile("/q/busy.q0", tagged);
+  fs.AddFile("/q/busy.q1", "b");
+  int reads_of_gone = 0;
+  fs.before = [&](testing_host::Op op, const std::string& path) {
+    // The second open of gone.q0 is the salvage action's: the remailer took it.
+    if (op == testing_host::Op::kOpenRead && path == "/q/gone.q0" && ++reads_of_gone == 2) fs.RemoveTree(path);
+    return !(op == testing_host::Op::kTruncate && path == "/q/busy.q0");
+  };
+  RunOnQueue();
+  EXPECT_FALSE(fs.HasFile("/q/gone.q0"));  // not re-created
+  EXPECT_EQ(fs.Contents("/q/busy.q0"), tagged);  // no stray CR LF appended
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/FileSystem.h"
+#include "shared/Module_Filter.h"
+#include "tests/platform/FakeFileSystem.h"
+
+namespace {
+
+struct Rule {
+  std::string tag, pattern;
+  bool operator==(const Rule&) const = default;
+};
+using Rules = std::vector<Rule>;
+
+Rules RulesOf(const FilterRuleList& list) {
+  Rules rules;
+  for (std::size_t i = 0; i < list.Tags.size(); ++i) rules.push_back({list.Tags[i], list.Patterns[i]});
+  return rules;
+}
+
+FilterTable Parse(const std::string& text) {
+  FilterTable table;
+  ParseFilterText(text, "Filter.ini", &table);
+  return table;
+}
+
+TEST(FilterFile, ReadsCommaDelimitedRecordsWhateverTheLineBreaks) {
+  FilterTable t = Parse(
+      "\xEF\xBB\xBF\"SPAM-\",\"Subject: \",\"viagra\"\r\n"
+      "  \"bulkW\" , \"FROM: \",\"a, b\"\n"                 // blanks before fields, comma inside quotes
+      "\"x\",\"From:\",\"ignored\"\r"                       // no blank after the colon: ignored
+      "\"y\",\"Cc: \",\"ignored\"\r\n"
+      "\"split\"\r\n\"to: \"\n\"over lines\"\r\n"          // one record over three lines
+      "plain ,\"Newsgroups: \",alt.bin  \r\n"             // unquoted fields lose trailing blanks
+      "\r\n\"Subject: \",\"\"\r\n"                          // a blank line is one empty field
+      "\"multi\",\"Subject: \",\"two\r\nlines\"\r\n");
+  EXPECT_EQ(RulesOf(t.SubjectList), (Rules{{"SPAM-", "viagra"}, {"", ""}, {"multi", "two\r\nlines"}}));
+  EXPECT_EQ(RulesOf(t.FromList), (Rules{{"bulkW", "a, b"}}));
+  EXPECT_EQ(RulesOf(t.ToList), (Rules{{"split", "over lines"}}));
+  EXPECT_EQ(RulesOf(t.NewsgroupsList), (Rules{{"plain", "alt.bin"}}));
+  EXPECT_EQ(Parse("").FromList.RuleCount(), 0);
+}
+
+TEST(FilterFile, ReportsARecordCutShortOrAnOpenQuote) {
+  struct Case {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"\"a\",\"From: \",\"x\"\r\n\"b\",\"From: \"\r\n", "Filter.ini: ends inside a record (line 2 has 2 of 3"},
+      {"\"a\",\"From: \",\"x\"\r\n\r\n", "Filter.ini: ends inside a record (line 2 has 1 of 3"},
+      {"\"a\",\"From: \",\"x", "Filter.ini: a double quote on line 1 is never closed"},
+  };
+  for (const Case& c : cases) {
+    try {
+      Parse(c.text);
+      ADD_FAILURE() << "no error for " << c.text;
+    } catch (const FilterFileError& e) {
+      EXPECT_EQ(std::string(e.what()).find(c.message), 0u) << e.what();
+    }
+  }
+}
+
+TEST(FilterFile, LoadFailuresLeaveNoRulesAndReloadsReplaceAll) {
+  testing_host::FakeFileSystem fs;
+  platform::ScopedHost host(fs);
+  fs.AddFile("/prog/Filter.ini", "\"a\",\"From: \",\"x\"\r\n\"b\",\"From: \",\"y\"\r\n");
+  LoadFilterTable();
+  EXPECT_EQ(CurrentFilterTable().FromList.RuleCount(), 2);
+
+  fs.AddFile("/prog/Filter.ini", "\"c\",\"From: \",\"y\"\r\n");
+  LoadFilterTable();
+  EXPECT_EQ(RulesOf(CurrentFilterTable().FromList), (Rules{{"c", "y"}}));
+
+  fs.AddFile("/prog/Filter.ini", "\"c\",\"From: \"\r\n");
+  EXPECT_THROW(LoadFilterTable(), FilterFileError);
+  EXPECT_EQ(CurrentFilterTable().FromList.RuleCount(), 0);
+
+  fs.RemoveTree("/prog/Filter.ini");
+  try {
+    LoadFilterTable();
+    ADD_FAILURE();
+  } catch (const FilterFileError& e) {
+    EXPECT_STREQ(e.what(), "/prog/Filter.ini: not found");
+  }
+}
+
+MessageRecord Message(std::string from, std::string subject, std::string to = "", std::string newsgroups = "") {
+  MessageRecord m;
+  m.From = std::move(from);
+  m.Subject = std::move(subject);
+  m.To = std::move(to);
+  m.Newsgroups = std::move(newsgroups);
+  return m;
+}
+
+TEST(ClassifyMessage, FollowsTheTieBreaksAndEmptyFieldRules) {
+  FilterTable t = Parse(
+      "\"S1\",\"Subject: \",\"offer\"\r\n"
+      "\"F1\",\"From: \",\"spammer\"\r\n"
+      "\"F2\",\"From: \",\"spam\"\r\n"
+      "\"T1\",\"To: \",\"sales@\"\r\n"
+      "\"\",\"Newsgroups: \",\"alt.\"\r\n"
+      "\"Sempty\",\"Subject: \",\"\"\r\n");
+  MessageRecord salvaged = Message("spammer", "offer");
+  salvaged.XSalvaged = "YeS";
+  MessageRecord not_salvaged = Message("", "");
+  not_salvaged.XSalvaged = "yes ";
+  MessageRecord via_reply = Message("", "");
+  via_reply.ReplyTo = "big SPAMMER inc";
+  MessageRecord via_bcc = Message("", "");
+  via_bcc.Bcc = "x SALES@y";
+
+  struct Case {
+    MessageRecord record;
+    const char* expected;
+  } cases[] = {
+      {salvaged, "XXX"},
+      {not_salvaged, ""},
+      {Message("spammer", "offer"), "FrF1"},           // From list beats an earlier Subject rule
+      {Message("a spam b", ""), "FrF2"},
+      {via_reply, "FrF1"},
+      {Message("", "Special OFFER inside"), "SuS1"},
+      {Message("", "anything"), "SuSempty"},            // empty pattern matches any non-empty field
+      {via_bcc, "ToT1"},
+      {Message("", "", "", "alt.test"), "Ng"},          // empty tag: bare list code
+      {Message("", "", "", ""), ""},                    // empty fields never match
+  };
+  for (const Case& c : cases) EXPECT_EQ(ClassifyMessage(c.record, t), c.expected) << c.expected;
+}
+
+TEST(ClassifyMessage, HasNoSixteenBitCeilingOnRules) {
+  std::string text;
+  for (int i = 0; i < 40000; ++i) text += "\"t" + std::to_string(i) + "\",\"To: \",\"rcpt" + std::to_string(i) + "#\"\r\n";
+  FilterTable t = Parse(text);
+  EXPECT_EQ(t.ToList.RuleCount(), 40000);
+  EXPECT_EQ(ClassifyMessage(Message("", "", "x rcpt39999# y"), t), "Tot39999");
+  EXPECT_EQ(ClassifyMessage(Message("", "", "nobody"), t), "");
+}
+
+// The automaton must agree with the plain definition: the lowest-numbered
+// pattern that occurs, letter case ignored for ASCII only.
+TEST(PatternMatcher, AgreesWithAPlainSearchOnRandomInput) {
+  std::mt19937 random(7);
+  const std::string alphabet = "abAB.\xE9\xC9 ";
+  auto word = [&](std::size_t max) {
+    std::string w(random() % (max + 1), ' ');
+    for (char& c : w) c = alphabet[random() % alphabet.size()];
+    return w;
+  };
+  auto lower = [](std::string s) {
+    for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    return s;
+  };
+  for (int round = 0; round < 300; ++round) {
+    std::vector<std::string> patterns(1 + random() % 12);
+    for (auto& p : patterns) p = word(4);
+    PatternMatcher matcher(patterns);
+    for (int probe = 0; probe < 20; ++probe) {
+      std::string text = word(12);
+      std::size_t expected = PatternMatcher::npos;
+      for (std::size_t i = 0; i < patterns.size() && !text.empty(); ++i) {
+        if (lower(text).find(lower(patterns[i])) != std::string::npos) {
+          expected = i;
+          break;
+        }
+      }
+      ASSERT_EQ(matcher.FirstMatch(text), expected) << "text '" << text << "' round " << round;
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include "platform/FileSystem.h"
+#include "shared/LineReader.h"
+#include "shared/Module_Messages.h"
+#include "shared/Module_RTrimNull.h"
+#include "tests/platform/FakeFileSystem.h"
+
+namespace {
+
+using testing_host::FakeFileSystem;
+using testing_host::Op;
+
+TEST(GetHeaderValue, TakesTheRestAfterAPrefixInAnyCase) {
+  struct Case {
+    const char* line;
+    const char* prefix;
+    const char* value;
+  } cases[] = {
+      {"From: alice@example.net", "From: ", "alice@example.net"},
+      {"FROM: alice", "From: ", "alice"},
+      {"from: alice", "From: ", "alice"},
+      {"From:alice", "From: ", ""},
+      {"From:  alice ", "From: ", " alice "},
+      {"From: ", "From: ", ""},
+      {"From", "From: ", ""},
+      {" From: alice", "From: ", ""},
+      {"Reply-To: bob", "To: ", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(GetHeaderValue(c.line, c.prefix), c.value) << c.line;
+}
+
+TEST(RTrimNull, CutsAtNulOrTrailingBlanks) {
+  using namespace std::string_literals;
+  EXPECT_EQ(RTrimNull("abc\0def"s), "abc");
+  EXPECT_EQ(RTrimNull("\0abc"s), "");
+  EXPECT_EQ(RTrimNull("abc  "), "abc");
+  EXPECT_EQ(RTrimNull("ab \0  "s), "ab ");
+  EXPECT_EQ(RTrimNull("   "), "");
+}
+
+std::vector<std::string> LinesOf(const std::string& bytes, std::size_t chunk) {
+  FakeFileSystem fs;
+  fs.read_chunk = chunk;
+  fs.AddFile("/f", bytes);
+  LineReader reader(fs.OpenRead("/f"));
+  std::vector<std::string> lines;
+  std::string line;
+  while (reader.Next(&line)) lines.push_back(line);
+  return lines;
+}
+
+TEST(LineReader, EndsLinesAtCrLfOrCrButNotAtLf) {
+  using V = std::vector<std::string>;
+  for (std::size_t chunk : {1u, 2u, 3u, 4096u}) {
+    EXPECT_EQ(LinesOf("a\r\nb\r\n", chunk), (V{"a", "b"})) << chunk;
+    EXPECT_EQ(LinesOf("a\rb\r\r\nc", chunk), (V{"a", "b", "", "c"})) << chunk;
+    EXPECT_EQ(LinesOf("a\nb\r\n\r\n", chunk), (V{"a\nb", ""})) << chunk;
+    EXPECT_EQ(LinesOf("", chunk), V{}) << chunk;
+  }
+}
+
+class ReadMessageHeadersTest : public ::testing::Test {
+ protected:
+  FakeFileSystem fs;
+  platform::ScopedHost host{fs};
+
+  MessageRecord Read(const std::string& path) {
+    MessageRecord record;
+    record.From = "stale";
+    record.Size = 99;
+    record.Path = path;
+    ReadMessageHeaders(record);
+    return record;
+  }
+  void Pair(const std::string& stem, const std::string& q0, const std::string& q1 = "body") {
+    fs.AddFile(stem + ".q0", q0);
+    fs.AddFile(stem + ".q1", q1);
+  }
+};
+
+TEST_F(ReadMessageHeadersTest, ReadsEveryHeaderAndTheLineTwoDate) {
+  std::string q0 =
+      "From: not-a-header-on-line-1\r\n"
+      "12/06/2026 14:03:22\r\n"
+      "Return-Path: <rp@x>\r\nFROM: alice\r\nreply-to: r\r\nTo: first\r\nCc: c\r\nBcc: b\r\n"
+      "Subject: hello\r\n  folded part\r\nNewsgroups: alt.test\r\nTo:nobody\r\n\r\n"
+      "To: second\r\nTo: \r\nX-Salvaged: yes\r\n\r\n";
+  Pair("/q/msg", q0, "12345");
+  MessageRecord r = Read("/q/msg.q0");
+  EXPECT_EQ(r.Path, "/q/msg.q0");
+  EXPECT_EQ(r.Size, static_cast<std::int64_t>(q0.size() + 5));
+  EXPECT_EQ(r.ReturnPath, "<rp@x>");
+  EXPECT_EQ(r.From, "alice");
+  EXPECT_EQ(r.ReplyTo, "r");
+  EXPECT_EQ(r.To, "second");  // later line wins, an empty one changes nothing
+  EXPECT_EQ(r.Cc, "c");
+  EXPECT_EQ(r.Bcc, "b");
+  EXPECT_EQ(r.Subject, "hello");
+  EXPECT_EQ(r.Newsgroups, "alt.test");
+  EXPECT_EQ(r.XSalvaged, "yes");
+  EXPECT_EQ(SortableDateText(r.Date), "~2026/12/06 14:03:22");
+}
+
+TEST_F(ReadMessageHeadersTest, IncompletePairsGiveOnlyWhatWasReached) {
+  Pair("/q/CAPS", "line1\r\nnot a date\r\nSubject: s\r\n");
+  fs.AddFile("/q/lonely.q0", "l1\r\nl2\r\nSubject: s\r\n");
+  fs.AddFile("/q/other.q0x", "l1\r\nl2\r\nSubject: s\r\n");
+  fs.AddFile("/q/short.q0", "l1\r\nSubject: s\r\n");
+  fs.AddFile("/q/short.q1", "");
+
+  MessageRecord caps = Read("/q/CAPS.Q0");  // companion found as "/q/CAPS.q1" in other case
+  EXPECT_EQ(caps.Subject, "s");
+  EXPECT_TRUE(caps.Date.IsZero());
+
+  MessageRecord lonely = Read("/q/lonely.q0");
+  EXPECT_EQ(lonely.Size, 0);
+  EXPECT_EQ(lonely.Subject, "");
+  EXPECT_EQ(lonely.From, "");
+
+  EXPECT_EQ(Read("/q/other.q0x").Subject, "");
+  EXPECT_EQ(Read("/q/short.q0").Subject, "");  // fewer than three lines
+  EXPECT_EQ(Read("").Size, 0);
+}
+
+TEST_F(ReadMessageHeadersTest, ForcedFaultsKeepWhatWasReadAndNeverThrow) {
+  Pair("/q/m", "l1\r\nl2\r\nFrom: a\r\nSubject: before\r\nTo: after-the-fault\r\n");
+  fs.before = [](Op op, const std::string&) { return op != Op::kOpenRead; };
+  MessageRecord denied = Read("/q/m.q0");
+  EXPECT_GT(denied.Size, 0);
+  EXPECT_EQ(denied.From, "");
+
+  int reads = 0;
+  fs.read_chunk = 30;
+  fs.before = [&reads](Op op, const std::string&) { return op != Op::kRead || ++reads < 2; };
+  MessageRecord halfway = Read("/q/m.q0");
+  EXPECT_EQ(halfway.From, "a");
+  EXPECT_EQ(halfway.To, "");
+
+  // The companion vanishes between the existence test and the size.
+  fs.before = [this](Op op, const std::string& path) {
+    if (op == Op::kLength && path == "/q/m.q1") fs.RemoveTree("/q/m.q1");
+    return true;
+  };
+  MessageRecord vanished = Read("/q/m.q0");
+  EXPECT_EQ(vanished.From, "a");
+}
+
+}  // namespace
