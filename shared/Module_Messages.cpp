@@ -7,6 +7,7 @@
 #include "platform/Text.h"
 #include "shared/LineReader.h"
 #include "shared/LocalDateText.h"
+#include "shared/Module_InternetTime.h"
 
 namespace {
 
@@ -33,10 +34,18 @@ std::string CompanionFile(std::string_view q0_path) {
   return std::string(stem) + ".q1";
 }
 
-void ReadMessageHeaders(MessageRecord& record) {
+namespace {
+
+void ResetAllButPath(MessageRecord& record) {
   std::string path = std::move(record.Path);
   record = MessageRecord{};
   record.Path = std::move(path);
+}
+
+}  // namespace
+
+void ReadMessageHeaders(MessageRecord& record) {
+  ResetAllButPath(record);
 
   if (record.Path.empty() || !EndsWithQ0(record.Path)) return;
   platform::FileSystem& fs = platform::Host();
@@ -75,4 +84,39 @@ void ReadMessageHeaders(MessageRecord& record) {
       }
     }
   }
+}
+
+bool ReadSingleFileHeaders(MessageRecord& record) {
+  ResetAllButPath(record);
+  if (record.Path.empty()) return true;
+  platform::FileSystem& fs = platform::Host();
+  if (!fs.FileExists(record.Path)) return true;
+  std::optional<std::uint64_t> size = fs.FileLength(record.Path);
+  if (!size) return false;
+  record.Size = static_cast<std::int64_t>(*size);
+
+  std::unique_ptr<platform::ReadStream> stream = fs.OpenRead(record.Path);
+  if (!stream) return false;
+  LineReader lines(std::move(stream));
+  std::string line;
+  std::string date;
+  const std::array<std::pair<std::string_view, std::string*>, 6> headers{{
+      {"From: ", &record.From},
+      {"To: ", &record.To},
+      {"Subject: ", &record.Subject},
+      {"Return-Path: ", &record.ReturnPath},
+      {"Newsgroups: ", &record.Newsgroups},
+      {"Date: ", &date},
+  }};
+  while (lines.Next(&line) && !line.empty()) {
+    for (const auto& [prefix, field] : headers) {
+      std::string_view value = HeaderValueView(line, prefix);
+      if (!value.empty()) {
+        field->assign(value);
+        break;
+      }
+    }
+  }
+  if (!date.empty()) record.Date = ParseInternetDate(date);
+  return !lines.failed();
 }

@@ -35,3 +35,11 @@ std::string CompanionFile(std::string_view q0_path);
 // resets every other field. Never fails: a missing or unreadable file leaves
 // the record as far as it got.
 void ReadMessageHeaders(MessageRecord& record);
+
+// Fills `record` from a one-file message at record.Path: only From, To,
+// Subject, Return-Path, Newsgroups and Date (an Internet date, in UTC) are
+// taken from the header block, which ends at the first empty line. Keeps
+// Path, resets every other field. A missing file is not an error; false when
+// the file exists but cannot be opened or read whole, the record then holding
+// Path, Size and the headers read so far.
+bool ReadSingleFileHeaders(MessageRecord& record);

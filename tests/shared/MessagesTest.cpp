@@ -146,4 +146,41 @@ TEST_F(ReadMessageHeadersTest, ForcedFaultsKeepWhatWasReadAndNeverThrow) {
   EXPECT_EQ(vanished.From, "a");
 }
 
+TEST_F(ReadMessageHeadersTest, OneFileMessagesTakeSixHeadersFromTheFirstBlock) {
+  fs.AddFile("/in/m",
+             "Date: Thu, 5 Mar 2004 14:07:09 +0100\r\nReply-To: r\r\nCc: c\r\nBcc: b\r\nX-Salvaged: yes\r\n"
+             "from: alice\r\n   \r\nSubject: after blanks\r\nDate: Fri, 5 Mar 2004 23:30:00 -0100\r\nDate: \r\n"
+             "Return-Path: <rp>\r\nNewsgroups: alt.x\r\nTo: t\r\n\r\nTo: body line\r\nSubject: body\r\n");
+  MessageRecord m;
+  m.Path = "/in/m";
+  m.Cc = "stale";
+  EXPECT_TRUE(ReadSingleFileHeaders(m));
+  EXPECT_EQ(m.Size, static_cast<std::int64_t>(fs.Contents("/in/m").size()));
+  EXPECT_EQ(m.From, "alice");
+  EXPECT_EQ(m.Subject, "after blanks");  // a line of blanks does not end the block
+  EXPECT_EQ(m.To, "t");                   // the body is not read
+  EXPECT_EQ(m.ReturnPath, "<rp>");
+  EXPECT_EQ(m.Newsgroups, "alt.x");
+  EXPECT_EQ(SortableDateText(m.Date), "~2004/03/06 00:30:00");  // the later date, in UTC
+  EXPECT_EQ(m.ReplyTo + m.Cc + m.Bcc + m.XSalvaged, "");
+
+  fs.AddFile("/in/empty", "");
+  fs.AddFile("/in/nodate", "Subject: s\r\n");
+  MessageRecord e;
+  e.Path = "/in/empty";
+  EXPECT_TRUE(ReadSingleFileHeaders(e));
+  EXPECT_EQ(e.Size, 0);
+  e.Path = "/in/nodate";
+  EXPECT_TRUE(ReadSingleFileHeaders(e));
+  EXPECT_TRUE(e.Date.IsZero());
+  e.Path = "/in/missing";
+  EXPECT_TRUE(ReadSingleFileHeaders(e));  // a missing file is not an error
+  EXPECT_EQ(e.Subject, "");
+
+  fs.before = [](Op op, const std::string&) { return op != Op::kOpenRead; };
+  e.Path = "/in/nodate";
+  EXPECT_FALSE(ReadSingleFileHeaders(e));  // exists but cannot be opened
+  EXPECT_EQ(e.Size, 12);
+}
+
 }  // namespace

@@ -1,0 +1,113 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <utility>
+
+#include "shared/Module_InternetTime.h"
+
+namespace {
+
+const char* const kUnreadable = "~1601/01/01 00:00:00";
+
+std::string Parsed(const std::string& text) { return SortableDateText(ParseInternetDate(text)); }
+
+TEST(InternetDate, ReadsDatesAndAppliesTheZone) {
+  struct Case {
+    const char* text;
+    const char* expected;
+  } cases[] = {
+      {"Thu, 5 Mar 2004 14:07:09 +0100", "~2004/03/05 13:07:09"},
+      {"Thu, 5 Mar 2004 14:07:09 -0500", "~2004/03/05 19:07:09"},
+      {"1 Jan 2000 00:30 +0100", "~1999/12/31 23:30:00"},
+      {"31 Dec 1999 23:30 -0100", "~2000/01/01 00:30:00"},
+      {"29 Feb 2024 23:00 -0200", "~2024/03/01 01:00:00"},
+      {"1 Mar 2023 01:00 +0200", "~2023/02/28 23:00:00"},
+      {"05 mAR 2004 09:07:09 -0000", "~2004/03/05 09:07:09"},
+      {"Fri, 5 Mar 2004 9:07:09 +0530", "~2004/03/05 03:37:09"},
+      {"1 Jan 49 00:00 +0000", "~2049/01/01 00:00:00"},
+      {"1 Jan 50 00:00 +0000", "~1950/01/01 00:00:00"},
+      {"1 Jan 104 00:00 +0000", "~2004/01/01 00:00:00"},
+      {"1 Jan 02004 00:00 +0000", "~2004/01/01 00:00:00"},
+      {"5 Mar 2004 14:07 Z", "~2004/03/05 14:07:00"},
+      {"5 Mar 2004 14:07 CET", "~2004/03/05 14:07:00"},
+      {"5 Mar 2004 14:07", "~2004/03/05 14:07:00"},
+      {"5 Mar 2004 14:07 +0100 CET", "~2004/03/05 13:07:00"},
+      {"5 Mar 2004 14:07 +0100 (CET) \r\n", "~2004/03/05 13:07:00"},
+      {"31 Dec 2016 23:59:60 +0000", "~2016/12/31 23:59:59"},
+      {"(x) Thu (y) , (z) 5 Mar 2004 14 : 07 : 09 (a (b \\) c)) +0100 (d)", "~2004/03/05 13:07:09"},
+      {"Thu,\r\n 5\r\n\tMar 2004\n 14:07:09 +0100", "~2004/03/05 13:07:09"},
+      {"Thu,5Mar2004 14:07:09+0100", "~2004/03/05 13:07:09"},
+      {"Mon, 5 Mar 2004 14:07:09 +0000", "~2004/03/05 14:07:09"},  // wrong weekday is ignored
+  };
+  for (const Case& c : cases) EXPECT_EQ(Parsed(c.text), c.expected) << c.text;
+}
+
+TEST(InternetDate, ZoneNamesInAnyLetterCase) {
+  // Each zone with the UTC hour of 12:00 local time.
+  const std::pair<const char*, const char*> cases[] = {
+      {"UT", "12"},  {"gmt", "12"}, {"EST", "17"}, {"Edt", "16"}, {"CST", "18"},
+      {"cdt", "17"}, {"MST", "19"}, {"MDT", "18"}, {"PST", "20"}, {"pDT", "19"},
+  };
+  for (const auto& [zone, hour] : cases) {
+    EXPECT_EQ(Parsed(std::string("5 Mar 2004 12:00 ") + zone), std::string("~2004/03/05 ") + hour + ":00:00");
+  }
+}
+
+TEST(InternetDate, UnreadableFormsGive1601) {
+  const char* cases[] = {
+      "", "   ", "garbage", "Thu 5 Mar 2004 14:07 +0100", "Thx, 5 Mar 2004 14:07 +0100",
+      ", 5 Mar 2004 14:07", "Thursday, 5 Mar 2004 14:07", "31 Apr 2004 14:07", "29 Feb 2023 14:07",
+      "0 Mar 2004 14:07", "5 Mrz 2004 14:07", "5 March 2004 14:07", "5 Mar 2004 24:00", "5 Mar 2004 14:60",
+      "5 Mar 2004 14:07:61", "5 Mar 2004 14:7", "5 Mar 2004", "5 Mar 4 14:07", "105 Mar 2004 14:07",
+      "5 Mar 10000 14:07", "5 Mar 200414:07", "5 Mar 2004 14:07 +100", "5 Mar 2004 14:07 +01000",
+      "5 Mar 2004 14:07 +0160", "5 Mar 2004 14:07 + 0100", "5 Mar 2004 14:07 GMT CET",
+      "5 Mar 2004 14:07 +0100 CET x", "5 Mar 2004 14:07 +0100 (open", "5 Mar 2004 14:07 (\\)",
+      "5 Mar 2004 14:07 +0100\r\nX: y", "5 Mar 2004 14:07 +0100\r\n\r\n", "5 Mar 2004 14:07 +0100 x1",
+      "31 Dec 9999 23:30 -0100", "1 Jan 0000 00:30 +0100",
+  };
+  for (const char* c : cases) EXPECT_EQ(Parsed(c), kUnreadable) << c;
+  EXPECT_EQ(Parsed(std::string("5 Mar 2004 14:07\0", 17)), kUnreadable);
+  EXPECT_EQ(ParseInternetDate("garbage"), UnreadableInternetDate());
+}
+
+TEST(InternetDate, DeepCommentsAndLongInputAreSafe) {
+  const std::size_t n = 1000000;
+  const std::string date = "5 Mar 2004 14:07 +0100 ";
+  EXPECT_EQ(Parsed(date + std::string(n, '(') + std::string(n, ')')), "~2004/03/05 13:07:00");
+  EXPECT_EQ(Parsed(date + std::string(n, '(') + std::string(n - 1, ')')), kUnreadable);
+  EXPECT_EQ(Parsed(std::string(n, ' ') + date), "~2004/03/05 13:07:00");
+  EXPECT_EQ(Parsed(std::string(n, '9')), kUnreadable);
+}
+
+TEST(InternetDate, AnyBytesGiveAFixedWidthDate) {
+  std::mt19937 random(20040305);
+  const std::string seed = "Thu, 5 Mar 2004 14:07:09 +0100 (CET)";
+  const std::string grammar_bytes = "0123456789 :+-()\\\r\nAZaz";
+  auto random_byte = [&] { return static_cast<char>(random() % 256); };
+  int readable = 0;
+  for (int i = 0; i < 4000; ++i) {
+    // Even rounds: random bytes. Odd rounds: the seed with up to three bytes changed, half of them to
+    // bytes the grammar knows, so that some still parse and the edges of the grammar are reached.
+    std::string text;
+    if (i % 2 == 0) {
+      for (std::size_t k = random() % 60; k > 0; --k) text += random_byte();
+    } else {
+      text = seed;
+      for (std::size_t k = 1 + random() % 3; k > 0; --k) {
+        text[random() % text.size()] =
+            i % 4 == 1 ? grammar_bytes[random() % grammar_bytes.size()] : random_byte();
+      }
+    }
+    DateTime value = ParseInternetDate(text);
+    std::string result = SortableDateText(value);
+    EXPECT_EQ(result.size(), 20u) << text;
+    // The text clamps the year; the value itself must not need that.
+    EXPECT_LE(value.ToCivil().year, 9999) << text;
+    EXPECT_GE(value.ToCivil().year, 0) << text;
+    readable += result != kUnreadable;
+  }
+  EXPECT_GT(readable, 100);
+}
+
+}  // namespace

@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include "platform/FileSystem.h"
+#include "shared/Module_Filter.h"
+#include "tests/platform/FakeFileSystem.h"
+#include "viewer/GridLoader.h"
+
+namespace {
+
+using testing_host::FakeFileSystem;
+
+TEST(FormatDigits, FollowsTheCounterPatterns) {
+  struct Case {
+    std::int64_t value;
+    const char* pattern;
+    const char* text;
+  } cases[] = {
+      {0, "# ##0", " 0"},          {5, "# ##0", " 5"},          {999, "# ##0", " 999"},
+      {1234, "# ##0", "1 234"},    {12345, "# ##0", "12 345"},  {678, "# ### ##0", "  678"},
+      {12345678, "# ### ##0", "12 345 678"}, {1234567890, "# ### ##0", "1234 567 890"},
+      {1, "000", "001"},           {32767, "000", "32767"},     {42, "0", "42"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FormatDigits(c.value, c.pattern), c.text) << c.value << " " << c.pattern;
+}
+
+TEST(ListingFor, PicksMaskReaderAndHiddenColumnPerQueue) {
+  EXPECT_STREQ(ListingFor(1).FileMask, "*.*");
+  EXPECT_EQ(ListingFor(3).HiddenColumn, 6);
+  EXPECT_TRUE(ListingFor(4).Pairs);
+  EXPECT_STREQ(ListingFor(5).FileMask, "*.q0");
+  EXPECT_EQ(ListingFor(5).HiddenColumn, 7);
+  EXPECT_FALSE(ListingFor(6).Pairs);
+  EXPECT_EQ(ListingFor(6).HiddenColumn, 7);
+}
+
+struct Recorder : GridLoadObserver {
+  std::vector<GridCells> rows;
+  std::vector<std::string> infos;
+  std::vector<std::string> failed;
+  void RowAdded(std::int64_t row, const GridCells& cells) override {
+    EXPECT_EQ(row, static_cast<std::int64_t>(rows.size() + 1));
+    rows.push_back(cells);
+  }
+  void CountersChanged(const GridCounters& c) override { infos.push_back(c.Info1 + "|" + c.Info2 + "|" + c.Info3); }
+  void ReadFailed(const std::string& path) override { failed.push_back(path); }
+};
+
+class LoadGridRowsTest : public ::testing::Test {
+ protected:
+  FakeFileSystem fs;
+  platform::ScopedHost host{fs};
+  void SetUp() override {
+    FilterTable table;
+    fs.AddFile("/prog/Filter.ini", "\"hold W\",\"Subject: \",\"urgent\"\r\n");
+    LoadFilterTable();
+  }
+};
+
+TEST_F(LoadGridRowsTest, ListsPairsWithTheirCellsAndRunningCounters) {
+  fs.AddFile("/q/a.q0", "Q\r\n12/06/26 14:03:22\r\nSubject: URGENT now\r\nFrom: f\r\nTo: t\r\nReturn-Path: r\r\n\r\n");
+  fs.AddFile("/q/a.q1", "12345");
+  fs.AddFile("/q/empty.q0", "");
+  fs.AddFile("/q/b.q0", "Q\r\nno date\r\n");
+  fs.AddFile("/q/b.q1", "");
+  fs.AddFile("/q/c.txt", "not listed with the pair mask");
+  fs.AddFolder("/q/sub.q0");
+  Recorder rec;
+  GridCounters c = LoadGridRows("/q", 4, rec);
+
+  ASSERT_EQ(rec.rows.size(), 2u);
+  const GridCells& a = rec.rows[0];
+  EXPECT_EQ(a[0], "1");
+  EXPECT_EQ(a[1], "a.q0");
+  EXPECT_EQ(a[2], std::to_string(fs.Contents("/q/a.q0").size() + 5));
+  EXPECT_EQ(a[3], "Suhold W");
+  EXPECT_EQ(a[4], "URGENT now");
+  EXPECT_EQ(a[5], "f");
+  EXPECT_EQ(a[6], "t");
+  EXPECT_EQ(a[7], "r");
+  EXPECT_EQ(a[8], "~2026/12/06 14:03:22");
+  EXPECT_EQ(rec.rows[1][0], "2");
+  EXPECT_EQ(rec.rows[1][8], "~1899/12/30 00:00:00");
+  EXPECT_EQ(c.Files, 2);
+  EXPECT_EQ(c.Empty, 1);
+  // Enumeration order: a.q0, b.q0, empty.q0; an empty file changes only its box.
+  EXPECT_EQ(rec.infos, (std::vector<std::string>{" 1|  " + a[2] + "|0", " 2|  " + std::to_string(c.Bytes) + "|0",
+                                                 " 2|  " + std::to_string(c.Bytes) + "| 1"}));
+}
+
+TEST_F(LoadGridRowsTest, OneFileMessagesAndFaults) {
+  fs.AddFile("/in/m1", "From: a\r\nDate: Thu, 5 Mar 2004 14:07:09 +0100\r\n\r\nbody\r\n");
+  fs.AddFile("/in/UNREADABLE.CNM", "Subject: partial\r\n" + std::string(5000, 'x') + "\r\nFrom: b\r\n");
+  fs.read_chunk = 40;
+  int reads = 0;
+  fs.before = [&reads](testing_host::Op op, const std::string& path) {
+    return !(op == testing_host::Op::kRead && path == "/in/UNREADABLE.CNM" && ++reads > 1);
+  };
+  Recorder rec;
+  GridCounters c = LoadGridRows("/in", 2, rec);
+  ASSERT_EQ(rec.rows.size(), 2u);
+  EXPECT_EQ(rec.rows[0][1], "UNREADABLE.CNM");  // listed with what was read
+  EXPECT_EQ(rec.rows[0][4], "partial");
+  EXPECT_EQ(rec.rows[0][5], "");
+  EXPECT_EQ(rec.rows[1][8], "~2004/03/05 13:07:09");
+  EXPECT_EQ(rec.failed, std::vector<std::string>{"/in/UNREADABLE.CNM"});
+  EXPECT_EQ(c.Files, 2);
+
+  Recorder none;
+  GridCounters nothing = LoadGridRows("/missing", 2, none);
+  EXPECT_TRUE(none.rows.empty());
+  EXPECT_EQ(nothing.Info1 + nothing.Info2 + nothing.Info3, "000");
+}
+
+TEST_F(LoadGridRowsTest, RowNumbersKeepCountingPastSixteenBits) {
+  for (int i = 0; i < 32800; ++i) fs.AddFile("/big/m" + std::to_string(i), "x");
+  struct Last : GridLoadObserver {
+    std::int64_t rows = 0;
+    std::string last_number;
+    void RowAdded(std::int64_t, const GridCells& cells) override { ++rows, last_number = cells[0]; }
+    void CountersChanged(const GridCounters&) override {}
+  } last;
+  GridCounters c = LoadGridRows("/big", 1, last);
+  EXPECT_EQ(last.rows, 32800);
+  EXPECT_EQ(last.last_number, "32800");
+  EXPECT_EQ(c.Info1, "32 800");
+}
+
+}  // namespace

@@ -1,0 +1,100 @@
+#include "viewer/GridLoader.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "shared/Module_Filter.h"
+
+namespace {
+
+constexpr std::array<QueueListing, kQueueChoices> kListings{{
+    {"/Mail/~Filtered", "*.*", false, 6},
+    {"/Mail/MailIn", "*.*", false, 6},
+    {"/Mail/Trash", "*.*", false, 6},
+    {"/Mail/Mailout", "*.q0", true, 7},
+    {"/Mail/NNTP", "*.q0", true, 7},
+    {"/Mail/~Bounces", "*.*", false, 7},
+}};
+
+}  // namespace
+
+const GridCells& GridHeaderTexts() {
+  static const GridCells headers{"N° ",    "File Name ", "Size: ",       "FA ",   "Subject: ",
+                                 "From: ", "To: ",       "ReturnPath: ", "Date: "};
+  return headers;
+}
+
+const QueueListing& ListingFor(int index) {
+  return kListings[static_cast<std::size_t>(std::clamp(index, 1, kQueueChoices) - 1)];
+}
+
+std::string FormatDigits(std::int64_t value, std::string_view pattern) {
+  bool negative = value < 0;
+  std::string digits = std::to_string(negative ? -static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value));
+  if (digits == "0") digits.clear();  // a zero shows only where the pattern has a "0"
+  std::string out;
+  std::size_t next = digits.size();  // digits are taken from the right
+  for (std::size_t i = pattern.size(); i-- > 0;) {
+    char p = pattern[i];
+    if (p == '0' || p == '#') {
+      if (next > 0) {
+        out += digits[--next];
+      } else if (p == '0') {
+        out += '0';
+      }
+    } else {
+      out += p;
+    }
+  }
+  std::reverse(out.begin(), out.end());
+  out.insert(0, digits.substr(0, next));
+  if (negative) out.insert(0, "-");
+  return out;
+}
+
+GridCells AddGridRowTexts(const MessageRecord& record, const std::string& current_folder, std::int64_t row,
+                          const std::string& classification) {
+  GridCells cells;
+  cells[0] = std::to_string(row);
+  std::size_t prefix = current_folder.size() + 1;
+  cells[1] = record.Path.size() > prefix ? record.Path.substr(prefix) : std::string();
+  cells[2] = std::to_string(record.Size);
+  cells[3] = classification;
+  cells[4] = record.Subject;
+  cells[5] = record.From;
+  cells[6] = record.To;
+  cells[7] = record.ReturnPath;
+  cells[8] = SortableDateText(record.Date);
+  return cells;
+}
+
+GridCounters LoadGridRows(const std::string& current_folder, int queue_index, GridLoadObserver& observer) {
+  const QueueListing& listing = ListingFor(queue_index);
+  GridCounters counters;
+  std::vector<platform::DirEntry> entries;
+  if (!platform::Host().ListFolder(current_folder, listing.FileMask, &entries)) return counters;
+
+  MessageRecord record;
+  std::int64_t row = 0;
+  for (const platform::DirEntry& entry : entries) {
+    if (entry.is_directory) continue;
+    if (entry.size == 0) {
+      counters.Info3 = FormatDigits(++counters.Empty, "# ##0");
+    } else {
+      record.Path = current_folder + std::string(platform::kSep) + entry.name;
+      if (listing.Pairs) {
+        ReadMessageHeaders(record);
+      } else if (!ReadSingleFileHeaders(record)) {
+        observer.ReadFailed(record.Path);
+      }
+      ++row;
+      observer.RowAdded(row, AddGridRowTexts(record, current_folder, row, ClassifyMessage(record)));
+      counters.Info1 = FormatDigits(++counters.Files, "# ##0");
+      counters.Bytes += record.Size;
+      counters.Info2 = FormatDigits(counters.Bytes, "# ### ##0");
+    }
+    observer.CountersChanged(counters);
+  }
+  return counters;
+}

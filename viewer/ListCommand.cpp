@@ -1,0 +1,97 @@
+#include "viewer/ListCommand.h"
+
+#include "platform/FileSystem.h"
+#include "shared/Module_Filter.h"
+#include "viewer/GridLoader.h"
+
+namespace {
+
+void AppendEscaped(std::string& out, const std::string& text) {
+  for (char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+}
+
+// Collects the rows in one buffer and writes it out in large pieces: a big
+// queue is tens of megabytes of text.
+class RowPrinter : public GridLoadObserver {
+ public:
+  RowPrinter(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+  ~RowPrinter() override { Flush(); }
+  RowPrinter(const RowPrinter&) = delete;
+  RowPrinter& operator=(const RowPrinter&) = delete;
+
+  void Line(const GridCells& cells) {
+    for (int i = 0; i < kGridColumns; ++i) {
+      if (i > 0) buffer_ += '\t';
+      AppendEscaped(buffer_, cells[static_cast<std::size_t>(i)]);
+    }
+    buffer_ += '\n';
+    if (buffer_.size() >= kFlushAt) Flush();
+  }
+  void RowAdded(std::int64_t, const GridCells& cells) override { Line(cells); }
+  void CountersChanged(const GridCounters&) override {}
+  void ReadFailed(const std::string& path) override {
+    Flush();
+    std::fprintf(err_, "qvue: %s could not be read whole; listed with what was read\n", path.c_str());
+  }
+  void Flush() {
+    if (!buffer_.empty()) std::fwrite(buffer_.data(), 1, buffer_.size(), out_);
+    buffer_.clear();
+    std::fflush(out_);
+  }
+
+ private:
+  static constexpr std::size_t kFlushAt = 1 << 20;
+
+  std::FILE* out_;
+  std::FILE* err_;
+  std::string buffer_;
+};
+
+}  // namespace
+
+std::string EscapeCell(const std::string& text) {
+  std::string out;
+  AppendEscaped(out, text);
+  return out;
+}
+
+int RunListCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
+  bool single = false;
+  std::vector<std::string> folders;
+  for (const std::string& arg : args) {
+    if (arg == "--single") {
+      single = true;
+    } else {
+      folders.push_back(arg);
+    }
+  }
+  if (folders.size() != 1 || folders[0].empty()) {
+    std::fprintf(err, "usage: qvue --list [--single] FOLDER   (qvue --help tells more)\n");
+    return 2;
+  }
+  try {
+    LoadFilterTable();
+  } catch (const FilterFileError& e) {
+    std::fprintf(err, "qvue: %s\n", e.what());
+    return 1;
+  }
+  // The pair queues are listed like "Mailout", the one-file queues like "MailIn".
+  constexpr int kPairQueue = 4, kSingleFileQueue = 2;
+  GridCounters counters;
+  {
+    RowPrinter printer(out, err);
+    printer.Line(GridHeaderTexts());
+    counters = LoadGridRows(folders[0], single ? kSingleFileQueue : kPairQueue, printer);
+  }
+  std::fprintf(err, "Files Processed (Number/Size): %s / %s, empty: %s\n", counters.Info1.c_str(),
+               counters.Info2.c_str(), counters.Info3.c_str());
+  return 0;
+}
