@@ -33,8 +33,8 @@ std::string FormatDigits(std::int64_t value, std::string_view pattern) {
   bool negative = value < 0;
   std::string digits = std::to_string(negative ? -static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value));
   if (digits == "0") digits.clear();  // a zero shows only where the pattern has a "0"
-  std::string out;
-  std::size_t next = digits.size();  // digits are taken from the right
+  std::string out;  // built from the right, reversed at the end
+  std::size_t next = digits.size();
   for (std::size_t i = pattern.size(); i-- > 0;) {
     char p = pattern[i];
     if (p == '0' || p == '#') {
@@ -47,9 +47,9 @@ std::string FormatDigits(std::int64_t value, std::string_view pattern) {
       out += p;
     }
   }
+  while (next > 0) out += digits[--next];  // digits beyond the pattern go in front
+  if (negative) out += '-';
   std::reverse(out.begin(), out.end());
-  out.insert(0, digits.substr(0, next));
-  if (negative) out.insert(0, "-");
   return out;
 }
 
