@@ -36,6 +36,8 @@ class ReadStream {
  public:
   virtual ~ReadStream() = default;
   virtual long long Read(char* buffer, std::size_t capacity) = 0;
+  // The file's length when it was opened.
+  virtual std::uint64_t Size() const = 0;
 };
 
 class FileSystem {

@@ -20,14 +20,13 @@ std::string Join(const std::string& folder, const std::string& name) {
   return folder.empty() ? name : folder + std::string(kSep) + name;
 }
 
-bool IsOrdinaryFileAt(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+bool IsOrdinaryFileAt(const std::string& path, struct stat* st) {
+  return ::stat(path.c_str(), st) == 0 && S_ISREG(st->st_mode);
 }
 
 class FdReadStream : public ReadStream {
  public:
-  explicit FdReadStream(int fd) : fd_(fd) {}
+  FdReadStream(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
   ~FdReadStream() override { ::close(fd_); }
   FdReadStream(const FdReadStream&) = delete;
   FdReadStream& operator=(const FdReadStream&) = delete;
@@ -39,21 +38,33 @@ class FdReadStream : public ReadStream {
       if (errno != EINTR) return -1;
     }
   }
+  std::uint64_t Size() const override { return size_; }
 
  private:
   int fd_;
+  std::uint64_t size_;
 };
 
 // Opens an existing ordinary file; -1 when it is missing or not ordinary.
-int OpenExisting(const std::string& path, int flags) {
+int OpenExisting(const std::string& path, int flags, struct stat* st) {
   int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return -1;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
     ::close(fd);
     return -1;
   }
   return fd;
+}
+
+int OpenExisting(const std::string& path, int flags) {
+  struct stat st {};
+  return OpenExisting(path, flags, &st);
+}
+
+bool IsHiddenOrEmptyName(const std::string& path) {
+  std::size_t cut = path.rfind(kPathSeparator);
+  std::size_t start = cut == std::string::npos ? 0 : cut + 1;
+  return start >= path.size() || path[start] == '.';
 }
 
 bool WriteFully(int fd, std::string_view bytes, off_t offset, bool at_end) {
@@ -125,14 +136,14 @@ const RealFileSystem::FolderIndex* RealFileSystem::IndexFor(const std::string& f
   return it == indices_.end() ? nullptr : &it->second;
 }
 
-std::optional<std::string> RealFileSystem::FindFile(const std::string& path) {
+std::optional<std::string> RealFileSystem::Resolve(const std::string& path, struct stat* st) {
   auto [folder, name] = SplitPath(path);
   if (name.empty() || name.front() == '.') return std::nullopt;
-  if (IsOrdinaryFileAt(path)) return path;
+  if (IsOrdinaryFileAt(path, st)) return path;
   std::string lower = AsciiLower(name);
   if (lower != name) {
     std::string candidate = Join(folder, lower);
-    if (IsOrdinaryFileAt(candidate)) return candidate;
+    if (IsOrdinaryFileAt(candidate, st)) return candidate;
   }
   const FolderIndex* index = IndexFor(folder);
   if (index == nullptr) return std::nullopt;
@@ -140,25 +151,34 @@ std::optional<std::string> RealFileSystem::FindFile(const std::string& path) {
   for (auto it = first; it != last; ++it) {
     if (it->second == name) continue;  // already tried
     std::string candidate = Join(folder, it->second);
-    if (IsOrdinaryFileAt(candidate)) return candidate;
+    if (IsOrdinaryFileAt(candidate, st)) return candidate;
   }
   return std::nullopt;
 }
 
-std::optional<std::uint64_t> RealFileSystem::FileLength(const std::string& path) {
-  std::optional<std::string> actual = FindFile(path);
-  if (!actual) return std::nullopt;
+std::optional<std::string> RealFileSystem::FindFile(const std::string& path) {
   struct stat st {};
-  if (::stat(actual->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return Resolve(path, &st);
+}
+
+std::optional<std::uint64_t> RealFileSystem::FileLength(const std::string& path) {
+  struct stat st {};
+  if (!Resolve(path, &st)) return std::nullopt;
   return static_cast<std::uint64_t>(st.st_size);
 }
 
 std::unique_ptr<ReadStream> RealFileSystem::OpenRead(const std::string& path) {
-  std::optional<std::string> actual = FindFile(path);
-  if (!actual) return nullptr;
-  int fd = OpenExisting(*actual, O_RDONLY);
+  if (IsHiddenOrEmptyName(path)) return nullptr;
+  // The exact name first: one open, no lookup, for the usual case of a path
+  // that came from a listing.
+  struct stat st {};
+  int fd = OpenExisting(path, O_RDONLY, &st);
+  if (fd < 0) {
+    std::optional<std::string> actual = FindFile(path);
+    if (actual && *actual != path) fd = OpenExisting(*actual, O_RDONLY, &st);
+  }
   if (fd < 0) return nullptr;
-  return std::make_unique<FdReadStream>(fd);
+  return std::make_unique<FdReadStream>(fd, static_cast<std::uint64_t>(st.st_size));
 }
 
 bool RealFileSystem::WriteAt(const std::string& path, std::uint64_t offset, std::string_view bytes) {

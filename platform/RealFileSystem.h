@@ -46,6 +46,9 @@ class RealFileSystem : public FileSystem {
     std::unordered_multimap<std::string, std::string> capitalised;
   };
 
+  // The actual path of the ordinary file `path` names, letter case ignored,
+  // with its status in `st`.
+  std::optional<std::string> Resolve(const std::string& path, struct stat* st);
   static std::optional<Stamp> StampOf(const std::string& folder);
   const FolderIndex* IndexFor(const std::string& folder);
   // Called around our own changes of a folder: keeps a fresh index fresh.

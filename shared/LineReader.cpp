@@ -1,52 +1,69 @@
 #include "shared/LineReader.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
-constexpr std::size_t kChunk = 64 * 1024;
+constexpr std::size_t kChunk = 16 * 1024;
 }
 
 bool LineReader::Fill() {
   if (eof_) return false;
-  if (pos_ > 0) {
-    buffer_.erase(0, pos_);
-    pos_ = 0;
+  if (remaining_ == 0) {
+    eof_ = true;
+    return false;
   }
-  std::size_t old = buffer_.size();
-  buffer_.resize(old + kChunk);
-  long long n = stream_->Read(buffer_.data() + old, kChunk);
+  // Move the unread bytes to the front, growing the buffer for a long line.
+  std::size_t unread = end_ - begin_;
+  if (capacity_ - unread < kChunk) {
+    std::size_t capacity = std::max(capacity_ * 2, unread + kChunk);
+    auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+    std::memcpy(bigger.get(), buffer_.get() + begin_, unread);
+    buffer_ = std::move(bigger);
+    capacity_ = capacity;
+  } else if (begin_ > 0) {
+    std::memmove(buffer_.get(), buffer_.get() + begin_, unread);
+  }
+  begin_ = 0;
+  end_ = unread;
+  std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(capacity_ - end_, remaining_));
+  long long n = stream_->Read(buffer_.get() + end_, want);
   if (n <= 0) {
-    buffer_.resize(old);
     eof_ = true;
     failed_ = n < 0;
     return false;
   }
-  buffer_.resize(old + static_cast<std::size_t>(n));
+  end_ += static_cast<std::size_t>(n);
+  remaining_ -= static_cast<std::uint64_t>(n);
   return true;
 }
 
 bool LineReader::Next(std::string* line) {
-  std::size_t scanned = pos_;
+  std::size_t scanned = begin_;
   for (;;) {
-    std::size_t cr = buffer_.find('\r', scanned);
-    if (cr != std::string::npos) {
-      // A CR at the very end of the buffer may be followed by LF in the next chunk.
-      if (cr + 1 == buffer_.size() && !eof_) {
-        std::size_t offset = cr - pos_;
+    const char* data = buffer_.get();
+    const void* found = data == nullptr ? nullptr : std::memchr(data + scanned, '\r', end_ - scanned);
+    if (found != nullptr) {
+      std::size_t cr = static_cast<std::size_t>(static_cast<const char*>(found) - data);
+      // A CR at the very end of what was read may be followed by LF in the next piece.
+      if (cr + 1 == end_) {
+        std::size_t offset = cr - begin_;
         Fill();
-        cr = pos_ + offset;
+        cr = begin_ + offset;
+        data = buffer_.get();
       }
-      line->assign(buffer_, pos_, cr - pos_);
-      pos_ = cr + 1;
-      if (pos_ < buffer_.size() && buffer_[pos_] == '\n') ++pos_;
+      line->assign(data + begin_, cr - begin_);
+      begin_ = cr + 1;
+      if (begin_ < end_ && data[begin_] == '\n') ++begin_;
       return true;
     }
-    scanned = buffer_.size();
-    std::size_t consumed = pos_;
+    std::size_t searched = end_ - begin_;  // relative to the unread start
     if (!Fill()) {
-      if (pos_ >= buffer_.size()) return false;
-      line->assign(buffer_, pos_, std::string::npos);  // last line without a line end
-      pos_ = buffer_.size();
+      if (begin_ >= end_) return false;
+      line->assign(buffer_.get() + begin_, end_ - begin_);  // last line without a line end
+      begin_ = end_;
       return true;
     }
-    scanned -= consumed;  // Fill moved the unread text to the front
+    scanned = begin_ + searched;
   }
 }

@@ -1,6 +1,7 @@
 // Reads message text line by line. A line ends at CR LF or at a CR alone; a
 // LF alone does not end a line and stays part of its text. The line end is
 // not part of the line. Reading stops quietly at a read error; failed() tells.
+// The file is read as long as it was when it was opened.
 #pragma once
 
 #include <memory>
@@ -10,18 +11,23 @@
 
 class LineReader {
  public:
-  explicit LineReader(std::unique_ptr<platform::ReadStream> stream) : stream_(std::move(stream)) {}
+  explicit LineReader(std::unique_ptr<platform::ReadStream> stream)
+      : stream_(std::move(stream)), remaining_(stream_->Size()) {}
 
   // The next line; false at the end of the file or after a read error.
   bool Next(std::string* line);
   bool failed() const { return failed_; }
 
  private:
+  // Reads more bytes after the unread ones; false at the end or on an error.
   bool Fill();
 
   std::unique_ptr<platform::ReadStream> stream_;
-  std::string buffer_;
-  std::size_t pos_ = 0;
+  std::uint64_t remaining_;  // bytes of the opened length not read yet
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;
+  std::size_t begin_ = 0;  // first unread byte
+  std::size_t end_ = 0;    // one past the last byte read
   bool eof_ = false;
   bool failed_ = false;
 };

@@ -49,15 +49,21 @@ void ReadMessageHeaders(MessageRecord& record) {
 
   if (record.Path.empty() || !EndsWithQ0(record.Path)) return;
   platform::FileSystem& fs = platform::Host();
-  if (!fs.FileExists(record.Path)) return;
   std::string companion = CompanionFile(record.Path);
-  if (!fs.FileExists(companion)) return;
-
-  record.Size = static_cast<std::int64_t>(fs.FileLength(record.Path).value_or(0) +
-                                          fs.FileLength(companion).value_or(0));
-
+  // Opening first gives the header file's existence and length in one step;
+  // the record ends the same as testing, measuring and then opening.
   std::unique_ptr<platform::ReadStream> stream = fs.OpenRead(record.Path);
-  if (!stream) return;
+  if (!stream) {
+    if (!fs.FileExists(record.Path)) return;
+    std::optional<std::uint64_t> header_size = fs.FileLength(record.Path);
+    std::optional<std::uint64_t> companion_size = fs.FileLength(companion);
+    if (companion_size) record.Size = static_cast<std::int64_t>(header_size.value_or(0) + *companion_size);
+    return;  // exists but cannot be opened: Path and Size only
+  }
+  std::optional<std::uint64_t> companion_size = fs.FileLength(companion);
+  if (!companion_size) return;
+  record.Size = static_cast<std::int64_t>(stream->Size() + *companion_size);
+
   LineReader lines(std::move(stream));
   std::string line;
   if (!lines.Next(&line)) return;  // line 1: the remailer's own, not interpreted

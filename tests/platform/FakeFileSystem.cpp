@@ -10,7 +10,9 @@ using platform::SplitPath;
 
 class FakeReadStream : public platform::ReadStream {
  public:
-  FakeReadStream(FakeFileSystem& fs, std::string path) : fs_(fs), path_(std::move(path)) {}
+  FakeReadStream(FakeFileSystem& fs, std::string path)
+      : fs_(fs), path_(std::move(path)), size_(fs.nodes_[path_].bytes.size()) {}
+  std::uint64_t Size() const override { return size_; }
 
   long long Read(char* buffer, std::size_t capacity) override {
     if (!fs_.Allow(Op::kRead, path_)) return -1;
@@ -27,6 +29,7 @@ class FakeReadStream : public platform::ReadStream {
  private:
   FakeFileSystem& fs_;
   std::string path_;
+  std::uint64_t size_;
   std::size_t offset_ = 0;
 };
 

@@ -137,13 +137,15 @@ TEST_F(ReadMessageHeadersTest, ForcedFaultsKeepWhatWasReadAndNeverThrow) {
   EXPECT_EQ(halfway.From, "a");
   EXPECT_EQ(halfway.To, "");
 
-  // The companion vanishes between the existence test and the size.
-  fs.before = [this](Op op, const std::string& path) {
-    if (op == Op::kLength && path == "/q/m.q1") fs.RemoveTree("/q/m.q1");
+  // The companion vanishes while the header file is read: the record is
+  // still whole, with the size taken before.
+  fs.before = [this](Op op, const std::string&) {
+    if (op == Op::kRead) fs.RemoveTree("/q/m.q1");
     return true;
   };
   MessageRecord vanished = Read("/q/m.q0");
   EXPECT_EQ(vanished.From, "a");
+  EXPECT_EQ(vanished.Size, denied.Size);
 }
 
 TEST_F(ReadMessageHeadersTest, OneFileMessagesTakeSixHeadersFromTheFirstBlock) {
