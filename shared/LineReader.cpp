@@ -18,7 +18,7 @@ bool LineReader::Fill() {
   if (capacity_ - unread < kChunk) {
     std::size_t capacity = std::max(capacity_ * 2, unread + kChunk);
     auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
-    std::memcpy(bigger.get(), buffer_.get() + begin_, unread);
+    if (unread > 0) std::memcpy(bigger.get(), buffer_.get() + begin_, unread);
     buffer_ = std::move(bigger);
     capacity_ = capacity;
   } else if (begin_ > 0) {
