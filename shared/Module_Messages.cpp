@@ -96,13 +96,13 @@ bool ReadSingleFileHeaders(MessageRecord& record) {
   ResetAllButPath(record);
   if (record.Path.empty()) return true;
   platform::FileSystem& fs = platform::Host();
-  if (!fs.FileExists(record.Path)) return true;
-  std::optional<std::uint64_t> size = fs.FileLength(record.Path);
-  if (!size) return false;
-  record.Size = static_cast<std::int64_t>(*size);
-
   std::unique_ptr<platform::ReadStream> stream = fs.OpenRead(record.Path);
-  if (!stream) return false;
+  if (!stream) {
+    if (!fs.FileExists(record.Path)) return true;  // a missing file is not an error
+    record.Size = static_cast<std::int64_t>(fs.FileLength(record.Path).value_or(0));
+    return false;
+  }
+  record.Size = static_cast<std::int64_t>(stream->Size());
   LineReader lines(std::move(stream));
   std::string line;
   std::string date;

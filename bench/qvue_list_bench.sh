@@ -1,0 +1,233 @@
+#!/usr/bin/env bash
+# Benchmarks `qvue --list` on generated queues against a grep baseline that
+# looks for the same patterns: a Mailout of pairs (grep reads the .q0 files)
+# and a MailIn of one-file messages (grep reads whole files, qvue only the
+# header block), with qvue's peak memory and checks of what it lists.
+# Builds nothing: give it a built qvue (and make_bench_queue next to it in the
+# build tree, or say where with --generator).
+set -euo pipefail
+
+usage() {
+  cat <<'EOF'
+usage: bench/qvue_list_bench.sh [options] [QVUE]
+
+QVUE defaults to build-release/viewer/qvue.
+
+  --pairs N           pairs in the Mailout queue (default 100000)
+  --single N          one-file messages in the MailIn queue (default 100000)
+  --rules-per-list R  rules for each of From, Subject, To, Newsgroups (default 1000)
+  --runs K            timed runs per measurement, best one counts (default 3)
+  --quick             smoke run: 2000 pairs and 2000 one-file messages
+  --generator PATH    make_bench_queue (default: bench/make_bench_queue in the
+                      build tree that holds QVUE)
+  --strict            exit 1 when a target is missed
+  -h, --help          this text
+
+Exit status: 0 done, 1 a check failed (qvue did not list or classify what the
+generated queues hold, or with --strict a target was missed), 2 usage.
+EOF
+}
+
+qvue=build-release/viewer/qvue
+generator=""
+pairs=""
+single=""
+rules=1000
+runs=3
+quick=0
+strict=0
+
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --pairs) pairs=${2:?--pairs needs a number}; shift 2 ;;
+    --single) single=${2:?--single needs a number}; shift 2 ;;
+    --rules-per-list) rules=${2:?--rules-per-list needs a number}; shift 2 ;;
+    --runs) runs=${2:?--runs needs a number}; shift 2 ;;
+    --generator) generator=${2:?--generator needs a path}; shift 2 ;;
+    --quick) quick=1; shift ;;
+    --strict) strict=1; shift ;;
+    -h|--help) usage; exit 0 ;;
+    -*) echo "qvue_list_bench: unknown option $1" >&2; usage >&2; exit 2 ;;
+    *) qvue=$1; shift ;;
+  esac
+done
+
+# Explicit sizes win over --quick in any order.
+if [[ $quick -eq 1 ]]; then
+  pairs=${pairs:-2000}
+  single=${single:-2000}
+fi
+pairs=${pairs:-100000}
+single=${single:-100000}
+generator=${generator:-$(dirname "$qvue")/../bench/make_bench_queue}
+
+for n in "$pairs" "$single" "$rules" "$runs"; do
+  [[ $n =~ ^[0-9]+$ && $n -gt 0 ]] || { echo "qvue_list_bench: sizes must be positive numbers" >&2; exit 2; }
+done
+[[ -x $qvue ]] || { echo "qvue_list_bench: no qvue at $qvue (build first, or run scripts/bench)" >&2; exit 2; }
+[[ -x $generator ]] || { echo "qvue_list_bench: no make_bench_queue at $generator (use --generator)" >&2; exit 2; }
+[[ -x /usr/bin/time ]] || { echo "qvue_list_bench: /usr/bin/time is missing (package time)" >&2; exit 2; }
+
+work=$(mktemp -d /tmp/qvue-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM
+
+# Small files take a 4 KiB block each; a pair is two files, a one-file
+# message with a long body now and then two blocks.
+need_kib=$(( (pairs * 2 + single * 2) * 4 ))
+free_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
+if (( free_kib < need_kib )); then
+  echo "qvue_list_bench: about $(( need_kib / 1024 )) MiB needed under /tmp, $(( free_kib / 1024 )) MiB free" >&2
+  exit 2
+fi
+
+checks_failed=0
+targets_missed=0
+
+# Runs a command under /usr/bin/time; sets run_seconds, run_kib, run_status.
+timed() {
+  local t0 t1
+  run_status=0
+  t0=$(date +%s%N)
+  /usr/bin/time -f %M -o "$work/rss" "$@" || run_status=$?
+  t1=$(date +%s%N)
+  run_seconds=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
+  run_kib=$(tail -n 1 "$work/rss")
+}
+
+min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }'; }
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
+# judge VALUE OP LIMIT: sets "judged" to ok or MISSED and counts misses.
+judge() {
+  if awk -v v="$1" -v l="$3" -v op="$2" 'BEGIN { exit !((op == "<=") ? v <= l : v < l) }'; then
+    judged=ok
+  else
+    judged=MISSED
+    targets_missed=$((targets_missed + 1))
+  fi
+}
+check() {  # check WHAT ACTUAL EXPECTED
+  if [[ $2 == "$3" ]]; then
+    echo "   check: $1 = $2, as expected"
+  else
+    echo "   check: $1 = $2, expected $3  FAILED"
+    checks_failed=$((checks_failed + 1))
+  fi
+}
+warm() { find "$@" -type f -exec cat {} + > /dev/null; }
+
+# grep exits 1 when nothing matches; only 2 and up are errors.
+grep_ok() {
+  if [[ $run_status -gt 1 ]]; then
+    echo "qvue_list_bench: grep failed with status $run_status" >&2
+    exit 1
+  fi
+}
+# qvue_list NAME ARGS...: lists with the program folder's qvue, stdout to
+# /dev/null and stderr to $work/NAME.err, under `timed`.
+qvue_list() {
+  local name=$1
+  shift
+  timed "$program/qvue" --list "$@" > /dev/null 2> "$work/$name.err"
+  if [[ $run_status -ne 0 ]]; then
+    echo "qvue_list_bench: qvue --list $* exited with status $run_status:" >&2
+    tail -n 3 "$work/$name.err" >&2
+    exit 1
+  fi
+}
+# check_listing WHAT MESSAGES MATCHING ARGS...: one untimed listing into a
+# file, then the row count, the stderr summary line and the classified rows.
+check_listing() {
+  local what=$1 messages=$2 matching=$3 last
+  shift 3
+  "$program/qvue" --list "$@" > "$work/rows" 2> "$work/rows.err" || {
+    echo "qvue_list_bench: qvue --list $* exited with status $?" >&2
+    exit 1
+  }
+  check "$what rows listed" "$(awk 'END { print NR - 1 }' "$work/rows")" "$messages"
+  last=$(tail -n 1 "$work/rows.err")
+  if [[ $last == "Files Processed (Number/Size): "* ]]; then
+    # The counts are grouped with blanks: "100 000 / 254 012 345, empty: 0".
+    check "$what files in qvue's summary line" "$(sed 's/^[^:]*: //; s/ \/.*//; s/ //g' <<<"$last")" "$messages"
+  else
+    check "$what last stderr line" "\"$last\"" '"Files Processed (Number/Size): ..."'
+  fi
+  check "$what rows classified by a rule" "$(awk -F'\t' 'NR > 1 && $4 != "" { n++ } END { print n + 0 }' "$work/rows")" "$matching"
+  rm -f "$work/rows" "$work/rows.err"
+}
+
+echo "qvue --list benchmark: $qvue, $(nproc) cores, best of $runs runs"
+echo
+
+data=$work/data
+summary=$("$generator" --pairs "$pairs" --single "$single" --rules-per-list "$rules" --match-percent 1 --seed 1 "$data")
+pair_matches=$(sed -n 's/.* \([0-9]*\) messages match:.*/\1/p' <<<"$summary")
+single_matches=$(sed -n 's/.* \([0-9]*\) of them match a rule;.*/\1/p' <<<"$summary")
+pair_mib=$(sed -n 's/.* pairs (\([0-9.]*\) MiB).*/\1/p' <<<"$summary")
+single_mib=$(sed -n 's/.* one-file messages (\([0-9.]*\) MiB).*/\1/p' <<<"$summary")
+# The grep baselines: for pairs the .q0 files, for one-file messages every
+# file, whole.
+grep_pairs=(grep -rilF --include='*.q0' -f "$data/patterns.txt" "$data/Mailout")
+grep_single=(grep -rilF -f "$data/patterns.txt" "$data/MailIn")
+program=$work/program
+mkdir -p "$program"
+cp "$qvue" "$program/qvue"
+cp "$data/Filter.ini" "$program/Filter.ini"
+warm "$data" "$program"
+
+echo "Mailout: $pairs pairs ($pair_mib MiB), MailIn: $single one-file messages ($single_mib MiB)"
+echo "$((rules * 4)) rules, 1% matching ($pair_matches pairs, $single_matches one-file messages)"
+check "pair files grep finds" "$(LC_ALL=C "${grep_pairs[@]}" | wc -l || true)" "$pair_matches"
+check "one-file messages grep finds" "$(LC_ALL=C "${grep_single[@]}" | wc -l || true)" "$single_matches"
+check_listing "Mailout" "$pairs" "$pair_matches" "$data/Mailout"
+check_listing "MailIn" "$single" "$single_matches" --single "$data/MailIn"
+echo
+
+printf '   %-5s %12s %12s %12s %12s\n' run "qvue pairs" "grep .q0" "qvue single" "grep files"
+best_qp="" best_gp="" best_qs="" best_gs="" peak_pairs=0 peak_single=0
+for ((i = 1; i <= runs; i++)); do
+  qvue_list pairs "$data/Mailout"
+  best_qp=$(min "$best_qp" "$run_seconds")
+  (( run_kib > peak_pairs )) && peak_pairs=$run_kib
+  t_qp=$run_seconds
+
+  LC_ALL=C timed "${grep_pairs[@]}" > /dev/null
+  grep_ok
+  best_gp=$(min "$best_gp" "$run_seconds")
+  t_gp=$run_seconds
+
+  qvue_list single --single "$data/MailIn"
+  best_qs=$(min "$best_qs" "$run_seconds")
+  (( run_kib > peak_single )) && peak_single=$run_kib
+  t_qs=$run_seconds
+
+  LC_ALL=C timed "${grep_single[@]}" > /dev/null
+  grep_ok
+  best_gs=$(min "$best_gs" "$run_seconds")
+  printf '   %-5s %10s s %10s s %10s s %10s s\n' "$i" "$t_qp" "$t_gp" "$t_qs" "$run_seconds"
+done
+printf '   %-5s %10s s %10s s %10s s %10s s\n' best "$best_qp" "$best_gp" "$best_qs" "$best_gs"
+echo
+
+pairs_ratio=$(ratio "$best_qp" "$best_gp")
+judge "$pairs_ratio" '<=' 1.5
+echo "   pairs:    ratio qvue/grep $pairs_ratio (target <= 1.5) $judged"
+single_ratio=$(ratio "$best_qs" "$best_gs")
+judge "$single_ratio" '<=' 1.5
+echo "   one-file: ratio qvue/grep $single_ratio (target <= 1.5) $judged"
+judge "$(mib "$peak_pairs")" '<' 128
+echo "   peak memory of qvue --list: $(mib "$peak_pairs") MiB (target < 128) $judged"
+judge "$(mib "$peak_single")" '<' 128
+echo "   peak memory of qvue --list --single: $(mib "$peak_single") MiB (target < 128) $judged"
+echo
+
+if (( checks_failed > 0 )); then
+  echo "qvue_list_bench: $checks_failed check(s) failed"
+  exit 1
+fi
+if (( strict && targets_missed > 0 )); then
+  echo "qvue_list_bench: $targets_missed target(s) missed"
+  exit 1
+fi
+echo "qvue_list_bench: done ($targets_missed target(s) missed)"
