@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/RealFileSystem.h"
+
 namespace test_support {
 
 // A fresh temporary folder, removed with everything in it at the end.
@@ -19,6 +21,17 @@ class TempFolder {
 
  private:
   std::string path_;
+};
+
+// The real file system, with the program folder (where Filter.ini is read)
+// set by the test.
+class TestHost : public platform::RealFileSystem {
+ public:
+  explicit TestHost(std::string program_folder) : program_folder_(std::move(program_folder)) {}
+  std::string ProgramFolder() override { return program_folder_; }
+
+ private:
+  std::string program_folder_;
 };
 
 void WriteFile(const std::string& path, const std::string& bytes);

@@ -1,20 +1,28 @@
+#include <QApplication>
 #include <clocale>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "viewer/ListCommand.h"
+#include "viewer/Module_PreviousInstanceActivate.h"
+#include "viewer/frm_Qvue.h"
 
 namespace {
 
 constexpr const char* kHelp =
-    "usage: qvue --list [--single] FOLDER\n"
+    "usage: qvue [--root1 DIR] [--root2 DIR] [--host1 NAME] [--host2 NAME]\n"
+    "       qvue --list [--single] FOLDER\n"
     "       qvue --help\n"
     "\n"
-    "Window mode (qvue with no arguments) opens the queue viewer: a grid of\n"
-    "every message of the chosen queue folder with counters and actions. It\n"
-    "is not part of this build yet.\n"
+    "Window mode (no --list) opens the queue viewer: pick an installation, a\n"
+    "queue folder and a special subfolder; the grid lists every message of the\n"
+    "folder with its counters, and the menus open Filter.ini in the editor, open\n"
+    "folders in the file manager, and run sievbat on the folder shown.\n"
+    "  --root1 DIR, --root2 DIR    the two installation roots (default\n"
+    "                              /mnt/p/Kestrane and /mnt/p/Kestran2)\n"
+    "  --host1 NAME, --host2 NAME  the hosts that run them, for the tooltip\n"
+    "A second qvue of the same user brings the running window to the front.\n"
     "\n"
     "--list prints, without a window and without a display, the rows the\n"
     "viewer's grid shows for FOLDER, in the folder's own order:\n"
@@ -26,9 +34,30 @@ constexpr const char* kHelp =
     "from, to, return path, date as ~YYYY/MM/DD HH:NN:SS), separated by TAB;\n"
     "inside a cell backslash, TAB, LF and CR are written \\\\, \\t, \\n and \\r.\n"
     "stderr, last line: Files Processed (Number/Size): N / BYTES, empty: E\n"
-    "Filter.ini is read from the folder that holds the qvue program.\n"
-    "Exit status: 0 listed (also for a missing or empty folder), 1 Filter.ini\n"
-    "cannot be loaded, 2 bad arguments.\n";
+    "\n"
+    "Both modes read Filter.ini from the folder that holds the qvue program.\n"
+    "Exit status of --list: 0 listed (also for a missing or empty folder),\n"
+    "1 Filter.ini cannot be loaded, 2 bad arguments.\n";
+
+bool ParseWindowArguments(const std::vector<std::string>& args, QvueSettings* settings) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string* target = nullptr;
+    if (args[i] == "--root1") target = &settings->Root1;
+    if (args[i] == "--root2") target = &settings->Root2;
+    if (args[i] == "--host1") target = &settings->Host1;
+    if (args[i] == "--host2") target = &settings->Host2;
+    if (target == nullptr || i + 1 >= args.size()) {
+      std::fprintf(stderr, "qvue: %s: unknown option or missing value (qvue --help tells more)\n", args[i].c_str());
+      return false;
+    }
+    *target = args[++i];
+    // Folders are held without a trailing separator.
+    if (target == &settings->Root1 || target == &settings->Root2) {
+      while (target->size() > 1 && target->back() == '/') target->pop_back();
+    }
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -42,6 +71,15 @@ int main(int argc, char** argv) {
   if (!args.empty() && args[0] == "--list") {
     return RunListCommand(std::vector<std::string>(args.begin() + 1, args.end()), stdout, stderr);
   }
-  std::fputs("qvue: the window is not part of this build yet; see qvue --help for --list\n", stderr);
-  return 2;
+
+  QvueSettings settings;
+  if (!ParseWindowArguments(args, &settings)) return 2;
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Qvuemon");
+  std::setlocale(LC_TIME, "");  // QApplication may have set the locale anew
+  std::setlocale(LC_NUMERIC, "C");
+  frm_Qvue form(settings);
+  if (!form.Form_Load()) return 0;  // the running viewer was brought to the front
+  ListenForLaterInstances(&form);
+  return app.exec();
 }

@@ -12,19 +12,10 @@
 namespace {
 
 using test_support::Exists;
+using test_support::TestHost;
 using test_support::ListNames;
 using test_support::ReadFile;
 using test_support::WriteFile;
-
-// The real file system, with Filter.ini read from a folder of the test's.
-class TestHost : public platform::RealFileSystem {
- public:
-  explicit TestHost(std::string program_folder) : program_folder_(std::move(program_folder)) {}
-  std::string ProgramFolder() override { return program_folder_; }
-
- private:
-  std::string program_folder_;
-};
 
 std::string Header(const std::string& from, const std::string& subject) {
   return "Q 1 smtp relay 0\r\n12/06/26 14:03:22\r\nFrom: " + from + "\r\nTo: op@example.net\r\nSubject: " + subject +

@@ -1,0 +1,232 @@
+// The launcher: how the command lines the viewer builds become an argv, and
+// that starting one runs the program detached with its argument intact.
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "platform/Launcher.h"
+#include "tests/TestSupport.h"
+#include "tests/platform/FakeFileSystem.h"
+
+namespace {
+
+using Argv = std::vector<std::string>;
+using test_support::TempFolder;
+
+void MakeProgram(const std::string& path, const std::string& body = "#!/bin/sh\n", mode_t mode = 0755) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  test_support::WriteFile(path, body);
+  ::chmod(path.c_str(), mode);
+}
+
+// Sets or unsets one environment variable for a scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = ::getenv(name)) old_ = old;
+    if (value) ::setenv(name, value->c_str(), 1); else ::unsetenv(name);
+  }
+  ~ScopedEnv() {
+    if (old_) ::setenv(name_, old_->c_str(), 1); else ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// True when this process has no child at all, not even a zombie.
+bool NoChildren() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
+
+TEST(SplitCommandLine, SplitsAtTheFirstBlankOnly) {
+  struct Case {
+    std::string line, program, argument;
+  } cases[] = {
+      {"EditPad.exe /q/a b.q0", "EditPad.exe", "/q/a b.q0"},
+      {"Sievbat.exe  /q", "Sievbat.exe", " /q"},
+      {"EditPad.exe ", "EditPad.exe", ""},
+      {"Sievbat.exe", "Sievbat.exe", ""},
+      {"x a;b|c$(d)`e`'f'\"g\"", "x", "a;b|c$(d)`e`'f'\"g\""},
+      {" lead", "", "lead"},
+      {"", "", ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::SplitCommandLine(c.line), std::make_pair(c.program, c.argument)) << c.line;
+  }
+}
+
+class ResolveTest : public ::testing::Test {
+ protected:
+  ResolveTest() {
+    MakeProgram(first_ / "xdg-open");
+    MakeProgram(first_ / "tool");
+    settings_.path = first_.path() + "::" + second_.path() + "/";
+    settings_.program_folder = "/opt/kestrane bin";
+  }
+  TempFolder first_, second_, third_;
+  platform::LaunchSettings settings_;
+};
+
+TEST_F(ResolveTest, MapsProgramNamesAndKeepsTheArgumentLiteral) {
+  const std::string open = first_ / "xdg-open";
+  const std::string hostile = "/q/Mail Out; rm -rf $HOME | `id` $(id) 'x' \"y\" * ~";
+  MakeProgram(second_ / "gedit");
+  struct Case {
+    std::string line;
+    Argv argv;
+  } cases[] = {
+      {"Sievbat.exe /q/Mail Out", {"/opt/kestrane bin/sievbat", "/q/Mail Out"}},
+      {"SIEVBAT.EXE " + hostile, {"/opt/kestrane bin/sievbat", hostile}},
+      {"sievbat.exe", {"/opt/kestrane bin/sievbat"}},
+      {"EXPLORER.EXE /n,/e,/q/a b", {open, "/q/a b"}},
+      {"Explorer.Exe /N,/E,/q", {open, "/q"}},
+      {"EXPLORER.EXE /n,/e,/n,x", {open, "/n,x"}},
+      {"explorer.exe /n,/q/x;y", {open, "/q/x;y"}},
+      {"EXPLORER.EXE /q/plain", {open, "/q/plain"}},
+      {"EXPLORER.EXE", {open}},
+      {"EditPad.exe " + hostile, {second_ / "gedit", hostile}},
+      {"editpad.exe  two", {second_ / "gedit", " two"}},
+      {"tool a|b", {first_ / "tool", "a|b"}},
+      {"missing-tool x", {"missing-tool", "x"}},
+      {"/abs/prog $x", {"/abs/prog", "$x"}},
+      {"", {}},
+      {" lead", {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(platform::ResolveCommandLine(c.line, settings_), c.argv) << c.line;
+  }
+}
+
+TEST_F(ResolveTest, FindsTheEditorInItsOrderOfChoice) {
+  const std::string abs_editor = third_ / "my editor";
+  MakeProgram(abs_editor);
+  MakeProgram(third_ / "not-executable", "#!/bin/sh\n", 0644);
+  struct Case {
+    const char* what;
+    std::vector<std::string> in_second;  // put in the second PATH folder: "x/" a folder, "-x" not executable
+    std::string qvue_editor, visual;
+    std::string expected;  // relative to the second folder unless it holds a "/"
+  } cases[] = {
+      {"EditPad.exe on PATH wins", {"EditPad.exe", "ed1", "kate"}, "ed1", "ed1", "EditPad.exe"},
+      {"QVUE_EDITOR as a path", {"ed2", "kate"}, abs_editor, "ed2", abs_editor},
+      {"QVUE_EDITOR found on PATH", {"ed1", "ed2"}, "ed1", "ed2", "ed1"},
+      {"QVUE_EDITOR is not split into words", {"ed1", "ed2"}, "ed1 --wait", "ed2", "ed2"},
+      {"QVUE_EDITOR not executable", {"ed2"}, third_ / "not-executable", "ed2", "ed2"},
+      {"VISUAL missing falls to the list", {"mousepad"}, "", "nowhere", "mousepad"},
+      {"the list's order, not PATH's", {"geany", "kate", "gedit"}, "", "", "gedit"},
+      {"a folder or a file without x bit is skipped", {"gedit/", "-kate", "kwrite"}, "", "", "kwrite"},
+      {"nothing at all", {}, "", "", "xdg-open"},
+  };
+  for (const Case& c : cases) {
+    TempFolder second;
+    for (const std::string& name : c.in_second) {
+      if (name.back() == '/') std::filesystem::create_directory(second / name);
+      else if (name[0] == '-') MakeProgram(second / name.substr(1), "#!/bin/sh\n", 0644);
+      else MakeProgram(second / name);
+    }
+    settings_.path = first_.path() + ":" + second.path();
+    settings_.qvue_editor = c.qvue_editor;
+    settings_.visual = c.visual;
+    std::string expected = c.expected;
+    if (expected == "xdg-open") expected = first_ / "xdg-open";
+    else if (expected.find('/') == std::string::npos) expected = second / expected;
+    EXPECT_EQ(platform::ResolveCommandLine("EditPad.exe f", settings_), (Argv{expected, "f"})) << c.what;
+  }
+
+  // Neither an editor nor xdg-open: the bare name is left, which Start refuses.
+  settings_.path = third_.path();
+  settings_.qvue_editor = settings_.visual = "";
+  EXPECT_EQ(platform::ResolveCommandLine("EditPad.exe f", settings_), (Argv{"xdg-open", "f"}));
+}
+
+TEST(CurrentLaunchSettings, ComeFromTheEnvironmentAndTheHost) {
+  TempFolder bin;
+  MakeProgram(bin / "chosen");
+  testing_host::FakeFileSystem fake;
+  fake.program_folder = "/prog";
+  platform::ScopedHost host(fake);
+  ScopedEnv path("PATH", bin.path());
+  ScopedEnv editor("QVUE_EDITOR", "chosen");
+  ScopedEnv visual("VISUAL", std::nullopt);
+  EXPECT_EQ(platform::ResolveCommandLine("Sievbat.exe /q"), (Argv{"/prog/sievbat", "/q"}));
+  EXPECT_EQ(platform::ResolveCommandLine("EditPad.exe /q/f"), (Argv{bin / "chosen", "/q/f"}));
+}
+
+// A program that waits for a "go" file beside it, then writes how many
+// arguments it got and the first one. Waiting first shows that Start returned
+// while the program was still running.
+const char kRecorder[] =
+    "#!/bin/sh\n"
+    "dir=$(dirname \"$0\")\n"
+    "i=0\n"
+    "while [ ! -e \"$dir/go\" ] && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done\n"
+    "{ printf '%s\\n' \"$#\"; printf '%s' \"$1\"; } > \"$dir/args.tmp\"\n"
+    "mv \"$dir/args.tmp\" \"$dir/args\"\n";
+
+TEST(Start, RunsTheProgramDetachedWithItsArgumentIntact) {
+  const std::string hostile = "/q/Mail Out; touch pwned | `touch pwned` $(touch pwned) 'x' \"y\" * ~ ";
+  struct Case {
+    const char* what;
+    std::string name;  // the script's file name
+    std::string line;  // the command line, after the script's folder
+    std::string expected;
+  } cases[] = {
+      {"by path", "rec", "/rec " + hostile, "1\n" + hostile},
+      {"no argument", "rec", "/rec", "0\n"},
+      {"through the sievbat mapping", "sievbat", "", "1\n/q/a b"},
+  };
+  for (const Case& c : cases) {
+    TempFolder dir;
+    MakeProgram(dir / c.name, kRecorder);
+    testing_host::FakeFileSystem fake;
+    fake.program_folder = dir.path();
+    platform::ScopedHost host(fake);
+    std::string line = c.line.empty() ? "SievBat.EXE /q/a b" : dir.path() + c.line;
+
+    auto started = std::chrono::steady_clock::now();
+    ASSERT_TRUE(platform::HostLauncher().Start(line)) << c.what;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2)) << c.what;
+    EXPECT_FALSE(test_support::Exists(dir / "args")) << c.what << ": Start waited for the program";
+    EXPECT_TRUE(NoChildren()) << c.what;
+
+    test_support::WriteFile(dir / "go", "");
+    for (int i = 0; i < 400 && !test_support::Exists(dir / "args"); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    EXPECT_EQ(test_support::ReadFile(dir / "args"), c.expected) << c.what;
+    EXPECT_FALSE(test_support::Exists(dir / "pwned")) << c.what;
+    EXPECT_FALSE(test_support::Exists("pwned")) << c.what;
+  }
+}
+
+TEST(Start, FailsWhenTheProgramCannotBeRun) {
+  TempFolder dir;
+  MakeProgram(dir / "plain", "#!/bin/sh\n", 0644);
+  MakeProgram(dir / "garbage", "not a program\n");
+  std::filesystem::create_directories(dir / "folder");
+  ScopedEnv path("PATH", dir.path());
+  const std::string lines[] = {
+      "",
+      "no-such-program x",
+      "plain x",  // found on PATH only when executable
+      dir / "missing x",
+      dir / "plain x",
+      dir / "garbage x",
+      dir / "folder x",
+  };
+  for (const std::string& line : lines) {
+    EXPECT_FALSE(platform::HostLauncher().Start(line)) << line;
+  }
+  EXPECT_TRUE(NoChildren());
+}
+
+}  // namespace

@@ -1,0 +1,263 @@
+// Drives the viewer's window as an operator would, on real folders in a
+// temporary installation, with the launcher, the dialog and the error box
+// replaced so that every start and every message can be checked.
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QAction>
+#include <QRadioButton>
+#include <QtTest>
+#include <filesystem>
+
+#include "platform/Launcher.h"
+#include "tests/TestSupport.h"
+#include "viewer/MSFlexGrid.h"
+#include "viewer/frm_Qvue.h"
+
+namespace {
+
+using test_support::WriteFile;
+
+class RecordingLauncher : public platform::Launcher {
+ public:
+  bool Start(const std::string& command_line) override {
+    started.push_back(command_line);
+    return true;
+  }
+  std::vector<std::string> started;
+};
+
+std::string Pair(const std::string& subject) {
+  return "Q 1 smtp\r\n12/06/26 14:03:22\r\nFrom: a@x\r\nTo: b@y\r\nReturn-Path: <a@x>\r\nSubject: " + subject +
+         "\r\n\r\n";
+}
+
+}  // namespace
+
+class FormTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<test_support::TempFolder> temp;
+  std::unique_ptr<test_support::TestHost> host_fs;
+  std::unique_ptr<platform::ScopedHost> host;
+  RecordingLauncher launcher;
+  std::unique_ptr<platform::ScopedLauncher> launcher_guard;
+  std::unique_ptr<frm_Qvue> form;
+  QStringList errors;
+  std::string prog, root1, root2;
+
+  void Folder(const std::string& path) { std::filesystem::create_directories(path); }
+
+  void Start() {
+    QvueSettings settings;
+    settings.Root1 = root1;
+    settings.Root2 = root2;
+    settings.Host1 = "alpha";
+    settings.Host2 = "beta";
+    form = std::make_unique<frm_Qvue>(settings);
+    form->PreviousInstanceRunning = [] { return false; };
+    form->ShowError = [this](const QString& text) { errors << text; };
+    QVERIFY(form->Form_Load());
+  }
+  std::string Cell(std::int64_t row, int col) const { return form->Grid()->TextMatrix(row, col); }
+
+ private slots:
+  void init() {
+    temp = std::make_unique<test_support::TempFolder>();
+    prog = temp->path() + "/prog dir";
+    root1 = temp->path() + "/K1";
+    root2 = temp->path() + "/K2";
+    Folder(prog);
+    WriteFile(prog + "/Filter.ini", "\"old-\",\"Subject: \",\"alpha\"\r\n");
+    for (const std::string& root : {root1, root2}) {
+      for (const char* queue : {"/Mail/Mailout/Wait", "/Mail/MailIn", "/Mail/NNTP", "/Mail/Mailout/Bad/Deeper"})
+        Folder(root + queue);
+    }
+    WriteFile(root1 + "/Mail/Mailout/Wait/m1.q0", Pair("alpha"));
+    WriteFile(root1 + "/Mail/Mailout/Wait/m1.q1", "12345");
+    WriteFile(root1 + "/Mail/Mailout/Wait/m2.q0", Pair("beta"));
+    WriteFile(root1 + "/Mail/Mailout/Wait/m2.q1", "");
+    WriteFile(root1 + "/Mail/Mailout/Wait/m3.q0", Pair("gamma"));
+    WriteFile(root1 + "/Mail/Mailout/Wait/m3.q1", "x");
+    WriteFile(root1 + "/Mail/Mailout/Wait/empty.q0", "");
+    WriteFile(root1 + "/Mail/MailIn/in1", "Subject: one-file\r\nTo: rcpt\r\n\r\n");
+    host_fs = std::make_unique<test_support::TestHost>(prog);
+    host = std::make_unique<platform::ScopedHost>(*host_fs);
+    launcher.started.clear();
+    launcher_guard = std::make_unique<platform::ScopedLauncher>(launcher);
+    errors.clear();
+  }
+  void cleanup() {
+    form.reset();
+    launcher_guard.reset();
+    host.reset();
+    host_fs.reset();
+    temp.reset();
+  }
+
+  void startUpListsTheDefaultFolderOnce() {
+    Start();
+    QCOMPARE(form->windowTitle(), QString("Qvuemon"));
+    QCOMPARE(form->CurrentFolder(), root1 + "/Mail/Mailout/Wait");
+    QVERIFY(form->Option1[1]->isChecked() && form->Option2[4]->isChecked() && form->Option3[2]->isChecked());
+    QVERIFY(form->GridLoaded());
+    QCOMPARE(form->LoadCount(), 1);
+    QCOMPARE(form->Frame1->toolTip(), QString::fromStdString("Selected Remailer (" + root1 + "=alpha, " + root2 + "=beta)"));
+
+    MSFlexGrid* grid = form->Grid();
+    QCOMPARE(grid->Rows(), std::int64_t{4});  // header and three messages, no spare row
+    std::vector<std::string> names;
+    for (int r = 1; r <= 3; ++r) {
+      QCOMPARE(Cell(r, 0), std::to_string(r));
+      names.push_back(Cell(r, 1));
+      if (Cell(r, 1) == "m1.q0") QCOMPARE(Cell(r, 3), std::string("Suold-"));
+    }
+    std::sort(names.begin(), names.end());
+    QCOMPARE(names, (std::vector<std::string>{"m1.q0", "m2.q0", "m3.q0"}));
+    QCOMPARE(Cell(0, 7), std::string("ReturnPath: "));
+    QCOMPARE(grid->ColWidth(7), 0);
+    QCOMPARE(grid->ColWidth(6), 25 * 124);  // 8.25 pt at 15 twips per pixel
+    QCOMPARE(form->txt_Info1->text(), QString(" 3"));
+    QCOMPARE(form->txt_Info3->text(), QString(" 1"));
+    qint64 bytes = 0;
+    for (int r = 1; r <= 3; ++r) bytes += std::stoll(Cell(r, 2));
+    QCOMPARE(form->txt_Info2->text(), QString("  %1").arg(bytes));
+    QVERIFY(errors.isEmpty());
+  }
+
+  void optionClicksRecomposeTheFolderAndLoadOnce() {
+    Start();
+    QTest::mouseClick(form->Option2[2], Qt::LeftButton);  // MailIn: no special subfolder
+    QCOMPARE(form->CurrentFolder(), root1 + "/Mail/MailIn");
+    QVERIFY(form->Option3[1]->isChecked());
+    QCOMPARE(form->LoadCount(), 2);
+    QCOMPARE(form->Grid()->ColWidth(6), 0);
+    QCOMPARE(Cell(1, 4), std::string("one-file"));
+
+    form->Option2_Click(5);  // NNTP keeps the blank subfolder
+    QCOMPARE(form->CurrentFolder(), root1 + "/Mail/NNTP");
+    QCOMPARE(form->LoadCount(), 3);
+    QCOMPARE(form->Grid()->Rows(), std::int64_t{2});  // the empty listing's single row
+    QCOMPARE(Cell(1, 0), std::string("001"));
+    QCOMPARE(form->txt_Info1->text(), QString("0"));
+
+    form->Option3_Click(2);
+    form->Option1_Click(2);
+    QCOMPARE(form->CurrentFolder(), root2 + "/Mail/NNTP/Wait");
+    QCOMPARE(form->LoadCount(), 5);
+  }
+
+  void goKeepsTheRulesAndFilterReloadsThem() {
+    Start();
+    WriteFile(prog + "/Filter.ini", "\"new\",\"Subject: \",\"beta\"\r\n");
+    form->cmd_GO_Click();
+    auto classification_of = [this](const std::string& name) {
+      for (std::int64_t r = 1; r < form->Grid()->Rows(); ++r)
+        if (Cell(r, 1) == name) return Cell(r, 3);
+      return std::string("?");
+    };
+    QCOMPARE(classification_of("m1.q0"), std::string("Suold-"));
+    QTest::mouseClick(form->cmd_FILTER, Qt::LeftButton);
+    QCOMPARE(classification_of("m1.q0"), std::string(""));
+    QCOMPARE(classification_of("m2.q0"), std::string("Sunew"));
+    QCOMPARE(form->LoadCount(), 3);
+
+    WriteFile(prog + "/Filter.ini", "\"broken\",\"Subject: \"\r\n");
+    form->cmd_FILTER_Click();
+    QCOMPARE(errors.size(), 1);
+    QVERIFY(errors[0].contains(QString::fromStdString(prog + "/Filter.ini")));
+    QVERIFY(errors[0].contains("ends inside a record"));
+    QCOMPARE(classification_of("m2.q0"), std::string(""));  // no rules, still listed
+    QCOMPARE(form->Grid()->Rows(), std::int64_t{4});
+  }
+
+  void aMissingRuleFileAtStartUpLeavesAUsableWindow() {
+    std::filesystem::remove(prog + "/Filter.ini");
+    Start();
+    QCOMPARE(errors.size(), 1);
+    QVERIFY(errors[0].contains("not found"));
+    QCOMPARE(form->Grid()->Rows(), std::int64_t{4});
+    QVERIFY(form->cmd_GO->isEnabled());
+  }
+
+  void theExtraSubfolderComesFromTheDialogsPath() {
+    Start();
+    std::string queue = root1 + "/Mail/Mailout";
+    std::string answer;
+    std::string asked;
+    form->RunFolderDialog = [&](const std::string& init_dir) {
+      asked = init_dir;
+      return answer;
+    };
+    form->Frame3_DblClick();
+    QVERIFY(form->txt_DIR->isVisible());
+    QCOMPARE(form->txt_DIR->text(), QString("/Local"));
+
+    answer = "";  // cancelled
+    form->txt_DIR_DblClick();
+    QCOMPARE(asked, queue);
+    QVERIFY(form->txt_DIR->isVisible());
+    QCOMPARE(form->txt_DIR->text(), QString(""));
+    QCOMPARE(form->Option3[4]->text(), QString("/Local"));
+
+    answer = queue + "/direct.cnm";  // a file in the queue folder itself
+    form->txt_DIR_DblClick();
+    QCOMPARE(form->txt_DIR->text(), QString(""));
+
+    answer = queue + "/Bad/Deeper/x.cnm";  // two levels down: the first level counts
+    form->txt_DIR_DblClick();
+    QVERIFY(!form->txt_DIR->isVisible());
+    QCOMPARE(form->Option3[4]->text(), QString("/Bad"));
+    QCOMPARE(form->Option3[4]->toolTip(), QString("/Bad"));
+    QCOMPARE(form->LoadCount(), 1);  // the extra subfolder was not the selected one
+
+    form->Option3_Click(4);
+    QCOMPARE(form->CurrentFolder(), queue + "/Bad");
+    form->Frame3_DblClick();
+    answer = queue + "/Wait/m1.q0";
+    form->txt_DIR_DblClick();
+    QCOMPARE(form->CurrentFolder(), queue + "/Wait");  // applied and reloaded at once
+    QCOMPARE(form->LoadCount(), 3);
+  }
+
+  void menusStartTheExactCommandLines() {
+    Start();
+    form->MnuSView[1]->trigger();
+    form->MnuSExplorer1[1]->trigger();
+    form->MnuSExplorer1[2]->trigger();
+    form->MnuSExplorer2[1]->trigger();
+    form->MnuSExplorer2[2]->trigger();
+    form->MnuSExplorer1_Click(3);  // no such item: nothing starts
+    form->MnuSApps[1]->trigger();
+    std::string wait = root1 + "/Mail/Mailout/Wait";
+    QCOMPARE(launcher.started, (std::vector<std::string>{
+                                   "EditPad.exe " + prog + "/Filter.ini",
+                                   "EXPLORER.EXE /n,/e," + prog,
+                                   "EXPLORER.EXE /n,/e," + wait,
+                                   "EXPLORER.EXE /n," + prog,
+                                   "EXPLORER.EXE /n," + wait,
+                                   "Sievbat.exe " + wait,
+                               }));
+    QCOMPARE(form->LoadCount(), 2);  // Apps reloads at once
+
+    form->Option2_Click(2);
+    form->MnuSExplorer2[2]->trigger();
+    QCOMPARE(launcher.started.back(), "EXPLORER.EXE /n," + root1 + "/Mail/MailIn");
+  }
+
+  void onlyTheGridGrowsWithTheWindow() {
+    Start();
+    QRect grid_before = form->Grid()->geometry();
+    QRect go_before = form->cmd_GO->geometry();
+    form->resize(form->width() + 200, form->height() + 100);
+    QCoreApplication::processEvents();
+    QCOMPARE(form->Grid()->width(), grid_before.width() + 200);
+    QCOMPARE(form->Grid()->height(), grid_before.height() + 100);
+    QCOMPARE(form->Grid()->pos(), grid_before.topLeft());
+    QCOMPARE(form->cmd_GO->geometry(), go_before);
+  }
+};
+
+QTEST_MAIN(FormTest)
+#include "FormTest.moc"

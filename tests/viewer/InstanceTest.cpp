@@ -1,0 +1,175 @@
+// The single-instance channel between real processes: instance_probe does
+// what qvue's start does, on a socket path private to each test.
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cstring>
+#include <memory>
+
+#include "viewer/Module_PreviousInstanceActivate.h"
+
+namespace {
+
+enum class Leftover { kNothing, kRegularFile, kDeadSocket, kDecoyWindow };
+
+// A bound Unix socket; listening, it accepts into its backlog but never reads.
+// Closed without listening, it leaves the file a crashed server would leave.
+int BindSocket(const QString& path) {
+  int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path - 1);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+class Probe {
+ public:
+  explicit Probe(const QString& socket_path, const QStringList& arguments = {}) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QVUE_INSTANCE_SOCKET", socket_path);
+    // Qt wants a private runtime folder; the test's own keeps it quiet.
+    if (!environment.contains("XDG_RUNTIME_DIR")) environment.insert("XDG_RUNTIME_DIR", QFileInfo(socket_path).path());
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    process_.setProcessEnvironment(environment);
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.start(INSTANCE_PROBE, arguments);
+  }
+  ~Probe() {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.kill();
+      process_.waitForFinished(5000);
+    }
+  }
+
+  // The next line the probe prints, without its newline; empty on timeout.
+  QByteArray Line(int timeout_ms = 10000) {
+    QDeadlineTimer deadline(timeout_ms);
+    while (!process_.canReadLine() && !deadline.hasExpired()) {
+      if (!process_.waitForReadyRead(static_cast<int>(deadline.remainingTime())) &&
+          process_.state() == QProcess::NotRunning) {
+        break;
+      }
+    }
+    return process_.readLine().trimmed();
+  }
+  // The exit code once it ended, -1 when it did not end in time or crashed.
+  int Exit(int timeout_ms = 10000) {
+    if (!process_.waitForFinished(timeout_ms) || process_.exitStatus() != QProcess::NormalExit) return -1;
+    return process_.exitCode();
+  }
+  bool Running() const { return process_.state() == QProcess::Running; }
+  QByteArray Rest() { return process_.readAllStandardOutput(); }
+
+ private:
+  QProcess process_;
+};
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Leftover)
+
+class InstanceTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void socketPath_data() {
+    QTest::addColumn<QByteArray>("override");
+    QTest::addColumn<QByteArray>("runtime");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("override wins") << QByteArray("/x/chan") << QByteArray("/run/user/7") << "/x/chan";
+    QTest::newRow("runtime folder") << QByteArray() << QByteArray("/run/user/7") << "/run/user/7/qvue-instance";
+    QTest::newRow("shared /tmp, named per user") << QByteArray() << QByteArray()
+                                                 << QString("/tmp/qvue-instance-%1").arg(::getuid());
+  }
+  void socketPath() {
+    QFETCH(QByteArray, override);
+    QFETCH(QByteArray, runtime);
+    QFETCH(QString, expected);
+    const QByteArray old_override = qgetenv("QVUE_INSTANCE_SOCKET"), old_runtime = qgetenv("XDG_RUNTIME_DIR");
+    auto set = [](const char* name, const QByteArray& value) {
+      if (value.isEmpty()) qunsetenv(name); else qputenv(name, value);
+    };
+    set("QVUE_INSTANCE_SOCKET", override);
+    set("XDG_RUNTIME_DIR", runtime);
+    const QString path = InstanceSocketPath();
+    set("QVUE_INSTANCE_SOCKET", old_override);
+    set("XDG_RUNTIME_DIR", old_runtime);
+    QCOMPARE(path, expected);
+  }
+
+  void laterStartRaisesTheFirst_data() {
+    QTest::addColumn<Leftover>("leftover");
+    QTest::newRow("nothing at the path") << Leftover::kNothing;
+    QTest::newRow("regular file at the path") << Leftover::kRegularFile;
+    QTest::newRow("socket left by a crash") << Leftover::kDeadSocket;
+    QTest::newRow("other window titled Qvuemon") << Leftover::kDecoyWindow;
+  }
+  void laterStartRaisesTheFirst() {
+    QFETCH(Leftover, leftover);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("chan");
+    std::unique_ptr<Probe> decoy;
+    if (leftover == Leftover::kRegularFile) {
+      QFile file(path);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+    } else if (leftover == Leftover::kDeadSocket) {
+      int fd = BindSocket(path);
+      QVERIFY(fd >= 0);
+      ::close(fd);
+    } else if (leftover == Leftover::kDecoyWindow) {
+      decoy = std::make_unique<Probe>(path, QStringList{"--decoy"});
+      QCOMPARE(decoy->Line(), QByteArray("decoy"));
+    }
+
+    Probe first(path);
+    QCOMPARE(first.Line(), QByteArray("first"));
+
+    QElapsedTimer clock;
+    clock.start();
+    Probe second(path);
+    QCOMPARE(second.Line(), QByteArray("second"));
+    QCOMPARE(second.Exit(), 0);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString("the second start took %1 ms").arg(clock.elapsed())));
+
+    QCOMPARE(first.Line(), QByteArray("activated"));
+    QCOMPARE(first.Exit(), 0);
+    QVERIFY2(!QFile::exists(path), "the channel outlived its qvue");
+
+    if (decoy) {
+      QVERIFY(decoy->Running());
+      QCOMPARE(decoy->Rest(), QByteArray());
+    }
+  }
+
+  // A peer that accepts connections but never answers does not hold the
+  // start up for long: it owns the channel, so this start ends.
+  void silentOwnerEndsTheStartQuickly() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("chan");
+    int fd = BindSocket(path);
+    QVERIFY(fd >= 0);
+    QVERIFY(::listen(fd, 4) == 0);
+    QElapsedTimer clock;
+    clock.start();
+    Probe probe(path);
+    QCOMPARE(probe.Line(), QByteArray("second"));
+    const qint64 elapsed = clock.elapsed();
+    ::close(fd);
+    QCOMPARE(probe.Exit(), 0);
+    QVERIFY2(elapsed < 5000, qPrintable(QString("took %1 ms").arg(elapsed)));
+  }
+};
+
+QTEST_MAIN(InstanceTest)
+#include "InstanceTest.moc"

@@ -1,0 +1,475 @@
+#include "viewer/frm_Qvue.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <cmath>
+
+#include "platform/FileSystem.h"
+#include "platform/Launcher.h"
+#include "shared/Module_Filter.h"
+#include "viewer/MSFlexGrid.h"
+#include "viewer/Module_PreviousInstanceActivate.h"
+
+namespace {
+
+// The form's client area and the grid's place in it, in twips.
+constexpr int kClientWidth = 11880, kClientHeight = 8310;
+constexpr int kGridLeft = 120, kGridTop = 1200, kGridWidth = 11655, kGridHeight = 6975;
+// Repaint the counters and the grid this often while a folder loads.
+constexpr qint64 kRepaintMilliseconds = 40;
+
+QString Show(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+std::string Sep() { return std::string(platform::kSep); }
+
+}  // namespace
+
+// Writes each listed message into the grid's spare row and repaints the
+// counters and the new rows a few times a second, so that a big folder shows
+// its progress without paying for a repaint per file.
+class frm_Qvue::LoadObserver : public GridLoadObserver {
+ public:
+  explicit LoadObserver(frm_Qvue& form) : form_(form) { since_paint_.start(); }
+
+  void RowAdded(std::int64_t, const GridCells& cells) override {
+    GridData& data = form_.MSFlexGrid1->Data();
+    std::int64_t spare = data.Rows() - 1;
+    for (int c = 0; c < kGridColumns; ++c) data.SetTextMatrix(spare, c, cells[static_cast<std::size_t>(c)]);
+    data.AddItem(FormatDigits(spare + 1, "000"));
+  }
+  void CountersChanged(const GridCounters& counters) override {
+    latest_ = counters;
+    if (since_paint_.elapsed() >= kRepaintMilliseconds) Paint();
+  }
+  void Paint() {
+    form_.txt_Info1->setText(QString::fromStdString(latest_.Info1));
+    form_.txt_Info2->setText(QString::fromStdString(latest_.Info2));
+    form_.txt_Info3->setText(QString::fromStdString(latest_.Info3));
+    form_.MSFlexGrid1->SyncRows();
+    emit form_.CountersRepainted();
+    QCoreApplication::processEvents();
+    since_paint_.restart();
+  }
+
+ private:
+  frm_Qvue& form_;
+  QElapsedTimer since_paint_;
+  GridCounters latest_;
+};
+
+frm_Qvue::frm_Qvue(const QvueSettings& settings, QWidget* parent) : QMainWindow(parent), settings_(settings) {
+  PreviousInstanceRunning = [] { return ActivatePreviousInstance(); };
+  ShowError = [this](const QString& text) { QMessageBox::warning(this, windowTitle(), text); };
+  RunFolderDialog = [this](const std::string& init_dir) {
+    QString chosen = QFileDialog::getOpenFileName(this, "Bounces Subdirectory", Show(init_dir),
+                                                  "cnm(*.cnm);;All Files(*)");
+    return QFile::encodeName(chosen).toStdString();
+  };
+
+  Option1Caption_ = {"", settings_.Root1, settings_.Root2};
+  Option2Caption_ = {"", "/Mail/~Filtered", "/Mail/MailIn", "/Mail/Trash", "/Mail/Mailout", "/Mail/NNTP",
+                     "/Mail/~Bounces"};
+  Option3Caption_ = {"", "", "/Wait", "/Errors", "/Local"};
+  MnuSViewCaption_ = {"", "Filter.ini"};
+  MnuSAppsCaption_ = {"", "Sievbat.exe"};
+
+  Q_INIT_RESOURCE(qvue);  // the pictures live in a static library
+  setWindowIcon(QIcon(":/icons/qvue.png"));
+  client_ = new QWidget(this);
+  setCentralWidget(client_);
+  BuildMenus();
+  BuildControls();
+  client_->setMinimumSize(PixelsX(kClientWidth), PixelsY(kClientHeight));
+  resize(PixelsX(kClientWidth), PixelsY(kClientHeight) + menuBar()->sizeHint().height());
+}
+
+frm_Qvue::~frm_Qvue() = default;
+
+int frm_Qvue::PixelsX(int twips) const {
+  return static_cast<int>(std::lround(twips * logicalDpiX() / 1440.0));
+}
+
+int frm_Qvue::PixelsY(int twips) const {
+  return static_cast<int>(std::lround(twips * logicalDpiY() / 1440.0));
+}
+
+void frm_Qvue::Place(QWidget* widget, int left, int top, int width, int height) {
+  widget->setGeometry(PixelsX(left), PixelsY(top), PixelsX(width), PixelsY(height));
+}
+
+void frm_Qvue::BuildControls() {
+  auto radio = [this](QWidget* parent, const std::string& caption, int left, int top, int width, int height) {
+    auto* button = new QRadioButton(Show(caption).replace("&", "&&"), parent);
+    Place(button, left, top, width, height);
+    return button;
+  };
+
+  Frame1 = new QGroupBox("Parameters 1", client_);
+  Place(Frame1, 120, 120, 1455, 975);
+  Frame1->setToolTip(Show("Selected Remailer (" + settings_.Root1 + "=" + settings_.Host1 + ", " + settings_.Root2 +
+                          "=" + settings_.Host2 + ")"));
+  group1_ = new QButtonGroup(this);
+  for (int i = 1; i <= 2; ++i) {
+    Option1[i] = radio(Frame1, Option1Caption_[i], 120, i == 1 ? 240 : 600, 1215, 255);
+    group1_->addButton(Option1[i], i);
+  }
+
+  Frame2 = new QGroupBox("Parameters 2", client_);
+  Place(Frame2, 1680, 120, 3135, 975);
+  Frame2->setToolTip("Folder to peep in");
+  group2_ = new QButtonGroup(this);
+  for (int i = 1; i <= 6; ++i) {
+    bool left_column = i <= 3;
+    Option2[i] = radio(Frame2, Option2Caption_[i], left_column ? 120 : 1560, 240 + 240 * ((i - 1) % 3),
+                       left_column ? 1455 : 1575, 255);
+    group2_->addButton(Option2[i], i);
+  }
+
+  cmd_FILTER = new QPushButton("FILTER", client_);
+  Place(cmd_FILTER, 4920, 120, 735, 255);
+  cmd_FILTER->setToolTip("Reloads Filtering Parameters (Fillter.ini)");
+  cmd_GO = new QPushButton("GO", client_);
+  Place(cmd_GO, 5760, 120, 2055, 255);
+  cmd_GO->setToolTip("Forces Reloading of Grid");
+
+  Frame4 = new QGroupBox("Files Processed (Number/Size)", client_);
+  Place(Frame4, 4920, 480, 2895, 615);
+  auto counter = [this](QWidget* parent, const char* text, int left, int top, int width, int height) {
+    auto* box = new QLineEdit(text, parent);
+    Place(box, left, top, width, height);
+    box->setEnabled(false);  // display only
+    return box;
+  };
+  txt_Info1 = counter(Frame4, "00 000", 120, 240, 615, 285);
+  txt_Info2 = counter(Frame4, "00 000 000 000", 840, 240, 1215, 285);
+  txt_Info3 = counter(Frame4, "00 000", 2160, 240, 615, 285);
+
+  auto picture_button = [this](const char* icon, int left, int top, int width, int height) {
+    auto* button = new QPushButton(client_);
+    Place(button, left, top, width, height);
+    if (icon != nullptr) button->setIcon(QIcon(icon));
+    return button;
+  };
+  cmd_UP = picture_button(":/icons/up.png", 8280, 120, 255, 375);
+  cmd_LT = picture_button(":/icons/left.png", 7920, 480, 375, 255);
+  cmd_RT = picture_button(":/icons/right.png", 8520, 480, 375, 255);
+  cmd_DN = picture_button(":/icons/down.png", 8280, 720, 255, 375);
+  cmd_HO = picture_button(nullptr, 8280, 480, 255, 255);  // drawn over the arms it meets
+  cmd_HO->setStyleSheet("background-color: rgb(255,128,0);");
+
+  txt_NbSelV = counter(client_, "", 7920, 840, 375, 285);
+  txt_NbSelH = counter(client_, "", 8520, 840, 375, 285);
+
+  Frame3 = new QGroupBox("Parameters3", client_);
+  Place(Frame3, 9000, 120, 2775, 495);
+  Frame3->setToolTip("Special Subfolder (When applicable)");
+  Frame3->installEventFilter(this);
+  group3_ = new QButtonGroup(this);
+  const int option3_left[] = {0, 120, 600, 1560, 2520};
+  const int option3_width[] = {0, 375, 855, 855, 255};
+  for (int i = 1; i <= 4; ++i) {
+    Option3[i] = radio(Frame3, Option3Caption_[i], option3_left[i], 240, option3_width[i], 195);
+    group3_->addButton(Option3[i], i);
+  }
+  Option3[4]->setToolTip("Special Extra Folders");
+  txt_DIR = new QLineEdit(Frame3);
+  txt_DIR->setToolTip("Double-Click for Folders Dialog Box");
+  txt_DIR->hide();
+  txt_DIR->installEventFilter(this);
+
+  auto action_button = [this](const char* icon, const char* caption, const char* colour, int left, int width,
+                              const char* tooltip) {
+    auto* button = new QPushButton(caption, client_);
+    Place(button, left, 720, width, 375);
+    if (icon != nullptr) button->setIcon(QIcon(icon));
+    if (colour != nullptr) button->setStyleSheet(QString("background-color: %1;").arg(colour));
+    button->setToolTip(tooltip);
+    return button;
+  };
+  cmd_MAGIC1 = action_button(":/icons/magic1.png", "", nullptr, 9000, 375, "MAGIC1 (To View Selected Messages Content)");
+  cmd_MAGIC2 = action_button(":/icons/magic2.png", "", nullptr, 9360, 375, "MAGIC2 (To View Selected Messages Content)");
+  cmd_DELETE = action_button(":/icons/delete.png", "", nullptr, 9720, 375, "DELETE (To Delete Selected Messages Contents)");
+  cmd_FLAG = action_button(":/icons/flag.png", "", nullptr, 10080, 375, "FLAG (To Flag Selected Messages)");
+  cmd_UNFLAG = action_button(":/icons/unflag.png", "", nullptr, 10440, 375, "UNFLAG (To UnFlag Selected Messages)");
+  cmd_ERRORE = action_button(nullptr, "E", "rgb(255,128,0)", 10800, 255,
+                             "ERRORE (To Move Selected Messages in Error Queue)");
+  cmd_HOLD = action_button(nullptr, "H", "rgb(255,255,255)", 11040, 255,
+                           "HOLD (To Move Selected Messages in Wait Queue)");
+  cmd_RELEASE = action_button(nullptr, "R", "rgb(0,255,0)", 11280, 255,
+                              "RELEASE (To Move Selected Messages back in normal  Queue)");
+  cmd_SALVAGE = action_button(nullptr, "S", "rgb(0,0,255)", 11520, 255,
+                              "SALVAGE (To Move Selected Messages back in normal  Queue + SALVAGED tag)");
+
+  MSFlexGrid1 = new MSFlexGrid(kGridColumns, client_);
+  MSFlexGrid1->SetToolTipText("Double-Click to Modify, Right-Click for PopupMenu,Left-Click on Hd to Sort");
+  LayOutGrid();
+
+  txt_WWW = new QLineEdit("Text1", client_);
+  txt_WWW->hide();
+  txt_WWW->setEnabled(false);
+
+  connect(group1_, &QButtonGroup::idClicked, this, [this](int id) { Option1_Click(id); });
+  connect(group2_, &QButtonGroup::idClicked, this, [this](int id) { Option2_Click(id); });
+  connect(group3_, &QButtonGroup::idClicked, this, [this](int id) { Option3_Click(id); });
+  connect(cmd_GO, &QPushButton::clicked, this, [this] { cmd_GO_Click(); });
+  connect(cmd_FILTER, &QPushButton::clicked, this, [this] { cmd_FILTER_Click(); });
+  connect(MSFlexGrid1, &MSFlexGrid::SelChange, this, [this] { UpdateSelectionCounts(); });
+}
+
+void frm_Qvue::BuildMenus() {
+  QMenuBar* bar = menuBar();
+  QMenu* view = bar->addMenu("View");
+  MnuSView[1] = view->addAction(QString::fromStdString(MnuSViewCaption_[1]));
+  connect(MnuSView[1], &QAction::triggered, this, [this] { MnuSView_Click(1); });
+
+  QMenu* explorer1 = bar->addMenu("Explorer1");
+  QMenu* explorer2 = bar->addMenu("Explorer2");
+  for (int i = 1; i <= 2; ++i) {
+    const char* caption = i == 1 ? "Me" : "Mail";
+    MnuSExplorer1[i] = explorer1->addAction(caption);
+    MnuSExplorer2[i] = explorer2->addAction(caption);
+    connect(MnuSExplorer1[i], &QAction::triggered, this, [this, i] { MnuSExplorer1_Click(i); });
+    connect(MnuSExplorer2[i], &QAction::triggered, this, [this, i] { MnuSExplorer2_Click(i); });
+  }
+
+  QMenu* apps = bar->addMenu("Apps");
+  MnuSApps[1] = apps->addAction(QString::fromStdString(MnuSAppsCaption_[1]));
+  connect(MnuSApps[1], &QAction::triggered, this, [this] { MnuSApps_Click(1); });
+
+  QMenu* grid = bar->addMenu("Grid");
+  MnuPOPH = grid->addMenu("Header");
+  MnuPOPH->addAction("Sort x");
+  MnuPOPH->addAction("Sort +");
+  MnuPOPH->addAction("Sort -");
+  MnuPOPB = grid->addMenu("Body");
+  MnuPOPB->addAction("Select All")->setShortcut(QKeySequence("Ctrl+A"));
+  MnuPOPB->addSeparator();
+  for (const char* caption : {"Delete", "Flag", "UnFlag", "Magic1", "Magic2"}) MnuPOPB->addAction(caption);
+  MnuPOPB->addSeparator();
+  for (const char* caption : {"Errore", "Hold", "Release", "Salvage"}) MnuPOPB->addAction(caption);
+}
+
+void frm_Qvue::LayOutGrid() {
+  // The grid keeps its margins to the right and bottom edges; every other
+  // control keeps its place.
+  int right_margin = PixelsX(kClientWidth - kGridLeft - kGridWidth);
+  int bottom_margin = PixelsY(kClientHeight - kGridTop - kGridHeight);
+  int width = std::max(PixelsX(kGridWidth), client_->width() - PixelsX(kGridLeft) - right_margin);
+  int height = std::max(PixelsY(kGridHeight), client_->height() - PixelsY(kGridTop) - bottom_margin);
+  MSFlexGrid1->setGeometry(PixelsX(kGridLeft), PixelsY(kGridTop), width, height);
+}
+
+void frm_Qvue::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (MSFlexGrid1 != nullptr) LayOutGrid();
+}
+
+void frm_Qvue::closeEvent(QCloseEvent* event) {
+  // A load processes pending events; closing in the middle of it would pull
+  // the grid away under the load. The window closes when the load is done.
+  if (loading_) {
+    close_requested_ = true;
+    event->ignore();
+    return;
+  }
+  QMainWindow::closeEvent(event);
+}
+
+bool frm_Qvue::Form_Load() {
+  if (QScreen* screen = this->screen()) {
+    QRect available = screen->availableGeometry();
+    move(available.left() + (available.width() - frameGeometry().width()) / 2,
+         available.top() + (available.height() - frameGeometry().height()) / 2);
+  }
+  setWindowTitle("Qvuemon");
+  if (PreviousInstanceRunning && PreviousInstanceRunning()) return false;
+
+  Option1_Click(1);
+  Option2_Click(4);
+  Option3_Click(2);
+  show();
+  try {
+    LoadFilterTable();
+  } catch (const FilterFileError& e) {
+    ShowError(QString::fromLocal8Bit(e.what()) + "\n\nThe rules are empty until Filter.ini is fixed and FILTER is pressed.");
+  }
+  LoadGrid();
+  GridLoaded_ = true;
+  return true;
+}
+
+int frm_Qvue::SelectedQueue() const {
+  int id = group2_->checkedId();
+  return id < 1 ? 4 : id;
+}
+
+void frm_Qvue::ComposeCurrentFolder() { CurrentFolder_ = RemailerRoot_ + QueuePart_ + SubfolderPart_; }
+
+void frm_Qvue::Option1_Click(int Index) {
+  Option1[static_cast<std::size_t>(Index)]->setChecked(true);
+  RemailerRoot_ = Option1Caption_[static_cast<std::size_t>(Index)];
+  ComposeCurrentFolder();
+  if (GridLoaded_) LoadGrid();
+}
+
+void frm_Qvue::Option2_Click(int Index) {
+  Option2[static_cast<std::size_t>(Index)]->setChecked(true);
+  if (Index <= 3) {
+    // ~Filtered, MailIn and Trash have no special subfolder.
+    Option3[1]->setChecked(true);
+    SubfolderPart_.clear();
+  }
+  QueuePart_ = Option2Caption_[static_cast<std::size_t>(Index)];
+  ComposeCurrentFolder();
+  if (GridLoaded_) LoadGrid();
+}
+
+void frm_Qvue::Option3_Click(int Index) {
+  Option3[static_cast<std::size_t>(Index)]->setChecked(true);
+  SubfolderPart_ = Option3Caption_[static_cast<std::size_t>(Index)];
+  ComposeCurrentFolder();
+  if (GridLoaded_) LoadGrid();
+}
+
+void frm_Qvue::cmd_GO_Click() { LoadGrid(); }
+
+void frm_Qvue::cmd_FILTER_Click() {
+  try {
+    LoadFilterTable();
+  } catch (const FilterFileError& e) {
+    ShowError(QString::fromLocal8Bit(e.what()) + "\n\nThe rules are empty until Filter.ini is fixed and FILTER is pressed.");
+  }
+  LoadGrid();
+}
+
+bool frm_Qvue::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == Frame3 && event->type() == QEvent::MouseButtonDblClick) {
+    Frame3_DblClick();
+    return true;
+  }
+  if (watched == txt_DIR) {
+    if (event->type() == QEvent::MouseButtonDblClick) {
+      txt_DIR_DblClick();
+      return true;
+    }
+    if (event->type() == QEvent::FocusOut && txt_DIR->isVisible()) txt_DIR_LostFocus();
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void frm_Qvue::Frame3_DblClick() {
+  txt_DIR->setText(Show(Option3Caption_[4]));
+  int width = 0;
+  for (int i = 1; i <= 4; ++i) width += Option3[static_cast<std::size_t>(i)]->width();
+  txt_DIR->setGeometry(Option3[1]->x(), Option3[1]->y(), width, Option3[1]->height());
+  txt_DIR->show();
+}
+
+void frm_Qvue::txt_DIR_DblClick() {
+  std::string init_dir = RemailerRoot_ + QueuePart_;
+  std::string file_name = RunFolderDialog(init_dir);
+  // The first folder level below the queue folder: from the separator after
+  // the queue folder up to the next separator.
+  std::size_t a = init_dir.size() + 1;  // 1-based position of that separator
+  std::size_t b = file_name.size() > a ? file_name.find(platform::kPathSeparator, a) : std::string::npos;
+  if (b == std::string::npos) {
+    txt_DIR->clear();
+    return;
+  }
+  txt_DIR->setText(Show(file_name.substr(a - 1, b + 1 - a)));
+  txt_DIR_LostFocus();
+}
+
+void frm_Qvue::txt_DIR_LostFocus() {
+  txt_DIR->hide();
+  Option3Caption_[4] = QFile::encodeName(txt_DIR->text()).toStdString();
+  Option3[4]->setText(txt_DIR->text().replace("&", "&&"));
+  Option3[4]->setToolTip(txt_DIR->text());
+  QCoreApplication::processEvents();
+  if (Option3[4]->isChecked()) Option3_Click(4);
+}
+
+void frm_Qvue::StartCommand(const std::string& command_line) { platform::HostLauncher().Start(command_line); }
+
+void frm_Qvue::MnuSView_Click(int Index) {
+  StartCommand("EditPad.exe " + platform::Host().ProgramFolder() + Sep() +
+               MnuSViewCaption_[static_cast<std::size_t>(Index)]);
+}
+
+void frm_Qvue::MnuSExplorer1_Click(int Index) {
+  if (Index == 1) StartCommand("EXPLORER.EXE /n,/e," + platform::Host().ProgramFolder());
+  if (Index == 2) StartCommand("EXPLORER.EXE /n,/e," + CurrentFolder_);
+}
+
+void frm_Qvue::MnuSExplorer2_Click(int Index) {
+  if (Index == 1) StartCommand("EXPLORER.EXE /n," + platform::Host().ProgramFolder());
+  if (Index == 2) StartCommand("EXPLORER.EXE /n," + CurrentFolder_);
+}
+
+void frm_Qvue::MnuSApps_Click(int Index) {
+  StartCommand(MnuSAppsCaption_[static_cast<std::size_t>(Index)] + " " + CurrentFolder_);
+  LoadGrid();
+}
+
+void frm_Qvue::InitGrid() {
+  MSFlexGrid* grid = MSFlexGrid1;
+  grid->Clear();
+  grid->SetRows(grid->FixedRows() + 1);
+  int column_unit = static_cast<int>(std::lround(grid->FontSize() * grid->TwipsPerPixelX()));
+  grid->SetFormatString(" >|< | >|< |< |< |< |< |< ");
+  const GridCells& headers = GridHeaderTexts();
+  const int widths[kGridColumns] = {3, 10, 7, 4, 25, 25, 25, 25, 18};
+  for (int c = 0; c < kGridColumns; ++c) {
+    grid->SetTextMatrix(0, c, headers[static_cast<std::size_t>(c)]);
+    grid->SetColWidth(c, widths[c] * column_unit);
+  }
+  grid->SetTextMatrix(1, 0, FormatDigits(1, "000"));
+  grid->SetColWidth(ListingFor(SelectedQueue()).HiddenColumn, 0);
+  UpdateSelectionCounts();
+}
+
+void frm_Qvue::UpdateSelectionCounts() {
+  const MSFlexGrid* grid = MSFlexGrid1;
+  std::int64_t rows = std::max(grid->Row(), grid->RowSel()) - std::min(grid->Row(), grid->RowSel()) + 1;
+  int cols = std::max(grid->Col(), grid->ColSel()) - std::min(grid->Col(), grid->ColSel()) + 1;
+  txt_NbSelV->setText(QString::number(rows));
+  txt_NbSelH->setText(QString::number(cols));
+}
+
+void frm_Qvue::LoadGrid() {
+  if (loading_) return;
+  loading_ = true;
+  ++load_count_;
+  for (QLineEdit* box : {txt_Info1, txt_Info2, txt_Info3}) box->setText("0");
+  InitGrid();
+  QCoreApplication::processEvents();
+
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  client_->setEnabled(false);
+  menuBar()->setEnabled(false);
+  {
+    LoadObserver observer(*this);
+    LoadGridRows(CurrentFolder_, SelectedQueue(), observer);
+    observer.Paint();
+  }
+  menuBar()->setEnabled(true);
+  client_->setEnabled(true);
+  QApplication::restoreOverrideCursor();
+
+  if (MSFlexGrid1->Rows() > MSFlexGrid1->FixedRows() + 1) MSFlexGrid1->RemoveItem(MSFlexGrid1->Rows() - 1);
+  UpdateSelectionCounts();
+  loading_ = false;
+  if (close_requested_) close();
+}

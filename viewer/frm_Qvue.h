@@ -1,0 +1,158 @@
+// The viewer's one window: the choice of installation, queue folder and
+// special subfolder, the message grid with its counters, and the menus that
+// start the editor, the file manager and the batch filter.
+#pragma once
+
+#include <QMainWindow>
+#include <array>
+#include <functional>
+#include <string>
+
+#include "viewer/GridLoader.h"
+
+class MSFlexGrid;
+class QAction;
+class QButtonGroup;
+class QGroupBox;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QRadioButton;
+
+// What the start-up takes from the command line: the two installation roots
+// and the names of the hosts that run them (shown in a tooltip).
+struct QvueSettings {
+  std::string Root1 = "/mnt/p/Kestrane";
+  std::string Root2 = "/mnt/p/Kestran2";
+  std::string Host1 = "kestrane-host";
+  std::string Host2 = "kestran2-host";
+};
+
+class frm_Qvue : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit frm_Qvue(const QvueSettings& settings, QWidget* parent = nullptr);
+  ~frm_Qvue() override;
+
+  // Start-up: centres the window, sets its caption, and ends at once (false)
+  // in favour of a running viewer; otherwise selects the default folder,
+  // shows the window, loads the rules and lists the folder.
+  bool Form_Load();
+
+  // Form state, read by the handlers and by tests.
+  const std::string& CurrentFolder() const { return CurrentFolder_; }
+  const std::string& RemailerRoot() const { return RemailerRoot_; }
+  const std::string& QueuePart() const { return QueuePart_; }
+  const std::string& SubfolderPart() const { return SubfolderPart_; }
+  bool GridLoaded() const { return GridLoaded_; }
+  int SelectedQueue() const;  // Option2 index, 1 to 6
+  int LoadCount() const { return load_count_; }
+  bool Loading() const { return loading_; }
+
+  MSFlexGrid* Grid() const { return MSFlexGrid1; }
+
+  // Replaceable for tests: the previous-instance test, the error box, and the
+  // file-open dialog (given its start folder; returns the chosen path in
+  // bytes, empty when cancelled).
+  std::function<bool()> PreviousInstanceRunning;
+  std::function<void(const QString& text)> ShowError;
+  std::function<std::string(const std::string& init_dir)> RunFolderDialog;
+
+  // Handlers, named after their controls; indices count from 1.
+  void Option1_Click(int Index);
+  void Option2_Click(int Index);
+  void Option3_Click(int Index);
+  void cmd_GO_Click();
+  void cmd_FILTER_Click();
+  void Frame3_DblClick();
+  void txt_DIR_DblClick();
+  void txt_DIR_LostFocus();
+  void MnuSView_Click(int Index);
+  void MnuSExplorer1_Click(int Index);
+  void MnuSExplorer2_Click(int Index);
+  void MnuSApps_Click(int Index);
+
+  void LoadGrid();
+  void InitGrid();
+  void UpdateSelectionCounts();
+
+  // The controls, named as on the form; arrays count from 1 (slot 0 unused).
+  QGroupBox* Frame1 = nullptr;
+  QGroupBox* Frame2 = nullptr;
+  QGroupBox* Frame3 = nullptr;
+  QGroupBox* Frame4 = nullptr;
+  std::array<QRadioButton*, 3> Option1{};
+  std::array<QRadioButton*, 7> Option2{};
+  std::array<QRadioButton*, 5> Option3{};
+  QPushButton* cmd_FILTER = nullptr;
+  QPushButton* cmd_GO = nullptr;
+  QLineEdit* txt_Info1 = nullptr;
+  QLineEdit* txt_Info2 = nullptr;
+  QLineEdit* txt_Info3 = nullptr;
+  QPushButton* cmd_UP = nullptr;
+  QPushButton* cmd_LT = nullptr;
+  QPushButton* cmd_HO = nullptr;
+  QPushButton* cmd_RT = nullptr;
+  QPushButton* cmd_DN = nullptr;
+  QLineEdit* txt_NbSelV = nullptr;
+  QLineEdit* txt_NbSelH = nullptr;
+  QLineEdit* txt_DIR = nullptr;
+  QPushButton* cmd_MAGIC1 = nullptr;
+  QPushButton* cmd_MAGIC2 = nullptr;
+  QPushButton* cmd_DELETE = nullptr;
+  QPushButton* cmd_FLAG = nullptr;
+  QPushButton* cmd_UNFLAG = nullptr;
+  QPushButton* cmd_ERRORE = nullptr;
+  QPushButton* cmd_HOLD = nullptr;
+  QPushButton* cmd_RELEASE = nullptr;
+  QPushButton* cmd_SALVAGE = nullptr;
+  MSFlexGrid* MSFlexGrid1 = nullptr;
+  QLineEdit* txt_WWW = nullptr;
+  std::array<QAction*, 2> MnuSView{};
+  std::array<QAction*, 3> MnuSExplorer1{};
+  std::array<QAction*, 3> MnuSExplorer2{};
+  std::array<QAction*, 2> MnuSApps{};
+  QMenu* MnuPOPH = nullptr;
+  QMenu* MnuPOPB = nullptr;
+
+ signals:
+  // The counters and the grid were repainted during a load.
+  void CountersRepainted();
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  class LoadObserver;
+
+  void BuildControls();
+  void BuildMenus();
+  void Place(QWidget* widget, int left, int top, int width, int height);
+  int PixelsX(int twips) const;
+  int PixelsY(int twips) const;
+  void LayOutGrid();
+  void ComposeCurrentFolder();
+  void StartCommand(const std::string& command_line);
+
+  QvueSettings settings_;
+  std::array<std::string, 3> Option1Caption_{};
+  std::array<std::string, 7> Option2Caption_{};
+  std::array<std::string, 5> Option3Caption_{};
+  std::array<std::string, 2> MnuSViewCaption_{};
+  std::array<std::string, 2> MnuSAppsCaption_{};
+  std::string RemailerRoot_;
+  std::string QueuePart_;
+  std::string SubfolderPart_;
+  std::string CurrentFolder_;
+  bool GridLoaded_ = false;
+  bool loading_ = false;
+  bool close_requested_ = false;
+  int load_count_ = 0;
+  QWidget* client_ = nullptr;
+  QButtonGroup* group1_ = nullptr;
+  QButtonGroup* group2_ = nullptr;
+  QButtonGroup* group3_ = nullptr;
+};
