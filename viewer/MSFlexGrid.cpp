@@ -5,7 +5,6 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScrollBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
@@ -280,7 +279,8 @@ MSFlexGrid::CellPos MSFlexGrid::CellAt(QPointF grid_pos, bool nearest) const {
     } else if (over_header || nearest) {
       cell.row = 0;
     }
-  } else if (int row = rowAt(at.y()); row >= 0) {
+  } else if (int row = at.y() < viewport()->height() ? rowAt(at.y()) : -1; row >= 0) {
+    // (rowAt and columnAt also answer for rows and columns scrolled out of sight)
     cell.row = model_->GridRow(row);
   } else if (nearest) {
     const int bottom = rowAt(viewport()->height() - 1);
@@ -300,7 +300,7 @@ MSFlexGrid::CellPos MSFlexGrid::CellAt(QPointF grid_pos, bool nearest) const {
     }
     return -1;
   };
-  if (int col = columnAt(at.x()); col >= 0) {
+  if (int col = at.x() >= 0 && at.x() < viewport()->width() ? columnAt(at.x()) : -1; col >= 0) {
     cell.col = col;
   } else if (nearest) {
     if (at.x() < 0) {

@@ -89,6 +89,10 @@ frm_Qvue::frm_Qvue(const QvueSettings& settings, QWidget* parent) : QMainWindow(
   setWindowIcon(QIcon(":/icons/qvue.png"));
   client_ = new QWidget(this);
   setCentralWidget(client_);
+  // The layout in twips was made for an 8-point interface font.
+  QFont small = client_->font();
+  small.setPointSizeF(8);
+  client_->setFont(small);
   BuildMenus();
   BuildControls();
   client_->setMinimumSize(PixelsX(kClientWidth), PixelsY(kClientHeight));
@@ -124,6 +128,16 @@ void frm_Qvue::BuildControls() {
   for (int i = 1; i <= 2; ++i) {
     Option1[i] = radio(Frame1, Option1Caption_[i], 120, i == 1 ? 240 : 600, 1215, 255);
     group1_->addButton(Option1[i], i);
+    // A root longer than its button shows its end, where the installation's
+    // name is; the whole path is in the tooltip.
+    QString full = Show(Option1Caption_[i]);
+    QFontMetrics metrics = Option1[i]->fontMetrics();
+    int room = Option1[i]->width() - PixelsX(300);  // less the round button
+    QString shown = full;
+    if (metrics.horizontalAdvance(shown) > room) shown = QString::fromUtf8("\u2026/") + full.section('/', -1);
+    shown = metrics.elidedText(shown, Qt::ElideLeft, room);
+    Option1[i]->setText(shown.replace("&", "&&"));
+    Option1[i]->setToolTip(full);
   }
 
   Frame2 = new QGroupBox("Parameters 2", client_);

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Times the window's grid load of a Mailout of generated pairs (offscreen)
+# against `qvue --list` of the same folder, and reports how often the
+# counters were repainted during the load.
+#   bench/window_load_bench.sh [--pairs N] [--runs K] [--quick] [BUILD_DIR]
+# BUILD_DIR defaults to build-release; it must hold viewer/qvue,
+# bench/window_load_bench and bench/make_bench_queue.
+set -euo pipefail
+
+pairs=100000
+runs=3
+build=build-release
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --pairs) pairs=${2:?--pairs needs a number}; shift 2 ;;
+    --runs) runs=${2:?--runs needs a number}; shift 2 ;;
+    --quick) pairs=2000; shift ;;
+    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
+    -*) echo "window_load_bench: unknown option $1" >&2; exit 2 ;;
+    *) build=$1; shift ;;
+  esac
+done
+
+work=$(mktemp -d /tmp/window-bench.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+"$build/bench/make_bench_queue" --pairs "$pairs" "$work/gen" >/dev/null
+
+# The window lists ROOT/Mail/Mailout/Wait at start-up: put the queue there.
+mkdir -p "$work/root/Mail/Mailout"
+mv "$work/gen/Mailout" "$work/root/Mail/Mailout/Wait"
+# Both programs read Filter.ini beside themselves.
+mkdir -p "$work/prog"
+cp "$build/viewer/qvue" "$build/bench/window_load_bench" "$work/prog/"
+cp "$work/gen/Filter.ini" "$work/prog/"
+folder="$work/root/Mail/Mailout/Wait"
+find "$folder" -type f -exec cat {} + >/dev/null  # warm the cache
+
+echo "window load benchmark: $pairs pairs, best of $runs"
+best_list=""
+for ((i = 1; i <= runs; i++)); do
+  start=$(date +%s.%N)
+  "$work/prog/qvue" --list "$folder" >/dev/null 2>&1
+  end=$(date +%s.%N)
+  t=$(echo "$end - $start" | bc -l)
+  printf '   qvue --list   %.3f s\n' "$t"
+  if [[ -z $best_list ]] || (($(echo "$t < $best_list" | bc -l))); then best_list=$t; fi
+done
+
+out=$("$work/prog/window_load_bench" "$work/root" "$runs")
+echo "$out" | sed 's/^/   window /'
+best_load=$(echo "$out" | awk '{print $2}' | sort -n | head -1)
+rate=$(echo "$out" | sort -k2 -n | head -1 | sed -E 's/.*\(([0-9.]+) per second\).*/\1/')
+ratio=$(echo "$best_load / $best_list" | bc -l)
+printf '   best: window %.3f s, --list %.3f s, ratio %.2f (target <= 2)\n' "$best_load" "$best_list" "$ratio"
+printf '   counters repainted %s times a second in the best run (target >= 10)\n' "$rate"
