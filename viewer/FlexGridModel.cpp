@@ -60,7 +60,7 @@ int Utf8Kind(const std::string& bytes) {
 
 QVariant Alignment(CellAlignment alignment) {
   return QVariant::fromValue(static_cast<int>(alignment == CellAlignment::kRight ? Qt::AlignRight | Qt::AlignVCenter
-                                                                                  : Qt::AlignLeft | Qt::AlignVCenter));
+                                                                                 : Qt::AlignLeft | Qt::AlignVCenter));
 }
 
 }  // namespace
@@ -68,12 +68,9 @@ QVariant Alignment(CellAlignment alignment) {
 QString DecodeCellText(const std::string& bytes) {
   const auto size = static_cast<qsizetype>(bytes.size());
   switch (Utf8Kind(bytes)) {
-    case 0:
-      return QString::fromLatin1(bytes.data(), size);
-    case 1:
-      return QString::fromUtf8(bytes.data(), size);
-    default:
-      break;
+    case 0: return QString::fromLatin1(bytes.data(), size);
+    case 1: return QString::fromUtf8(bytes.data(), size);
+    default: break;
   }
   QString text(size, Qt::Uninitialized);
   QChar* out = text.data();
@@ -97,10 +94,8 @@ QVariant FlexGridModel::data(const QModelIndex& index, int role) const {
   const int col = index.column();
   const QPalette& palette = palette_source_->palette();
   switch (role) {
-    case Qt::DisplayRole:
-      return DecodeCellText(data_.TextMatrix(row, col));
-    case Qt::TextAlignmentRole:
-      return Alignment(data_.ColAlignment(col));
+    case Qt::DisplayRole: return DecodeCellText(data_.TextMatrix(row, col));
+    case Qt::TextAlignmentRole: return Alignment(data_.ColAlignment(col));
     case Qt::BackgroundRole:
       if (data_.IsSelected(row, col)) return palette.brush(QPalette::Highlight);
       if (col < data_.FixedCols()) return palette.brush(QPalette::Button);  // the number column, shaded as a header
@@ -111,12 +106,9 @@ QVariant FlexGridModel::data(const QModelIndex& index, int role) const {
       return {};
     case Qt::ToolTipRole:
       return palette_source_->toolTip().isEmpty() ? QVariant() : QVariant(palette_source_->toolTip());
-    case kPictureRole:
-      return data_.CellPicture(row, col);
-    case kCurrentCellRole:
-      return row == data_.Row() && col == data_.Col();
-    default:
-      return {};
+    case kPictureRole: return data_.CellPicture(row, col);
+    case kCurrentCellRole: return row == data_.Row() && col == data_.Col();
+    default: return {};
   }
 }
 
@@ -124,10 +116,8 @@ QVariant FlexGridModel::headerData(int section, Qt::Orientation orientation, int
   if (orientation != Qt::Horizontal || data_.FixedRows() == 0) return {};
   const QPalette& palette = palette_source_->palette();
   switch (role) {
-    case Qt::DisplayRole:
-      return DecodeCellText(data_.TextMatrix(0, section));
-    case Qt::TextAlignmentRole:
-      return Alignment(CellAlignment::kLeft);
+    case Qt::DisplayRole: return DecodeCellText(data_.TextMatrix(0, section));
+    case Qt::TextAlignmentRole: return Alignment(CellAlignment::kLeft);
     // The header row takes part in the selection like any other row.
     case Qt::BackgroundRole:
       return data_.IsSelected(0, section) ? QVariant(palette.brush(QPalette::Highlight)) : QVariant();
@@ -135,8 +125,7 @@ QVariant FlexGridModel::headerData(int section, Qt::Orientation orientation, int
       return data_.IsSelected(0, section) ? QVariant(palette.brush(QPalette::HighlightedText)) : QVariant();
     case Qt::ToolTipRole:
       return palette_source_->toolTip().isEmpty() ? QVariant() : QVariant(palette_source_->toolTip());
-    default:
-      return {};
+    default: return {};
   }
 }
 

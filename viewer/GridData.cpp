@@ -255,10 +255,9 @@ void GridData::Sort(int setting) {
     for (std::size_t k = 0; k < key_cols; ++k) {
       const SortKey& ka = keys[a * key_cols + k];
       const SortKey& kb = keys[b * key_cols + k];
-      int order = ka.number && kb.number
-                      ? CompareNumbers(ka, kb)
-                      : CompareTexts(row_at(a)[static_cast<std::size_t>(key_first) + k].text,
-                                     row_at(b)[static_cast<std::size_t>(key_first) + k].text);
+      int order = ka.number && kb.number ? CompareNumbers(ka, kb)
+                                         : CompareTexts(row_at(a)[static_cast<std::size_t>(key_first) + k].text,
+                                                        row_at(b)[static_cast<std::size_t>(key_first) + k].text);
       if (order != 0) return descending ? order > 0 : order < 0;
     }
     return false;

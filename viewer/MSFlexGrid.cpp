@@ -43,8 +43,7 @@ class CellDelegate : public QStyledItemDelegate {
     }
     if (index.data(FlexGridModel::kCurrentCellRole).toBool()) {
       QVariant foreground = index.data(Qt::ForegroundRole);
-      QColor colour =
-          foreground.isValid() ? foreground.value<QBrush>().color() : option.palette.color(QPalette::Text);
+      QColor colour = foreground.isValid() ? foreground.value<QBrush>().color() : option.palette.color(QPalette::Text);
       painter->save();
       painter->setPen(QPen(colour, 1, Qt::DotLine));
       painter->setBrush(Qt::NoBrush);
@@ -349,8 +348,7 @@ bool MSFlexGrid::eventFilter(QObject* watched, QEvent* event) {
         // The view's own mouse handling (its selection and current index)
         // is replaced; the header still resizes its sections.
         return on_cells;
-      default:
-        break;
+      default: break;
     }
   }
   return QTableView::eventFilter(watched, event);
@@ -400,11 +398,8 @@ void MSFlexGrid::HandleMouse(QWidget* source, QMouseEvent* event) {
       if (event->button() == Qt::LeftButton) drag_selecting_ = false;
       emit MouseUp(ButtonMask(event->button()), shift, x, y);
       break;
-    case QEvent::MouseButtonDblClick:
-      emit DblClick();
-      break;
-    default:
-      break;
+    case QEvent::MouseButtonDblClick: emit DblClick(); break;
+    default: break;
   }
 }
 
