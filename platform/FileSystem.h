@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -44,10 +45,18 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // Entries of `folder` whose names match `mask` (see MatchesMask), in the
-  // folder's enumeration order. False when the folder cannot be listed.
-  virtual bool ListFolder(const std::string& folder, const std::string& mask,
-                          std::vector<DirEntry>* entries) = 0;
+  // Hands each entry of `folder` whose name matches `mask` (see
+  // MatchesMask) to `visit` as it is read, in the folder's enumeration
+  // order, so that a caller can show progress while a big folder is read.
+  // `visit` must not change the folder. False when it cannot be listed.
+  virtual bool ForEachEntry(const std::string& folder, const std::string& mask,
+                            const std::function<void(const DirEntry&)>& visit) = 0;
+
+  // All those entries at once.
+  bool ListFolder(const std::string& folder, const std::string& mask, std::vector<DirEntry>* entries) {
+    entries->clear();
+    return ForEachEntry(folder, mask, [entries](const DirEntry& e) { entries->push_back(e); });
+  }
 
   // True when anything (file or folder) exists at exactly this path.
   virtual bool PathExists(const std::string& path) = 0;

@@ -91,9 +91,8 @@ std::optional<RealFileSystem::Stamp> RealFileSystem::StampOf(const std::string& 
   return Stamp{st.st_dev, st.st_ino, st.st_mtim};
 }
 
-bool RealFileSystem::ListFolder(const std::string& folder, const std::string& mask,
-                                std::vector<DirEntry>* entries) {
-  entries->clear();
+bool RealFileSystem::ForEachEntry(const std::string& folder, const std::string& mask,
+                                  const std::function<void(const DirEntry&)>& visit) {
   std::optional<Stamp> stamp = StampOf(folder);
   DIR* dir = ::opendir(FolderForOpen(folder).c_str());
   if (dir == nullptr) return false;
@@ -113,7 +112,7 @@ bool RealFileSystem::ListFolder(const std::string& folder, const std::string& ma
     entry.is_directory = S_ISDIR(st.st_mode);
     if (!entry.is_directory && !S_ISREG(st.st_mode)) continue;
     entry.size = entry.is_directory ? 0 : static_cast<std::uint64_t>(st.st_size);
-    entries->push_back(std::move(entry));
+    visit(entry);
   }
   ::closedir(dir);
   if (stamp) indices_[folder] = std::move(index);
@@ -130,8 +129,7 @@ const RealFileSystem::FolderIndex* RealFileSystem::IndexFor(const std::string& f
   if (!stamp) return nullptr;
   auto it = indices_.find(folder);
   if (it != indices_.end() && it->second.stamp == *stamp) return &it->second;
-  std::vector<DirEntry> ignored;
-  ListFolder(folder, "", &ignored);  // an empty mask matches nothing but indexes all
+  ForEachEntry(folder, "", [](const DirEntry&) {});  // an empty mask matches nothing but indexes all
   it = indices_.find(folder);
   return it == indices_.end() ? nullptr : &it->second;
 }

@@ -12,8 +12,8 @@ namespace platform {
 
 class RealFileSystem : public FileSystem {
  public:
-  bool ListFolder(const std::string& folder, const std::string& mask,
-                  std::vector<DirEntry>* entries) override;
+  bool ForEachEntry(const std::string& folder, const std::string& mask,
+                    const std::function<void(const DirEntry&)>& visit) override;
   bool PathExists(const std::string& path) override;
   std::optional<std::string> FindFile(const std::string& path) override;
   std::optional<std::uint64_t> FileLength(const std::string& path) override;

@@ -1,7 +1,6 @@
 #include "viewer/GridLoader.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "platform/FileSystem.h"
 #include "shared/Module_Filter.h"
@@ -72,13 +71,12 @@ GridCells AddGridRowTexts(const MessageRecord& record, const std::string& curren
 GridCounters LoadGridRows(const std::string& current_folder, int queue_index, GridLoadObserver& observer) {
   const QueueListing& listing = ListingFor(queue_index);
   GridCounters counters;
-  std::vector<platform::DirEntry> entries;
-  if (!platform::Host().ListFolder(current_folder, listing.FileMask, &entries)) return counters;
-
   MessageRecord record;
   std::int64_t row = 0;
-  for (const platform::DirEntry& entry : entries) {
-    if (entry.is_directory) continue;
+  // Each entry is read and shown as the folder is enumerated, so the
+  // counters run from the first file on, whatever the size of the folder.
+  platform::Host().ForEachEntry(current_folder, listing.FileMask, [&](const platform::DirEntry& entry) {
+    if (entry.is_directory) return;
     if (entry.size == 0) {
       counters.Info3 = FormatDigits(++counters.Empty, "# ##0");
     } else {
@@ -95,6 +93,6 @@ GridCounters LoadGridRows(const std::string& current_folder, int queue_index, Gr
       counters.Info2 = FormatDigits(counters.Bytes, "# ### ##0");
     }
     observer.CountersChanged(counters);
-  }
+  });
   return counters;
 }

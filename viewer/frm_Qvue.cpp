@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -233,13 +234,15 @@ void frm_Qvue::BuildControls() {
   txt_WWW = new QLineEdit("Text1", client_);
   txt_WWW->hide();
   txt_WWW->setEnabled(false);
+  txt_WWW->installEventFilter(this);
+  MSFlexGrid1->RegisterPicture(kFlagMark, windowIcon());
 
   connect(group1_, &QButtonGroup::idClicked, this, [this](int id) { Option1_Click(id); });
   connect(group2_, &QButtonGroup::idClicked, this, [this](int id) { Option2_Click(id); });
   connect(group3_, &QButtonGroup::idClicked, this, [this](int id) { Option3_Click(id); });
   connect(cmd_GO, &QPushButton::clicked, this, [this] { cmd_GO_Click(); });
   connect(cmd_FILTER, &QPushButton::clicked, this, [this] { cmd_FILTER_Click(); });
-  connect(MSFlexGrid1, &MSFlexGrid::SelChange, this, [this] { UpdateSelectionCounts(); });
+  ConnectGridHandlers();
 }
 
 void frm_Qvue::BuildMenus() {
@@ -264,15 +267,23 @@ void frm_Qvue::BuildMenus() {
 
   QMenu* grid = bar->addMenu("Grid");
   MnuPOPH = grid->addMenu("Header");
-  MnuPOPH->addAction("Sort x");
-  MnuPOPH->addAction("Sort +");
-  MnuPOPH->addAction("Sort -");
+  MnuPOPHSortX = MnuPOPH->addAction("Sort x");
+  MnuPOPHSortA = MnuPOPH->addAction("Sort +");
+  MnuPOPHSortD = MnuPOPH->addAction("Sort -");
   MnuPOPB = grid->addMenu("Body");
-  MnuPOPB->addAction("Select All")->setShortcut(QKeySequence("Ctrl+A"));
+  MnuPOPBSelectAll = MnuPOPB->addAction("Select All");
+  MnuPOPBSelectAll->setShortcut(QKeySequence("Ctrl+A"));
   MnuPOPB->addSeparator();
-  for (const char* caption : {"Delete", "Flag", "UnFlag", "Magic1", "Magic2"}) MnuPOPB->addAction(caption);
+  MnuPOPBDelete = MnuPOPB->addAction("Delete");
+  MnuPOPBFlag = MnuPOPB->addAction("Flag");
+  MnuPOPBUnFlag = MnuPOPB->addAction("UnFlag");
+  MnuPOPBMagic1 = MnuPOPB->addAction("Magic1");
+  MnuPOPBMagic2 = MnuPOPB->addAction("Magic2");
   MnuPOPB->addSeparator();
-  for (const char* caption : {"Errore", "Hold", "Release", "Salvage"}) MnuPOPB->addAction(caption);
+  MnuPOPBErrore = MnuPOPB->addAction("Errore");
+  MnuPOPBHold = MnuPOPB->addAction("Hold");
+  MnuPOPBRelease = MnuPOPB->addAction("Release");
+  MnuPOPBSalvage = MnuPOPB->addAction("Salvage");
 }
 
 void frm_Qvue::LayOutGrid() {
@@ -372,6 +383,16 @@ bool frm_Qvue::eventFilter(QObject* watched, QEvent* event) {
   if (watched == Frame3 && event->type() == QEvent::MouseButtonDblClick) {
     Frame3_DblClick();
     return true;
+  }
+  if (watched == txt_WWW) {
+    if (event->type() == QEvent::KeyPress) {
+      int key = static_cast<QKeyEvent*>(event)->key();
+      if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) {
+        txt_WWW_KeyPress(key == Qt::Key_Escape ? 27 : 13);
+        return true;
+      }
+    }
+    if (event->type() == QEvent::FocusOut && txt_WWW->isVisible()) txt_WWW_LostFocus();
   }
   if (watched == txt_DIR) {
     if (event->type() == QEvent::MouseButtonDblClick) {

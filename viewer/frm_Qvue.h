@@ -77,6 +77,52 @@ class frm_Qvue : public QMainWindow {
   void InitGrid();
   void UpdateSelectionCounts();
 
+  // The grid's events, the header sorts, selection and in-place editing.
+  void MSFlexGrid1_MouseDown(int Button, int Shift, double X, double Y);
+  void MSFlexGrid1_MouseUp(int Button, int Shift, double X, double Y);
+  void MSFlexGrid1_MouseMove(int Button, int Shift, double X, double Y);
+  void MSFlexGrid1_KeyUp(int KeyCode, int Shift);
+  void MSFlexGrid1_DblClick();
+  void MSFlexGrid1_SelChange();
+  void MnuPOPHSortX_Click();
+  void MnuPOPHSortA_Click();
+  void MnuPOPHSortD_Click();
+  void MnuPOPBSelectAll_Click();
+  void ClearSortMarks();
+  void BeginCellEdit();
+  void txt_WWW_KeyPress(int KeyAscii);
+  void txt_WWW_LostFocus();
+
+  // The message actions: each button runs its menu item's handler.
+  void cmd_DELETE_Click() { MnuPOPBDelete_Click(); }
+  void cmd_FLAG_Click() { MnuPOPBFlag_Click(); }
+  void cmd_UNFLAG_Click() { MnuPOPBUnFlag_Click(); }
+  void cmd_MAGIC1_Click() { MnuPOPBMagic1_Click(); }
+  void cmd_MAGIC2_Click() { MnuPOPBMagic2_Click(); }
+  void cmd_ERRORE_Click() { MnuPOPBErrore_Click(); }
+  void cmd_HOLD_Click() { MnuPOPBHold_Click(); }
+  void cmd_RELEASE_Click() { MnuPOPBRelease_Click(); }
+  void cmd_SALVAGE_Click() { MnuPOPBSalvage_Click(); }
+  void MnuPOPBDelete_Click();
+  void MnuPOPBFlag_Click();
+  void MnuPOPBUnFlag_Click();
+  void MnuPOPBMagic1_Click();
+  void MnuPOPBMagic2_Click();
+  void MnuPOPBErrore_Click();
+  void MnuPOPBHold_Click();
+  void MnuPOPBRelease_Click();
+  void MnuPOPBSalvage_Click();
+
+  // The navigation cross.
+  void cmd_UP_Click();
+  void cmd_DN_Click();
+  void cmd_LT_Click();
+  void cmd_RT_Click();
+  void cmd_HO_Click();
+
+  // The grid picture that marks a flagged row: the window's icon.
+  static constexpr int kFlagMark = 1;
+
   // The controls, named as on the form; arrays count from 1 (slot 0 unused).
   QGroupBox* Frame1 = nullptr;
   QGroupBox* Frame2 = nullptr;
@@ -115,6 +161,19 @@ class frm_Qvue : public QMainWindow {
   std::array<QAction*, 2> MnuSApps{};
   QMenu* MnuPOPH = nullptr;
   QMenu* MnuPOPB = nullptr;
+  QAction* MnuPOPHSortX = nullptr;
+  QAction* MnuPOPHSortA = nullptr;
+  QAction* MnuPOPHSortD = nullptr;
+  QAction* MnuPOPBSelectAll = nullptr;
+  QAction* MnuPOPBDelete = nullptr;
+  QAction* MnuPOPBFlag = nullptr;
+  QAction* MnuPOPBUnFlag = nullptr;
+  QAction* MnuPOPBMagic1 = nullptr;
+  QAction* MnuPOPBMagic2 = nullptr;
+  QAction* MnuPOPBErrore = nullptr;
+  QAction* MnuPOPBHold = nullptr;
+  QAction* MnuPOPBRelease = nullptr;
+  QAction* MnuPOPBSalvage = nullptr;
 
  signals:
   // The counters and the grid were repainted during a load.
@@ -136,6 +195,30 @@ class frm_Qvue : public QMainWindow {
   void LayOutGrid();
   void ComposeCurrentFolder();
   void StartCommand(const std::string& command_line);
+  void ConnectGridHandlers();
+
+  // The message actions' building blocks.
+  struct SelectionRange {
+    std::int64_t first, last;
+    int first_col, last_col;
+  };
+  SelectionRange ActionRange() const;
+  void RestoreSelection(const SelectionRange& range);
+  // Runs `operation` on each selected row; a row leaves the grid only when
+  // its message file is no longer at its path afterwards.
+  void RemovingAction(const std::function<void(std::int64_t)>& operation);
+  void VisitingAction(const std::function<void(std::int64_t)>& operation);
+  void MarkingAction(bool flag);
+  // The message file of grid row r: CurrentFolder, separator, cell (r, 1);
+  // empty when the cell is empty, so that no action touches the folder.
+  std::string MessagePath(std::int64_t r) const;
+  void DeleteMessageFiles(std::int64_t r);
+  void OpenMessageInEditor(std::int64_t r);
+  void OpenMessagePairInEditor(std::int64_t r);
+  void MoveMessageToErrors(std::int64_t r);
+  void MoveMessageToWait(std::int64_t r);
+  void MoveMessageToQueue(std::int64_t r);
+  void AddSalvageTagToRow(std::int64_t r);
 
   QvueSettings settings_;
   std::array<std::string, 3> Option1Caption_{};

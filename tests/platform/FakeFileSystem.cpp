@@ -81,15 +81,17 @@ std::map<std::string, std::string> FakeFileSystem::Files() const {
   return files;
 }
 
-bool FakeFileSystem::ListFolder(const std::string& folder, const std::string& mask,
-                                std::vector<platform::DirEntry>* entries) {
-  entries->clear();
+bool FakeFileSystem::ForEachEntry(const std::string& folder, const std::string& mask,
+                                  const std::function<void(const platform::DirEntry&)>& visit) {
   if (!Allow(Op::kList, folder) || !HasFolder(folder)) return false;
+  // Read first, then visit: a test's hook may change the tree meanwhile.
+  std::vector<platform::DirEntry> entries;
   for (const auto& [path, node] : nodes_) {
     auto [parent, name] = SplitPath(path);
     if (path.empty() || parent != folder || !platform::MatchesMask(name, mask)) continue;
-    entries->push_back({name, node.folder, node.folder ? 0 : node.bytes.size()});
+    entries.push_back({name, node.folder, node.folder ? 0 : node.bytes.size()});
   }
+  for (const platform::DirEntry& entry : entries) visit(entry);
   return true;
 }
 

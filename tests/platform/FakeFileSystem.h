@@ -38,8 +38,8 @@ class FakeFileSystem : public platform::FileSystem {
   std::optional<std::size_t> free_bytes;
   std::string program_folder = "/prog";
 
-  bool ListFolder(const std::string& folder, const std::string& mask,
-                  std::vector<platform::DirEntry>* entries) override;
+  bool ForEachEntry(const std::string& folder, const std::string& mask,
+                    const std::function<void(const platform::DirEntry&)>& visit) override;
   bool PathExists(const std::string& path) override;
   std::optional<std::string> FindFile(const std::string& path) override;
   std::optional<std::uint64_t> FileLength(const std::string& path) override;
