@@ -13,20 +13,13 @@
 #include "platform/Launcher.h"
 #include "tests/TestSupport.h"
 #include "viewer/MSFlexGrid.h"
+#include "tests/viewer/FormTestSupport.h"
 #include "viewer/frm_Qvue.h"
 
 namespace {
 
+using form_test::RecordingLauncher;
 using test_support::WriteFile;
-
-class RecordingLauncher : public platform::Launcher {
- public:
-  bool Start(const std::string& command_line) override {
-    started.push_back(command_line);
-    return true;
-  }
-  std::vector<std::string> started;
-};
 
 std::string Pair(const std::string& subject) {
   return "Q 1 smtp\r\n12/06/26 14:03:22\r\nFrom: a@x\r\nTo: b@y\r\nReturn-Path: <a@x>\r\nSubject: " + subject +

@@ -1,0 +1,386 @@
+// The window at work on real queue folders: the message actions on blocks
+// of rows, what they leave on disk, sorting from the header, selection,
+// editing a cell in place, and the navigation cross.
+#include <QAction>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QtTest>
+#include <filesystem>
+
+#include "shared/Module_MySafeRename.h"
+#include "tests/platform/FakeFileSystem.h"
+#include "tests/viewer/FormTestSupport.h"
+#include "viewer/MSFlexGrid.h"
+#include "viewer/frm_Qvue.h"
+
+namespace {
+
+using test_support::Exists;
+using test_support::ListNames;
+using test_support::ReadFile;
+using test_support::WriteFile;
+
+const std::string kHeader = "Q 1 smtp\r\n12/06/26 14:03:22\r\nFrom: a@x\r\nSubject: s\r\n\r\n";
+
+}  // namespace
+
+class FormActionsTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<form_test::Installation> inst;
+  std::unique_ptr<frm_Qvue> form;
+  std::string wait, errors, mailout;
+
+  MSFlexGrid* Grid() { return form->Grid(); }
+  std::vector<std::string> Names() {
+    std::vector<std::string> names;
+    for (std::int64_t r = 1; r < Grid()->Rows(); ++r) names.push_back(Grid()->TextMatrix(r, 1));
+    return names;
+  }
+  std::int64_t RowOf(const std::string& name) {
+    for (std::int64_t r = 1; r < Grid()->Rows(); ++r)
+      if (Grid()->TextMatrix(r, 1) == name) return r;
+    return -1;
+  }
+  void Select(std::int64_t row, std::int64_t row_sel, int col = 1, int col_sel = 1) {
+    Grid()->SetRow(row);
+    Grid()->SetCol(col);
+    Grid()->SetRowSel(row_sel);
+    Grid()->SetColSel(col_sel);
+  }
+  // Sorts by file name so that tests can name rows by position.
+  void SortByName() {
+    Select(0, 0, 1, 1);
+    form->MnuPOPHSortA_Click();
+  }
+  QPoint HeaderPoint(int col) {
+    QHeaderView* header = Grid()->horizontalHeader();
+    return QPoint(header->sectionViewportPosition(col) + header->sectionSize(col) / 2, header->height() / 2);
+  }
+  void Pair(const std::string& folder, const std::string& stem, const std::string& q0 = kHeader,
+            const std::string& q1 = "body\r\n") {
+    WriteFile(folder + "/" + stem + ".q0", q0);
+    WriteFile(folder + "/" + stem + ".q1", q1);
+  }
+
+ private slots:
+  void init() {
+    inst = std::make_unique<form_test::Installation>();
+    mailout = inst->root1 + "/Mail/Mailout";
+    wait = mailout + "/Wait";
+    errors = mailout + "/Errors";
+    for (const char* stem : {"a", "b", "c", "d"}) Pair(wait, stem);
+    ResetCollisionNameGenerator();
+    form = inst->Open();
+    SortByName();
+  }
+  void cleanup() {
+    form.reset();
+    inst.reset();
+  }
+
+  void removingActionsTakeTheSelectedRowsOut() {
+    QCOMPARE(Names(), (std::vector<std::string>{"a.q0", "b.q0", "c.q0", "d.q0"}));
+    std::string number_of_d = Grid()->TextMatrix(4, 0);
+    Select(0, 2, 1, 4);  // from the header row: the header is never acted on
+    QTest::mouseClick(form->cmd_ERRORE, Qt::LeftButton);
+    QCOMPARE(ListNames(errors), std::string("a.q0 a.q1 b.q0 b.q1"));
+    QCOMPARE(Names(), (std::vector<std::string>{"c.q0", "d.q0"}));
+    QCOMPARE(Grid()->TextMatrix(2, 0), number_of_d);  // no renumbering
+    QCOMPARE(Grid()->Row() + Grid()->RowSel() + Grid()->Col() + Grid()->ColSel(), std::int64_t{0});
+
+    Select(0, 0);  // the header row alone acts on nothing
+    form->MnuPOPBDelete_Click();
+    QCOMPARE(Names().size(), std::size_t{2});
+
+    Select(1, 2);  // every row: the last is reset, never deleted
+    form->MnuPOPBDelete->trigger();
+    QCOMPARE(ListNames(wait), std::string(""));
+    QCOMPARE(Grid()->Rows(), std::int64_t{2});
+    QCOMPARE(Grid()->TextMatrix(1, 0), std::string("001"));
+    QCOMPARE(Grid()->TextMatrix(1, 1), std::string(""));
+  }
+
+  void failedOperationsKeepTheirRowsAndFlags() {
+    std::filesystem::remove_all(errors);  // the target folder is missing
+    Select(2, 2);
+    form->MnuPOPBFlag_Click();
+    Select(1, 3);
+    form->MnuPOPBErrore_Click();
+    QCOMPARE(Names(), (std::vector<std::string>{"a.q0", "b.q0", "c.q0", "d.q0"}));
+    QCOMPARE(Grid()->Data().CellPicture(2, 3), frm_Qvue::kFlagMark);
+    QCOMPARE(ListNames(wait), std::string("a.q0 a.q1 b.q0 b.q1 c.q0 c.q1 d.q0 d.q1"));
+
+    // The name is taken in the target: a fresh collision name, nothing overwritten.
+    std::filesystem::create_directory(errors);
+    WriteFile(errors + "/b.q0", "theirs");
+    Select(1, 2);
+    form->MnuPOPBErrore_Click();
+    QCOMPARE(Names(), (std::vector<std::string>{"c.q0", "d.q0"}));
+    QCOMPARE(ReadFile(errors + "/b.q0"), std::string("theirs"));
+    ResetCollisionNameGenerator();
+    std::string c1 = NewCollisionName();
+    for (char& ch : c1) ch = static_cast<char>(std::tolower(ch));
+    QCOMPARE(ListNames(errors), "a.q0 a.q1 b.q0 " + c1 + ".q0 " + c1 + ".q1");
+
+    // The last data row whose move fails stays as it was: no reset.
+    form->Option3_Click(3);  // list Errors, then Hold into a missing Wait
+    std::filesystem::remove_all(wait);
+    QCOMPARE(Grid()->Rows(), std::int64_t{4});
+    Select(1, 3);
+    form->MnuPOPBHold_Click();
+    QCOMPARE(Grid()->Rows(), std::int64_t{4});
+    QVERIFY(!Grid()->TextMatrix(1, 1).empty());
+  }
+
+  // A move refused in the middle of a block (file in use, no right): that
+  // row stays, the rows after it are still acted on.
+  void aRefusedMoveInTheMiddleKeepsOnlyItsRow() {
+    testing_host::FakeFileSystem fs;
+    fs.AddFile("/prog/Filter.ini", "");
+    fs.AddFolder(wait);
+    for (const char* stem : {"a", "b", "c"}) {
+      fs.AddFile(wait + "/" + stem + ".q0", kHeader);
+      fs.AddFile(wait + "/" + stem + ".q1", "body");
+    }
+    fs.AddFolder(errors);
+    fs.before = [this](testing_host::Op op, const std::string& path) {
+      return !(op == testing_host::Op::kRename && path == wait + "/b.q0");
+    };
+    platform::ScopedHost host(fs);
+    form->cmd_GO_Click();
+    SortByName();
+    Grid()->Data().SetCellPicture(2, 3, frm_Qvue::kFlagMark);
+    Select(1, 3);
+    form->MnuPOPBErrore_Click();
+    QCOMPARE(Names(), std::vector<std::string>{"b.q0"});
+    QCOMPARE(Grid()->Data().CellPicture(1, 3), frm_Qvue::kFlagMark);
+    QVERIFY(fs.HasFile(errors + "/a.q0") && fs.HasFile(errors + "/c.q1") && fs.HasFile(wait + "/b.q0"));
+    QVERIFY(fs.HasFile(errors + "/b.q1"));  // the companion's own rename was not refused
+  }
+
+  void deleteFindsCompanionsInAnyCaseAndOnlyPairs() {
+    Pair(wait, "CAPS", kHeader, "x");
+    std::filesystem::rename(wait + "/CAPS.q1", wait + "/CAPS.Q1");
+    WriteFile(wait + "/note.txt", "n");
+    std::filesystem::remove(wait + "/c.q0");  // its header is gone already
+    form->cmd_GO_Click();
+    QCOMPARE(Names().size(), std::size_t{4});  // a, b, d and CAPS (c.q0 is gone, note.txt is no .q0)
+    SortByName();
+    Select(RowOf("CAPS.q0"), RowOf("CAPS.q0"));
+    QTest::keyClick(Grid(), Qt::Key_Delete);  // the Delete key runs Delete
+    QVERIFY(!Exists(wait + "/CAPS.q0") && !Exists(wait + "/CAPS.Q1"));
+    QCOMPARE(RowOf("CAPS.q0"), std::int64_t{-1});
+    QVERIFY(Exists(wait + "/c.q1"));
+
+    // A row whose file-name cell was edited acts on the file it now names.
+    Select(1, 1, 1, 1);
+    Grid()->SetTextMatrix(1, 1, "c.q0");
+    form->MnuPOPBDelete_Click();
+    QVERIFY(!Exists(wait + "/c.q1"));  // the header file was gone, its companion goes
+    QVERIFY(Exists(wait + "/a.q0"));
+    QVERIFY(Exists(wait + "/note.txt"));
+  }
+
+  void emptyFileNameCellsNeverActOnTheFolder() {
+    form->Option2_Click(5);  // NNTP: an empty listing
+    QCOMPARE(Grid()->Rows(), std::int64_t{2});
+    std::string nntp = inst->root1 + "/Mail/NNTP";
+    for (auto handler : {&frm_Qvue::MnuPOPBDelete_Click, &frm_Qvue::MnuPOPBHold_Click, &frm_Qvue::MnuPOPBSalvage_Click,
+                         &frm_Qvue::MnuPOPBMagic1_Click}) {
+      Select(1, 1);
+      (form.get()->*handler)();
+      QVERIFY(std::filesystem::is_directory(nntp));
+      QCOMPARE(Grid()->TextMatrix(1, 0), std::string("001"));
+    }
+    QVERIFY(inst->launcher.started.empty());
+    QCOMPARE(ListNames(inst->root1 + "/Mail/Mailout/Wait"), std::string("a.q0 a.q1 b.q0 b.q1 c.q0 c.q1 d.q0 d.q1"));
+  }
+
+  void holdReleaseAndSalvageMoveWithoutOverwriting() {
+    Select(1, 1);
+    form->MnuPOPBHold_Click();  // into the listed folder itself: a collision name
+    ResetCollisionNameGenerator();
+    std::string c1 = NewCollisionName();
+    for (char& ch : c1) ch = static_cast<char>(std::tolower(ch));
+    QVERIFY(Exists(wait + "/" + c1 + ".q0") && Exists(wait + "/" + c1 + ".q1") && !Exists(wait + "/a.q0"));
+
+    WriteFile(wait + "/tiny.q0", "x");
+    WriteFile(wait + "/tiny.q1", "y");
+    Pair(mailout, "b", "already in the queue", "q1");
+    form->cmd_GO_Click();
+    SortByName();
+    Select(RowOf("b.q0"), RowOf("b.q0"));
+    form->MnuPOPBSalvage_Click();
+    Select(RowOf("tiny.q0"), RowOf("tiny.q0"));
+    form->cmd_SALVAGE_Click();
+    Select(RowOf("c.q0"), RowOf("c.q0"));
+    form->cmd_RELEASE_Click();
+
+    QCOMPARE(ReadFile(mailout + "/b.q0"), std::string("already in the queue"));
+    QCOMPARE(ReadFile(mailout + "/tiny.q0"), std::string("x"));  // too short for the tag, moved all the same
+    QCOMPARE(ReadFile(mailout + "/c.q0"), kHeader);
+    std::string salvaged;
+    for (const auto& entry : std::filesystem::directory_iterator(mailout)) {
+      std::string name = entry.path().filename().string();
+      if (name.starts_with("~col") && name.ends_with(".q0")) salvaged = ReadFile(entry.path().string());
+    }
+    QCOMPARE(salvaged, kHeader.substr(0, kHeader.size() - 2) + std::string(SalvageTagText));
+    QCOMPARE(Names(), (std::vector<std::string>{"d.q0", c1 + ".q0"}));  // "~" sorts after letters
+  }
+
+  void flagsVisitsAndTheirSelection() {
+    Select(3, 1, 4, 2);  // a block given from its lower corner
+    form->cmd_FLAG_Click();
+    for (std::int64_t r = 1; r <= 3; ++r) QCOMPARE(Grid()->Data().CellPicture(r, 3), frm_Qvue::kFlagMark);
+    QCOMPARE(Grid()->Data().CellPicture(4, 3), 0);
+    QCOMPARE(Grid()->TextMatrix(1, 3), std::string(""));  // the text is untouched
+    QCOMPARE(Grid()->Row(), std::int64_t{1});
+    QCOMPARE(Grid()->RowSel(), std::int64_t{3});
+    QCOMPARE(Grid()->Col(), 2);
+    QCOMPARE(Grid()->ColSel(), 4);
+    Select(2, 4);
+    form->cmd_UNFLAG_Click();
+    QCOMPARE(Grid()->Data().CellPicture(1, 3), frm_Qvue::kFlagMark);
+    QCOMPARE(Grid()->Data().CellPicture(2, 3) + Grid()->Data().CellPicture(4, 3), 0);
+
+    Select(1, 2);
+    form->cmd_MAGIC1_Click();
+    form->cmd_MAGIC2_Click();
+    QCOMPARE(inst->launcher.started, (std::vector<std::string>{
+                                         "EditPad.exe " + wait + "/a.q0", "EditPad.exe " + wait + "/b.q0",
+                                         "EditPad.exe " + wait + "/a.q0", "EditPad.exe " + wait + "/a.q1",
+                                         "EditPad.exe " + wait + "/b.q0", "EditPad.exe " + wait + "/b.q1"}));
+  }
+
+  void headerClicksSortNumbersAsNumbersAndMarkTheColumn() {
+    for (const char* stem : {"a", "b", "c", "d"}) {
+      std::filesystem::remove(wait + "/" + std::string(stem) + ".q0");
+      std::filesystem::remove(wait + "/" + std::string(stem) + ".q1");
+    }
+    Pair(wait, "nine", "12345678", "9");      // 9 bytes
+    Pair(wait, "ten", "123456789", "0");      // 10 bytes
+    Pair(wait, "hundred", std::string(99, 'x'), "1");
+    form->cmd_GO_Click();
+    QTest::mouseClick(Grid()->horizontalHeader()->viewport(), Qt::LeftButton, {}, HeaderPoint(2));
+    QCOMPARE(Grid()->TextMatrix(0, 2), std::string("Size:+"));
+    QCOMPARE(Names(), (std::vector<std::string>{"nine.q0", "ten.q0", "hundred.q0"}));
+    QTest::mouseClick(Grid()->horizontalHeader()->viewport(), Qt::LeftButton, {}, HeaderPoint(2));
+    QCOMPARE(Grid()->TextMatrix(0, 2), std::string("Size:-"));
+    QCOMPARE(Names(), (std::vector<std::string>{"hundred.q0", "ten.q0", "nine.q0"}));
+    QTest::mouseClick(Grid()->horizontalHeader()->viewport(), Qt::LeftButton, {}, HeaderPoint(1));
+    QCOMPARE(Grid()->TextMatrix(0, 2), std::string("Size: "));
+    QCOMPARE(Grid()->TextMatrix(0, 1), std::string("File Name+"));
+
+    QTest::mouseClick(Grid()->horizontalHeader()->viewport(), Qt::RightButton, {}, HeaderPoint(2));
+    QVERIFY(form->MnuPOPH->isVisible());
+    form->MnuPOPH->hide();
+    QCOMPARE(Grid()->Col(), 2);
+    form->MnuPOPHSortD->trigger();
+    form->MnuPOPHSortD->trigger();  // again: still descending, mark kept
+    QCOMPARE(Grid()->TextMatrix(0, 2), std::string("Size:-"));
+    QCOMPARE(Names().front(), std::string("hundred.q0"));
+
+    form->cmd_GO_Click();  // a reload forgets the sort
+    QCOMPARE(Grid()->TextMatrix(0, 2), std::string("Size: "));
+  }
+
+  void selectAllCountsAndTheBodyMenu() {
+    form->MnuPOPBSelectAll->trigger();
+    QCOMPARE(form->txt_NbSelV->text(), QString("4"));
+    QCOMPARE(form->txt_NbSelH->text(), QString("8"));
+    QRect cell = Grid()->visualRect(Grid()->model()->index(1, 4));
+    QTest::mouseClick(Grid()->viewport(), Qt::RightButton, {}, cell.center());
+    QVERIFY(form->MnuPOPB->isVisible());
+    form->MnuPOPB->hide();
+    QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
+    QCOMPARE(form->txt_NbSelV->text(), QString("1"));
+    QVERIFY(!form->MnuPOPB->isVisible());
+  }
+
+  void editingACellCommitsOnEnterOnly() {
+    form->show();
+    Select(2, 2, 4, 4);
+    form->MSFlexGrid1_DblClick();
+    QVERIFY(form->txt_WWW->isVisible());
+    QCOMPARE(form->txt_WWW->text(), QString("s"));
+    form->txt_WWW->setText(QString::fromUtf8("new subject é"));
+    QTest::keyClick(form->txt_WWW, Qt::Key_Return);
+    QVERIFY(!form->txt_WWW->isVisible());
+    QCOMPARE(Grid()->TextMatrix(2, 4), std::string("new subject \xC3\xA9"));
+
+    form->MSFlexGrid1_DblClick();
+    form->txt_WWW->setText("discarded");
+    QTest::keyClick(form->txt_WWW, Qt::Key_Escape);
+    QCOMPARE(Grid()->TextMatrix(2, 4), std::string("new subject \xC3\xA9"));
+
+    form->MSFlexGrid1_DblClick();
+    form->txt_WWW->setText("also discarded");
+    form->txt_WWW_LostFocus();  // a click elsewhere
+    QCOMPARE(Grid()->TextMatrix(2, 4), std::string("new subject \xC3\xA9"));
+
+    Select(2, 2, 3, 3);  // "FA ": opens the message, no edit box
+    form->MSFlexGrid1_DblClick();
+    Select(2, 2, 0, 0);
+    form->MSFlexGrid1_DblClick();
+    QVERIFY(!form->txt_WWW->isVisible());
+    QCOMPARE(inst->launcher.started,
+             (std::vector<std::string>{"EditPad.exe " + wait + "/b.q0", "EditPad.exe " + wait + "/b.q0"}));
+    Select(0, 0, 4, 4);
+    form->MSFlexGrid1_DblClick();  // the header row: nothing
+    QVERIFY(!form->txt_WWW->isVisible());
+  }
+
+  void theNavigationCrossStopsAtEveryEdge() {
+    struct Step {
+      QPushButton* frm_Qvue::*button;
+      std::int64_t row;
+      int col;
+    };
+    form->cmd_HO_Click();
+    QCOMPARE(Grid()->Row(), std::int64_t{0});
+    QCOMPARE(Grid()->Col(), 0);
+    const Step steps[] = {
+        {&frm_Qvue::cmd_UP, 0, 0}, {&frm_Qvue::cmd_LT, 0, 0},  // nothing from (0, 0)
+        {&frm_Qvue::cmd_DN, 1, 0}, {&frm_Qvue::cmd_RT, 1, 1},
+        {&frm_Qvue::cmd_UP, 1, 1},  // row 1: never into the header row
+        {&frm_Qvue::cmd_LT, 1, 1},  // column 1: never into column 0
+        {&frm_Qvue::cmd_DN, 2, 1}, {&frm_Qvue::cmd_DN, 3, 1}, {&frm_Qvue::cmd_DN, 4, 1},
+        {&frm_Qvue::cmd_DN, 4, 1},  // the last row
+    };
+    for (const Step& step : steps) {
+      QTest::mouseClick(form.get()->*step.button, Qt::LeftButton);
+      QCOMPARE(Grid()->Row(), step.row);
+      QCOMPARE(Grid()->RowSel(), step.row);
+      QCOMPARE(Grid()->Col(), step.col);
+    }
+    for (int i = 0; i < 10; ++i) form->cmd_RT_Click();
+    QCOMPARE(Grid()->Col(), 8);
+    QCOMPARE(Grid()->ColSel(), 8);
+    Select(2, 4, 2, 5);
+    form->cmd_UP_Click();  // one row selected afterwards, the current one
+    QCOMPARE(Grid()->Row(), std::int64_t{1});
+    QCOMPARE(Grid()->RowSel(), std::int64_t{1});
+    QCOMPARE(Grid()->ColSel(), 2);  // writing Row collapses the selection
+  }
+
+  void hoveringShowsTheCellTextButNotOverHeaders() {
+    form->show();
+    QRect cell = Grid()->visualRect(Grid()->model()->index(0, 1));
+    QTest::mouseMove(Grid()->viewport(), cell.center());
+    QMouseEvent move(QEvent::MouseMove, QPointF(cell.center()), Grid()->viewport()->mapToGlobal(QPointF(cell.center())),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(Grid()->viewport(), &move);
+    QCOMPARE(Grid()->ToolTipText(), QString("a.q0"));
+    QMouseEvent over_header(QEvent::MouseMove, QPointF(HeaderPoint(1)),
+                            Grid()->horizontalHeader()->viewport()->mapToGlobal(QPointF(HeaderPoint(1))),
+                            Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(Grid()->horizontalHeader()->viewport(), &over_header);
+    QCOMPARE(Grid()->ToolTipText(), QString());
+  }
+};
+
+QTEST_MAIN(FormActionsTest)
+#include "FormActionsTest.moc"

@@ -1,0 +1,65 @@
+// Shared by the window's tests: a temporary installation on real folders,
+// the program folder with its Filter.ini, and a launcher that records the
+// command lines instead of starting programs.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/Launcher.h"
+#include "tests/TestSupport.h"
+#include "viewer/frm_Qvue.h"
+
+namespace form_test {
+
+class RecordingLauncher : public platform::Launcher {
+ public:
+  bool Start(const std::string& command_line) override {
+    started.push_back(command_line);
+    return true;
+  }
+  std::vector<std::string> started;
+};
+
+// One installation: ROOT1 and ROOT2 with their queue folders, a program
+// folder with a blank in its name, the host and launcher of the test.
+struct Installation {
+  test_support::TempFolder temp;
+  std::string prog = temp.path() + "/prog dir";
+  std::string root1 = temp.path() + "/K1";
+  std::string root2 = temp.path() + "/K2";
+  test_support::TestHost host_fs{prog};
+  platform::ScopedHost host{host_fs};
+  RecordingLauncher launcher;
+  platform::ScopedLauncher launcher_guard{launcher};
+
+  Installation() {
+    std::filesystem::create_directories(prog);
+    for (const std::string& root : {root1, root2}) {
+      for (const char* folder : {"/Mail/Mailout/Wait", "/Mail/Mailout/Errors", "/Mail/MailIn", "/Mail/NNTP"})
+        std::filesystem::create_directories(root + folder);
+    }
+    test_support::WriteFile(prog + "/Filter.ini", "");
+  }
+
+  // A window started on this installation; errors go to `errors`.
+  std::unique_ptr<frm_Qvue> Open(std::vector<std::string>* errors = nullptr) {
+    QvueSettings settings;
+    settings.Root1 = root1;
+    settings.Root2 = root2;
+    settings.Host1 = "alpha";
+    settings.Host2 = "beta";
+    auto form = std::make_unique<frm_Qvue>(settings);
+    form->PreviousInstanceRunning = [] { return false; };
+    form->ShowError = [errors](const QString& text) {
+      if (errors != nullptr) errors->push_back(text.toStdString());
+    };
+    form->Form_Load();
+    return form;
+  }
+};
+
+}  // namespace form_test
