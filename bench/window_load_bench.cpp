@@ -31,8 +31,10 @@ int main(int argc, char** argv) {
   QElapsedTimer clock;
   qint64 last_paint = 0, longest_gap = 0;
   int repaints = 0;
+  const bool show_gaps = qEnvironmentVariableIsSet("WINDOW_BENCH_GAPS");
   QObject::connect(&form, &frm_Qvue::CountersRepainted, [&] {
     qint64 now = clock.elapsed();
+    if (show_gaps) std::fprintf(stderr, "%lld ", static_cast<long long>(now - last_paint));
     longest_gap = std::max(longest_gap, now - last_paint);
     last_paint = now;
     ++repaints;

@@ -490,6 +490,7 @@ void frm_Qvue::LoadGrid() {
   for (QLineEdit* box : {txt_Info1, txt_Info2, txt_Info3}) box->setText("0");
   InitGrid();
   QCoreApplication::processEvents();
+  emit CountersRepainted();  // the boxes now show their "0"
 
   QApplication::setOverrideCursor(Qt::WaitCursor);
   client_->setEnabled(false);
