@@ -20,8 +20,9 @@ constexpr const char* kUsage =
     "ending in \"W\" moves it into FOLDER/Wait (never overwriting a file there), and\n"
     "a message salvaged in the viewer loses its \"X-Salvaged: yes\" line.\n"
     "All arguments, joined by single blanks, form the folder path. Nothing is\n"
-    "printed on success. Exit status: 0 done, 1 Filter.ini cannot be loaded,\n"
-    "2 no folder given.\n";
+    "printed on success. Exit status: 0 done (also for a folder that does not\n"
+    "exist), 1 Filter.ini cannot be loaded or FOLDER cannot be listed, 2 no\n"
+    "folder given.\n";
 
 std::string InQueueFolder(const std::string& name) { return QueueFolder + std::string(platform::kSep) + name; }
 
@@ -33,16 +34,20 @@ void Dispatch(const std::string& name, const std::string& classification) {
 
 }  // namespace
 
-void ScanQueueFolder() {
+bool ScanQueueFolder() {
   std::vector<platform::DirEntry> entries;
-  if (!platform::Host().ListFolder(QueueFolder, "*.q0*", &entries)) return;
+  if (!platform::Host().ListFolder(QueueFolder, "*.q0*", &entries)) return false;
   MessageRecord record;
   for (const platform::DirEntry& entry : entries) {
     if (entry.is_directory || entry.size == 0) continue;
     record.Path = InQueueFolder(entry.name);
-    ReadMessageHeaders(record);
+    // A header file read only in part (held open by the remailer, a read
+    // error) could hide the line that decides, the salvage tag among them:
+    // such a message is left for the next pass.
+    if (!ReadMessageHeaders(record)) continue;
     Dispatch(entry.name, ClassifyMessage(record));
   }
+  return true;
 }
 
 void DeleteFilteredMessage(const std::string& name) {
@@ -60,11 +65,23 @@ void StripSalvageTag(const std::string& name) {
   std::string path = InQueueFolder(name);
   std::string content;
   if (!platform::ReadWholeFile(fs, path, &content)) return;
-  std::size_t at = content.find(SalvageTagHeader);
+  std::size_t at = FindSalvageTag(content);
   if (at == std::string::npos) return;
-  // CR LF goes back only after a cut that worked; a file that vanished or
-  // could not be cut is left exactly as it was.
-  if (TruncateFileAt(path, static_cast<std::int64_t>(at))) fs.Append(path, "\r\n");
+  // The file ends at the tag with CR LF. The CR LF is written over the
+  // tag's first two bytes and the file cut after them, which needs no free
+  // space; a file that vanished, or could not be cut, is left as it was.
+  if (!fs.WriteAt(path, at, "\r\n")) return;
+  if (!TruncateFileAt(path, static_cast<std::int64_t>(at + 2))) fs.WriteAt(path, at, SalvageTagHeader.substr(0, 2));
+}
+
+std::size_t FindSalvageTag(std::string_view content) {
+  // The tag is a header line of its own: text that only contains it inside
+  // another line (a subject quoting it) is not the tag.
+  for (std::size_t at = content.find(SalvageTagHeader); at != std::string_view::npos;
+       at = content.find(SalvageTagHeader, at + 1)) {
+    if (at == 0 || content[at - 1] == '\n' || content[at - 1] == '\r') return at;
+  }
+  return std::string_view::npos;
 }
 
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -85,6 +102,11 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     return 1;
   }
   QueueFolder = folder;
-  ScanQueueFolder();
+  // A folder that is not there is an empty queue; one that is there but
+  // cannot be read is a fault to report.
+  if (!ScanQueueFolder() && platform::Host().PathExists(QueueFolder)) {
+    err << "sievbat: " << QueueFolder << ": cannot be listed\n";
+    return 1;
+  }
   return 0;
 }

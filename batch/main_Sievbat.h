@@ -6,20 +6,26 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The folder of the pass, without a trailing separator.
 extern std::string QueueFolder;
 
 // The pass over QueueFolder: every "*.q0*" entry that is a non-empty file.
-void ScanQueueFolder();
+// False when the folder cannot be listed.
+bool ScanQueueFolder();
 
 // The actions, each given the bare name of a .q0 file in QueueFolder.
 void DeleteFilteredMessage(const std::string& name);
 void HoldFilteredMessage(const std::string& name);
 void StripSalvageTag(const std::string& name);
 
+// Where the salvage tag begins in a header file's bytes: the first
+// "X-Salvaged: yes" that starts a line; npos when there is none.
+std::size_t FindSalvageTag(std::string_view content);
+
 // The program: `args` are the command-line arguments after the program name.
-// Returns the exit status: 0 done, 1 Filter.ini could not be loaded, 2 no
-// folder given.
+// Returns the exit status: 0 done, 1 Filter.ini could not be loaded or the
+// folder could not be listed, 2 no folder given.
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -44,30 +44,30 @@ void ResetAllButPath(MessageRecord& record) {
 
 }  // namespace
 
-void ReadMessageHeaders(MessageRecord& record) {
+bool ReadMessageHeaders(MessageRecord& record) {
   ResetAllButPath(record);
 
-  if (record.Path.empty() || !EndsWithQ0(record.Path)) return;
+  if (record.Path.empty() || !EndsWithQ0(record.Path)) return true;
   platform::FileSystem& fs = platform::Host();
   std::string companion = CompanionFile(record.Path);
   // Opening first gives the header file's existence and length in one step;
   // the record ends the same as testing, measuring and then opening.
   std::unique_ptr<platform::ReadStream> stream = fs.OpenRead(record.Path);
   if (!stream) {
-    if (!fs.FileExists(record.Path)) return;
+    if (!fs.FileExists(record.Path)) return true;
     std::optional<std::uint64_t> header_size = fs.FileLength(record.Path);
     std::optional<std::uint64_t> companion_size = fs.FileLength(companion);
     if (companion_size) record.Size = static_cast<std::int64_t>(header_size.value_or(0) + *companion_size);
-    return;  // exists but cannot be opened: Path and Size only
+    return !companion_size;  // exists but cannot be opened: Path and Size only
   }
   std::optional<std::uint64_t> companion_size = fs.FileLength(companion);
-  if (!companion_size) return;
+  if (!companion_size) return true;
   record.Size = static_cast<std::int64_t>(stream->Size() + *companion_size);
 
   LineReader lines(std::move(stream));
   std::string line;
-  if (!lines.Next(&line)) return;  // line 1: the remailer's own, not interpreted
-  if (!lines.Next(&line)) return;  // line 2: the local date
+  if (!lines.Next(&line)) return !lines.failed();  // line 1: the remailer's own, not interpreted
+  if (!lines.Next(&line)) return !lines.failed();  // line 2: the local date
   if (std::optional<DateTime> date = RecogniseLocalDate(line)) record.Date = *date;
 
   const std::array<std::pair<std::string_view, std::string*>, 9> headers{{
@@ -90,6 +90,7 @@ void ReadMessageHeaders(MessageRecord& record) {
       }
     }
   }
+  return !lines.failed();
 }
 
 bool ReadSingleFileHeaders(MessageRecord& record) {

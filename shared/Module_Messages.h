@@ -32,9 +32,11 @@ std::string GetHeaderValue(std::string_view line, std::string_view prefix);
 std::string CompanionFile(std::string_view q0_path);
 
 // Fills `record` from the pair whose header file is record.Path; keeps Path,
-// resets every other field. Never fails: a missing or unreadable file leaves
-// the record as far as it got.
-void ReadMessageHeaders(MessageRecord& record);
+// resets every other field. A missing or unreadable file leaves the record as
+// far as it got. False when the header file exists but could not be opened
+// or read to its end: the record then does not tell the whole message, and
+// nothing should be done to the message on its strength.
+bool ReadMessageHeaders(MessageRecord& record);
 
 // Fills `record` from a one-file message at record.Path: only From, To,
 // Subject, Return-Path, Newsgroups and Date (an Internet date, in UTC) are

@@ -93,5 +93,7 @@ bool AddSalvageTag(const std::string& path) {
     fs.Truncate(path, *length);
     return false;
   }
-  return fs.WriteAt(path, *length - 2, SalvageTagText.substr(0, 2));
+  if (fs.WriteAt(path, *length - 2, SalvageTagText.substr(0, 2))) return true;
+  fs.Truncate(path, *length);  // the old ending is still there: drop the grown bytes
+  return false;
 }

@@ -75,7 +75,7 @@ GridCounters LoadGridRows(const std::string& current_folder, int queue_index, Gr
   std::int64_t row = 0;
   // Each entry is read and shown as the folder is enumerated, so the
   // counters run from the first file on, whatever the size of the folder.
-  platform::Host().ForEachEntry(current_folder, listing.FileMask, [&](const platform::DirEntry& entry) {
+  counters.Listed = platform::Host().ForEachEntry(current_folder, listing.FileMask, [&](const platform::DirEntry& entry) {
     if (entry.is_directory) return;
     if (entry.size == 0) {
       counters.Info3 = FormatDigits(++counters.Empty, "# ##0");

@@ -38,6 +38,7 @@ struct GridCounters {
   std::int64_t Files = 0;  // listed (non-empty) message files
   std::int64_t Bytes = 0;  // their sizes added up
   std::int64_t Empty = 0;  // files of length 0, not listed
+  bool Listed = true;      // false when the folder could not be listed
   // The boxes' texts: "0" until a file changes them, then the running
   // total in "# ##0", "# ### ##0" and "# ##0".
   std::string Info1 = "0", Info2 = "0", Info3 = "0";

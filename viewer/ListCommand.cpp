@@ -91,7 +91,11 @@ int RunListCommand(const std::vector<std::string>& args, std::FILE* out, std::FI
     printer.Line(GridHeaderTexts());
     counters = LoadGridRows(folders[0], single ? kSingleFileQueue : kPairQueue, printer);
   }
+  // A missing folder is an empty queue; one that is there but cannot be
+  // read is a fault to report.
+  bool unreadable = !counters.Listed && platform::Host().PathExists(folders[0]);
+  if (unreadable) std::fprintf(err, "qvue: %s: cannot be listed\n", folders[0].c_str());
   std::fprintf(err, "Files Processed (Number/Size): %s / %s, empty: %s\n", counters.Info1.c_str(),
                counters.Info2.c_str(), counters.Info3.c_str());
-  return 0;
+  return unreadable ? 1 : 0;
 }

@@ -10,6 +10,7 @@
 std::string EscapeCell(const std::string& text);
 
 // `args` are the arguments after "--list". Rows go to `out`, messages and the
-// final counter line to `err`. Returns the exit status: 0 listed, 1 the rules
-// cannot be loaded, 2 bad arguments.
+// final counter line to `err`. Returns the exit status: 0 listed (a missing
+// folder lists nothing), 1 the rules cannot be loaded or the folder cannot be
+// listed, 2 bad arguments.
 int RunListCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err);

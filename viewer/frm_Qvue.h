@@ -218,7 +218,7 @@ class frm_Qvue : public QMainWindow {
   void MoveMessageToErrors(std::int64_t r);
   void MoveMessageToWait(std::int64_t r);
   void MoveMessageToQueue(std::int64_t r);
-  void AddSalvageTagToRow(std::int64_t r);
+  bool AddSalvageTagToRow(std::int64_t r);
 
   QvueSettings settings_;
   std::array<std::string, 3> Option1Caption_{};

@@ -289,9 +289,9 @@ void frm_Qvue::MoveMessageToQueue(std::int64_t r) {
   SafeRenameMessage(CurrentFolder_, RemailerRoot_ + QueuePart_, MSFlexGrid1->TextMatrix(r, kFileNameColumn));
 }
 
-void frm_Qvue::AddSalvageTagToRow(std::int64_t r) {
+bool frm_Qvue::AddSalvageTagToRow(std::int64_t r) {
   std::string path = MessagePath(r);
-  if (!path.empty()) AddSalvageTag(path);
+  return !path.empty() && AddSalvageTag(path);
 }
 
 void frm_Qvue::MnuPOPBDelete_Click() {
@@ -316,7 +316,10 @@ void frm_Qvue::MnuPOPBRelease_Click() {
 }
 void frm_Qvue::MnuPOPBSalvage_Click() {
   RemovingAction([this](std::int64_t r) {
-    AddSalvageTagToRow(r);
+    // A message whose tag could not be written (disk full) stays where it
+    // is: released untagged, the rules would take it again. A file too
+    // short for the tag is released all the same.
+    if (!AddSalvageTagToRow(r) && platform::Host().FileLength(MessagePath(r)).value_or(0) >= 2) return;
     MoveMessageToQueue(r);
   });
 }

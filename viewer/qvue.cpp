@@ -37,7 +37,7 @@ constexpr const char* kHelp =
     "\n"
     "Both modes read Filter.ini from the folder that holds the qvue program.\n"
     "Exit status of --list: 0 listed (also for a missing or empty folder),\n"
-    "1 Filter.ini cannot be loaded, 2 bad arguments.\n";
+    "1 Filter.ini cannot be loaded or FOLDER cannot be listed, 2 bad arguments.\n";
 
 bool ParseWindowArguments(const std::vector<std::string>& args, QvueSettings* settings) {
   for (std::size_t i = 0; i < args.size(); ++i) {
