@@ -1,0 +1,58 @@
+// Shared by the fuzz harnesses: a check that stops the run (libFuzzer then
+// keeps the input that broke it) and helpers over message records.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "platform/Text.h"
+#include "shared/Module_Messages.h"
+
+#define FUZZ_CHECK(condition)                                                          \
+  do {                                                                                 \
+    if (!(condition)) {                                                                \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+      std::abort();                                                                    \
+    }                                                                                  \
+  } while (0)
+
+namespace fuzz {
+
+// Larger inputs are skipped: they find nothing new and slow every run down.
+inline constexpr std::size_t kMaxInput = 64 * 1024;
+
+inline std::string_view AsText(const unsigned char* data, std::size_t size) {
+  return {reinterpret_cast<const char*>(data), size};
+}
+
+// The text fields of a record, named for failure messages.
+inline std::array<std::pair<const char*, const std::string*>, 9> TextFields(const MessageRecord& r) {
+  return {{{"ReturnPath", &r.ReturnPath},
+           {"From", &r.From},
+           {"ReplyTo", &r.ReplyTo},
+           {"To", &r.To},
+           {"Cc", &r.Cc},
+           {"Bcc", &r.Bcc},
+           {"Subject", &r.Subject},
+           {"Newsgroups", &r.Newsgroups},
+           {"XSalvaged", &r.XSalvaged}}};
+}
+
+inline bool SameRecord(const MessageRecord& a, const MessageRecord& b) {
+  if (a.Path != b.Path || a.Size != b.Size || a.Date != b.Date) return false;
+  auto fa = TextFields(a), fb = TextFields(b);
+  for (std::size_t i = 0; i < fa.size(); ++i) {
+    if (*fa[i].second != *fb[i].second) return false;
+  }
+  return true;
+}
+
+inline bool ContainsIgnoreCase(std::string_view text, std::string_view word) {
+  return platform::AsciiLower(text).find(platform::AsciiLower(word)) != std::string::npos;
+}
+
+}  // namespace fuzz

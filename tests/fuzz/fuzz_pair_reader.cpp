@@ -1,0 +1,60 @@
+// The pair reader. The first input byte gives the bytes per read (1..64, so
+// that line ends fall across reads) and the companion's length (0..3); the
+// rest is the header file. Reading in small pieces must give the same record
+// as reading in large ones.
+#include <cstdint>
+#include <string>
+
+#include "shared/DateTime.h"
+#include "tests/fuzz/FuzzSupport.h"
+#include "tests/platform/FakeFileSystem.h"
+
+namespace {
+
+MessageRecord Read(const std::string& q0, const std::string& q1, std::size_t chunk) {
+  testing_host::FakeFileSystem fs;
+  fs.AddFile("/queue/m.q0", q0);
+  fs.AddFile("/queue/m.q1", q1);
+  fs.read_chunk = chunk;
+  platform::ScopedHost host(fs);
+  MessageRecord record;
+  record.Path = "/queue/m.q0";
+  ReadMessageHeaders(record);
+  return record;
+}
+
+// What follows the first two lines (line ends: CR LF, or CR alone).
+std::string_view AfterTwoLines(std::string_view text) {
+  for (int line = 0; line < 2; ++line) {
+    std::size_t cr = text.find('\r');
+    if (cr == std::string_view::npos) return {};
+    text.remove_prefix(cr + 1);
+    if (text.starts_with('\n')) text.remove_prefix(1);
+  }
+  return text;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0 || size > fuzz::kMaxInput) return 0;
+  std::size_t chunk = 1 + data[0] % 64;
+  std::string q1(data[0] / 64, 'x');
+  std::string q0(fuzz::AsText(data + 1, size - 1));
+
+  MessageRecord record = Read(q0, q1, chunk);
+  FUZZ_CHECK(fuzz::SameRecord(record, Read(q0, q1, 4096)));
+  FUZZ_CHECK(record.Path == "/queue/m.q0");
+  FUZZ_CHECK(record.Size == static_cast<std::int64_t>(q0.size() + q1.size()));
+  // Header fields come whole from single lines after the first two.
+  std::string_view headers = AfterTwoLines(q0);
+  for (const auto& [name, field] : fuzz::TextFields(record)) {
+    if (field->find('\r') != std::string::npos || headers.find(*field) == std::string_view::npos) {
+      std::fprintf(stderr, "field %s is not a line part\n", name);
+      FUZZ_CHECK(false);
+    }
+  }
+  if (!record.XSalvaged.empty()) FUZZ_CHECK(fuzz::ContainsIgnoreCase(headers, "X-Salvaged: "));
+  FUZZ_CHECK(SortableDateText(record.Date).size() == 20);
+  return 0;
+}
