@@ -1,8 +1,5 @@
 #include "batch/Module_SetEndOfFile.h"
 
-#include "platform/FileSystem.h"
-
-bool TruncateFileAt(const std::string& path, std::int64_t length) {
-  if (length < 0) return false;
-  return platform::Host().Truncate(path, static_cast<std::uint64_t>(length));
+bool TruncateFileAt(platform::FileHandle& file, std::int64_t length) {
+  return length >= 0 && file.Truncate(static_cast<std::uint64_t>(length));
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
-// Cuts the existing file at `path` to its first `length` bytes. Opens an
-// existing file only; true when the cut was made.
-bool TruncateFileAt(const std::string& path, std::int64_t length);
+#include "platform/FileSystem.h"
+
+// Cuts the open file to its first `length` bytes; true when the cut was made.
+bool TruncateFileAt(platform::FileHandle& file, std::int64_t length);

@@ -61,17 +61,20 @@ void HoldFilteredMessage(const std::string& name) {
 }
 
 void StripSalvageTag(const std::string& name) {
-  platform::FileSystem& fs = platform::Host();
-  std::string path = InQueueFolder(name);
+  // One open file for the whole rewrite: the remailer or an operator may
+  // move the message meanwhile, or put another file under its name, and
+  // every step must stay on the file that was read.
+  std::unique_ptr<platform::FileHandle> file = platform::Host().OpenReadWrite(InQueueFolder(name));
+  if (!file) return;
   std::string content;
-  if (!platform::ReadWholeFile(fs, path, &content)) return;
+  if (!file->ReadAll(&content)) return;
   std::size_t at = FindSalvageTag(content);
   if (at == std::string::npos) return;
   // The file ends at the tag with CR LF. The CR LF is written over the
   // tag's first two bytes and the file cut after them, which needs no free
-  // space; a file that vanished, or could not be cut, is left as it was.
-  if (!fs.WriteAt(path, at, "\r\n")) return;
-  if (!TruncateFileAt(path, static_cast<std::int64_t>(at + 2))) fs.WriteAt(path, at, SalvageTagHeader.substr(0, 2));
+  // space; a file that cannot be cut is put back as it was.
+  if (!file->WriteAt(at, "\r\n")) return;
+  if (!TruncateFileAt(*file, static_cast<std::int64_t>(at + 2))) file->WriteAt(at, SalvageTagHeader.substr(0, 2));
 }
 
 std::size_t FindSalvageTag(std::string_view content) {

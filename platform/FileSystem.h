@@ -41,6 +41,21 @@ class ReadStream {
   virtual std::uint64_t Size() const = 0;
 };
 
+// An existing ordinary file opened for reading and writing, held under an
+// exclusive lock while open. Every operation works on the one open file, so
+// a rename or a new file of the same name meanwhile changes nothing: a
+// rewrite in several steps stays on the file it began with.
+class FileHandle {
+ public:
+  virtual ~FileHandle() = default;
+  virtual std::optional<std::uint64_t> Size() = 0;
+  // The whole content from the first byte; false on a read error.
+  virtual bool ReadAll(std::string* out) = 0;
+  // True only when every byte was written.
+  virtual bool WriteAt(std::uint64_t offset, std::string_view bytes) = 0;
+  virtual bool Truncate(std::uint64_t length) = 0;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -69,6 +84,10 @@ class FileSystem {
 
   virtual std::optional<std::uint64_t> FileLength(const std::string& path) = 0;
   virtual std::unique_ptr<ReadStream> OpenRead(const std::string& path) = 0;
+
+  // The ordinary file `path` names, letter case ignored, opened for reading
+  // and writing; nullptr when it is missing, or locked by another program.
+  virtual std::unique_ptr<FileHandle> OpenReadWrite(const std::string& path) = 0;
 
   // Write operations on existing ordinary files; none of them creates a file.
   // WriteAt and Append succeed only when every byte was written.

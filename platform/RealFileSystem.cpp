@@ -83,6 +83,39 @@ bool WriteFully(int fd, std::string_view bytes, off_t offset, bool at_end) {
   return true;
 }
 
+class FdFileHandle : public FileHandle {
+ public:
+  explicit FdFileHandle(int fd) : fd_(fd) {}
+  ~FdFileHandle() override { ::close(fd_); }  // also lets go of the lock
+  FdFileHandle(const FdFileHandle&) = delete;
+  FdFileHandle& operator=(const FdFileHandle&) = delete;
+
+  std::optional<std::uint64_t> Size() override {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
+  }
+  bool ReadAll(std::string* out) override {
+    out->clear();
+    char buffer[65536];
+    for (off_t offset = 0;;) {
+      ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      if (n == 0) return true;
+      out->append(buffer, static_cast<std::size_t>(n));
+      offset += n;
+    }
+  }
+  bool WriteAt(std::uint64_t offset, std::string_view bytes) override {
+    return WriteFully(fd_, bytes, static_cast<off_t>(offset), false);
+  }
+  bool Truncate(std::uint64_t length) override { return ::ftruncate(fd_, static_cast<off_t>(length)) == 0; }
+
+ private:
+  int fd_;
+};
+
 }  // namespace
 
 std::optional<RealFileSystem::Stamp> RealFileSystem::StampOf(const std::string& folder) {
@@ -177,6 +210,18 @@ std::unique_ptr<ReadStream> RealFileSystem::OpenRead(const std::string& path) {
   }
   if (fd < 0) return nullptr;
   return std::make_unique<FdReadStream>(fd, static_cast<std::uint64_t>(st.st_size));
+}
+
+std::unique_ptr<FileHandle> RealFileSystem::OpenReadWrite(const std::string& path) {
+  std::optional<std::string> actual = FindFile(path);
+  if (!actual) return nullptr;
+  int fd = OpenExisting(*actual, O_RDWR);
+  if (fd < 0) return nullptr;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<FdFileHandle>(fd);
 }
 
 bool RealFileSystem::WriteAt(const std::string& path, std::uint64_t offset, std::string_view bytes) {

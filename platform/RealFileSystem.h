@@ -18,6 +18,7 @@ class RealFileSystem : public FileSystem {
   std::optional<std::string> FindFile(const std::string& path) override;
   std::optional<std::uint64_t> FileLength(const std::string& path) override;
   std::unique_ptr<ReadStream> OpenRead(const std::string& path) override;
+  std::unique_ptr<FileHandle> OpenReadWrite(const std::string& path) override;
   bool WriteAt(const std::string& path, std::uint64_t offset, std::string_view bytes) override;
   bool Append(const std::string& path, std::string_view bytes) override;
   bool Truncate(const std::string& path, std::uint64_t length) override;

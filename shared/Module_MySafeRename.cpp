@@ -83,17 +83,19 @@ void SafeRenameMessage(const std::string& SourceFolder, const std::string& Targe
 }
 
 bool AddSalvageTag(const std::string& path) {
-  platform::FileSystem& fs = platform::Host();
-  std::optional<std::uint64_t> length = fs.FileLength(path);
+  // One open file for every step, so that a move of the message meanwhile
+  // cannot split the tag between two files.
+  std::unique_ptr<platform::FileHandle> file = platform::Host().OpenReadWrite(path);
+  if (!file) return false;
+  std::optional<std::uint64_t> length = file->Size();
   if (!length || *length < 2) return false;
   // The 17 bytes that grow the file go first: if they cannot be written (disk
   // full), the file is cut back to its old length and stays as it was. The
   // two bytes written over the old ending need no new space.
-  if (!fs.WriteAt(path, *length, SalvageTagText.substr(2))) {
-    fs.Truncate(path, *length);
-    return false;
+  if (file->WriteAt(*length, SalvageTagText.substr(2)) &&
+      file->WriteAt(*length - 2, SalvageTagText.substr(0, 2))) {
+    return true;
   }
-  if (fs.WriteAt(path, *length - 2, SalvageTagText.substr(0, 2))) return true;
-  fs.Truncate(path, *length);  // the old ending is still there: drop the grown bytes
+  file->Truncate(*length);
   return false;
 }

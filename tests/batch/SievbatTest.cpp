@@ -197,4 +197,28 @@ TEST_F(SievbatFaultTest, ASalvagedFileThatVanishesOrCannotBeCutIsLeftAsItWas) {
   EXPECT_EQ(fs.Contents("/q/busy.q0"), tagged);  // no stray CR LF appended
 }
 
+// The operator moves the message to Wait and the remailer writes a new file
+// under its old name while the tag is being stripped: the strip finishes on
+// the moved file, and the new file is not touched.
+TEST_F(SievbatFaultTest, AMessageMovedDuringTheStripIsStrippedWhereItWentAndTheNewcomerKept) {
+  std::string original = Header("a", "x");
+  std::string tagged = original;
+  tagged.replace(tagged.size() - 2, 2, SalvageTagText);
+  fs.AddFile("/q/m.q0", tagged);
+  fs.AddFile("/q/m.q1", "b");
+  bool moved = false;
+  fs.before = [&](testing_host::Op op, const std::string& path) {
+    if (op == testing_host::Op::kWriteAt && path == "/q/m.q0" && !moved) {
+      moved = true;
+      EXPECT_TRUE(fs.RenameNoReplace("/q/m.q0", "/q/Wait/m.q0"));
+      fs.AddFile("/q/m.q0", "newcomer");
+    }
+    return true;
+  };
+  RunOnQueue();
+  EXPECT_TRUE(moved);
+  EXPECT_EQ(fs.Contents("/q/Wait/m.q0"), original);
+  EXPECT_EQ(fs.Contents("/q/m.q0"), "newcomer");
+}
+
 }  // namespace

@@ -33,6 +33,57 @@ class FakeReadStream : public platform::ReadStream {
   std::size_t offset_ = 0;
 };
 
+class FakeFileHandle : public platform::FileHandle {
+ public:
+  FakeFileHandle(FakeFileSystem& fs, std::string path, std::uint64_t id) : fs_(fs), path_(std::move(path)), id_(id) {}
+
+  std::optional<std::uint64_t> Size() override { return Bytes().size(); }
+  bool ReadAll(std::string* out) override {
+    out->clear();
+    const std::string& bytes = Bytes();
+    for (std::size_t offset = 0; offset < bytes.size(); offset += fs_.read_chunk) {
+      if (!fs_.Allow(Op::kRead, path_)) return false;
+      out->append(bytes, offset, fs_.read_chunk);
+    }
+    return true;
+  }
+  bool WriteAt(std::uint64_t offset, std::string_view bytes) override {
+    return fs_.Allow(Op::kWriteAt, path_) && fs_.WriteBytes(Bytes(), offset, bytes);
+  }
+  bool Truncate(std::uint64_t length) override {
+    if (!fs_.Allow(Op::kTruncate, path_)) return false;
+    Bytes().resize(static_cast<std::size_t>(length), '\0');
+    return true;
+  }
+
+ private:
+  // The file's bytes wherever it is now; once removed, the bytes the handle
+  // still holds (an open file outlives its name).
+  std::string& Bytes() {
+    FakeFileSystem::Node* node = fs_.NodeById(id_);
+    return node != nullptr ? node->bytes : orphan_;
+  }
+
+  FakeFileSystem& fs_;
+  std::string path_;
+  std::uint64_t id_;
+  std::string orphan_;
+};
+
+FakeFileSystem::Node* FakeFileSystem::NodeById(std::uint64_t id) {
+  for (auto& [path, node] : nodes_) {
+    if (!node.folder && node.id == id) return &node;
+  }
+  return nullptr;
+}
+
+std::unique_ptr<platform::FileHandle> FakeFileSystem::OpenReadWrite(const std::string& path) {
+  if (!Allow(Op::kOpenRead, path)) return nullptr;
+  std::optional<std::string> actual = Lookup(path);
+  if (!actual) return nullptr;
+  return std::make_unique<FakeFileHandle>(*this, *actual, nodes_[*actual].id);
+}
+
 FakeFileSystem::FakeFileSystem() { nodes_[""] = Node{true, {}}; }
 
 void FakeFileSystem::AddFolder(const std::string& path) {
@@ -44,7 +95,7 @@ void FakeFileSystem::AddFolder(const std::string& path) {
 void FakeFileSystem::AddFile(const std::string& path, std::string bytes) {
   std::string parent = SplitPath(path).first;
   if (!parent.empty() && !HasFolder(parent)) AddFolder(parent);
-  nodes_[path] = Node{false, std::move(bytes)};
+  nodes_[path] = Node{false, std::move(bytes), next_id_++};
 }
 
 bool FakeFileSystem::HasFile(const std::string& exact_path) const {

@@ -44,6 +44,10 @@ class FakeFileSystem : public platform::FileSystem {
   std::optional<std::string> FindFile(const std::string& path) override;
   std::optional<std::uint64_t> FileLength(const std::string& path) override;
   std::unique_ptr<platform::ReadStream> OpenRead(const std::string& path) override;
+  // Opening is checked with Op::kOpenRead; the handle's reads, writes and
+  // cuts with kRead, kWriteAt and kTruncate on the path it was opened by. It
+  // follows its file through renames, as an open file does.
+  std::unique_ptr<platform::FileHandle> OpenReadWrite(const std::string& path) override;
   bool WriteAt(const std::string& path, std::uint64_t offset, std::string_view bytes) override;
   bool Append(const std::string& path, std::string_view bytes) override;
   bool Truncate(const std::string& path, std::uint64_t length) override;
@@ -55,8 +59,12 @@ class FakeFileSystem : public platform::FileSystem {
   struct Node {
     bool folder = false;
     std::string bytes;
+    std::uint64_t id = 0;  // the file's identity, kept through renames
   };
   friend class FakeReadStream;
+  friend class FakeFileHandle;
+  Node* NodeById(std::uint64_t id);
+  std::uint64_t next_id_ = 1;
 
   bool Allow(Op op, const std::string& path) { return !before || before(op, path); }
   std::optional<std::string> Lookup(const std::string& path) const;
