@@ -78,13 +78,23 @@ void StripSalvageTag(const std::string& name) {
 }
 
 std::size_t FindSalvageTag(std::string_view content) {
-  // The tag is a header line of its own: text that only contains it inside
-  // another line (a subject quoting it) is not the tag.
-  for (std::size_t at = content.find(SalvageTagHeader); at != std::string_view::npos;
-       at = content.find(SalvageTagHeader, at + 1)) {
-    if (at == 0 || content[at - 1] == '\n' || content[at - 1] == '\r') return at;
+  // The tag is what the viewer wrote at the end of the file: one or more tag
+  // lines and the empty line. The first occurrence that begins such an end
+  // is the tag; text that only quotes it earlier (a subject) is passed over.
+  // A file with no such end is cut at the first occurrence.
+  auto is_tag_end = [&](std::size_t at) {
+    std::string_view rest = content.substr(at);
+    while (rest.starts_with(SalvageTagHeader) && rest.substr(SalvageTagHeader.size()).starts_with("\r\n")) {
+      rest.remove_prefix(SalvageTagHeader.size() + 2);
+      if (rest == "\r\n") return true;
+    }
+    return false;
+  };
+  std::size_t first = content.find(SalvageTagHeader);
+  for (std::size_t at = first; at != std::string_view::npos; at = content.find(SalvageTagHeader, at + 1)) {
+    if (is_tag_end(at)) return at;
   }
-  return std::string_view::npos;
+  return first;
 }
 
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

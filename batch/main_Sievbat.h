@@ -22,7 +22,8 @@ void HoldFilteredMessage(const std::string& name);
 void StripSalvageTag(const std::string& name);
 
 // Where the salvage tag begins in a header file's bytes: the first
-// "X-Salvaged: yes" that starts a line; npos when there is none.
+// "X-Salvaged: yes" from which only tag lines and the final empty line
+// follow, else the first one at all; npos when there is none.
 std::size_t FindSalvageTag(std::string_view content);
 
 // The program: `args` are the command-line arguments after the program name.

@@ -93,21 +93,20 @@ TEST_F(SievbatTest, StripsTheSalvageTagInsteadOfActingOnTheRules) {
   EXPECT_EQ(ListNames(queue), "Wait/");
 }
 
-TEST_F(SievbatTest, OnlyATagThatStartsALineIsStripped) {
-  // A subject that quotes the tag is not the tag: the cut is at the tag line.
+TEST_F(SievbatTest, TheTagIsCutWhereTheViewerWroteIt) {
+  // A subject that quotes the tag is not the tag: the cut is at the end.
   std::string quoting = "Q\r\n12/06/26\r\nSubject: re: X-Salvaged: yes\r\nFrom: a\r\n\r\n";
   Pair("quote", quoting);
   ASSERT_TRUE(AddSalvageTag(queue + "/quote.q0"));
-  // In a file that ended in a bare LF the tag joins the last line.
-  std::string bare_lf = "Q\r\n12/06/26\r\nFrom: a\r\nSubject: news\n";
-  Pair("lf", bare_lf);
+  // In a file that ended in a bare LF the tag joined the last line; the cut
+  // takes the last character before that LF with it.
+  Pair("lf", "Q\r\n12/06/26\r\nFrom: a\r\nSubject: news\n");
   ASSERT_TRUE(AddSalvageTag(queue + "/lf.q0"));
-  std::string joined = ReadFile(queue + "/lf.q0");
   QueueFolder = queue;
   StripSalvageTag("quote.q0");
   StripSalvageTag("lf.q0");
   EXPECT_EQ(ReadFile(queue + "/quote.q0"), quoting);
-  EXPECT_EQ(ReadFile(queue + "/lf.q0"), joined);
+  EXPECT_EQ(ReadFile(queue + "/lf.q0"), "Q\r\n12/06/26\r\nFrom: a\r\nSubject: new\r\n");
 }
 
 TEST_F(SievbatTest, SkipsWhatIsNotAMessagePair) {
