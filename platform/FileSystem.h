@@ -89,12 +89,6 @@ class FileSystem {
   // and writing; nullptr when it is missing, or locked by another program.
   virtual std::unique_ptr<FileHandle> OpenReadWrite(const std::string& path) = 0;
 
-  // Write operations on existing ordinary files; none of them creates a file.
-  // WriteAt and Append succeed only when every byte was written.
-  virtual bool WriteAt(const std::string& path, std::uint64_t offset, std::string_view bytes) = 0;
-  virtual bool Append(const std::string& path, std::string_view bytes) = 0;
-  virtual bool Truncate(const std::string& path, std::uint64_t length) = 0;
-
   virtual bool Remove(const std::string& path) = 0;
 
   // Moves the ordinary file `from` to `to`. Fails, leaving both untouched,

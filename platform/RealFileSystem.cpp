@@ -224,35 +224,6 @@ std::unique_ptr<FileHandle> RealFileSystem::OpenReadWrite(const std::string& pat
   return std::make_unique<FdFileHandle>(fd);
 }
 
-bool RealFileSystem::WriteAt(const std::string& path, std::uint64_t offset, std::string_view bytes) {
-  std::optional<std::string> actual = FindFile(path);
-  if (!actual) return false;
-  int fd = OpenExisting(*actual, O_WRONLY);
-  if (fd < 0) return false;
-  bool ok = WriteFully(fd, bytes, static_cast<off_t>(offset), false);
-  return (::close(fd) == 0) && ok;
-}
-
-bool RealFileSystem::Append(const std::string& path, std::string_view bytes) {
-  std::optional<std::string> actual = FindFile(path);
-  if (!actual) return false;
-  int fd = OpenExisting(*actual, O_WRONLY | O_APPEND);
-  if (fd < 0) return false;
-  bool ok = WriteFully(fd, bytes, 0, true);
-  return (::close(fd) == 0) && ok;
-}
-
-bool RealFileSystem::Truncate(const std::string& path, std::uint64_t length) {
-  std::optional<std::string> actual = FindFile(path);
-  if (!actual) return false;
-  int fd = OpenExisting(*actual, O_WRONLY);
-  if (fd < 0) return false;
-  // The cut is made under an exclusive lock, so that a cooperating program
-  // holding the file sees it whole or cut, never half-way.
-  bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::ftruncate(fd, static_cast<off_t>(length)) == 0;
-  return (::close(fd) == 0) && ok;
-}
-
 bool RealFileSystem::IndexIsFresh(const std::string& folder) {
   auto it = indices_.find(folder);
   if (it == indices_.end()) return false;

@@ -19,9 +19,6 @@ class RealFileSystem : public FileSystem {
   std::optional<std::uint64_t> FileLength(const std::string& path) override;
   std::unique_ptr<ReadStream> OpenRead(const std::string& path) override;
   std::unique_ptr<FileHandle> OpenReadWrite(const std::string& path) override;
-  bool WriteAt(const std::string& path, std::uint64_t offset, std::string_view bytes) override;
-  bool Append(const std::string& path, std::string_view bytes) override;
-  bool Truncate(const std::string& path, std::uint64_t length) override;
   bool Remove(const std::string& path) override;
   bool RenameNoReplace(const std::string& from, const std::string& to) override;
   std::string ProgramFolder() override;

@@ -195,29 +195,6 @@ bool FakeFileSystem::WriteBytes(std::string& file, std::uint64_t offset, std::st
   return !full;
 }
 
-bool FakeFileSystem::WriteAt(const std::string& path, std::uint64_t offset, std::string_view bytes) {
-  if (!Allow(Op::kWriteAt, path)) return false;
-  std::optional<std::string> actual = Lookup(path);
-  if (!actual) return false;
-  return WriteBytes(nodes_[*actual].bytes, offset, bytes);
-}
-
-bool FakeFileSystem::Append(const std::string& path, std::string_view bytes) {
-  if (!Allow(Op::kAppend, path)) return false;
-  std::optional<std::string> actual = Lookup(path);
-  if (!actual) return false;
-  std::string& file = nodes_[*actual].bytes;
-  return WriteBytes(file, file.size(), bytes);
-}
-
-bool FakeFileSystem::Truncate(const std::string& path, std::uint64_t length) {
-  if (!Allow(Op::kTruncate, path)) return false;
-  std::optional<std::string> actual = Lookup(path);
-  if (!actual) return false;
-  nodes_[*actual].bytes.resize(static_cast<std::size_t>(length), '\0');
-  return true;
-}
-
 bool FakeFileSystem::Remove(const std::string& path) {
   if (!Allow(Op::kRemove, path)) return false;
   std::optional<std::string> actual = Lookup(path);

@@ -14,7 +14,7 @@
 
 namespace testing_host {
 
-enum class Op { kList, kFind, kLength, kOpenRead, kRead, kWriteAt, kAppend, kTruncate, kRemove, kRename };
+enum class Op { kList, kFind, kLength, kOpenRead, kRead, kWriteAt, kTruncate, kRemove, kRename };
 
 class FakeFileSystem : public platform::FileSystem {
  public:
@@ -48,9 +48,6 @@ class FakeFileSystem : public platform::FileSystem {
   // cuts with kRead, kWriteAt and kTruncate on the path it was opened by. It
   // follows its file through renames, as an open file does.
   std::unique_ptr<platform::FileHandle> OpenReadWrite(const std::string& path) override;
-  bool WriteAt(const std::string& path, std::uint64_t offset, std::string_view bytes) override;
-  bool Append(const std::string& path, std::string_view bytes) override;
-  bool Truncate(const std::string& path, std::uint64_t length) override;
   bool Remove(const std::string& path) override;
   bool RenameNoReplace(const std::string& from, const std::string& to) override;
   std::string ProgramFolder() override { return program_folder; }

@@ -133,18 +133,25 @@ TYPED_TEST(FileSystemContract, RenameNeverReplacesInAnyLetterCase) {
   EXPECT_EQ(this->world.Bytes("c"), "c");
 }
 
-TYPED_TEST(FileSystemContract, WritesOnlyToExistingFiles) {
+TYPED_TEST(FileSystemContract, RewritesAnOpenFileWhereverItGoes) {
+  this->world.Folder("to");
   this->world.File("f", "0123456789");
-  EXPECT_TRUE(this->fs().WriteAt(this->At("F"), 8, "ABCD"));
-  EXPECT_EQ(this->world.Bytes("f"), "01234567ABCD");
-  EXPECT_TRUE(this->fs().Truncate(this->At("f"), 3));
-  EXPECT_EQ(this->world.Bytes("f"), "012");
-  EXPECT_TRUE(this->fs().Append(this->At("f"), "\r\n"));
-  EXPECT_EQ(this->world.Bytes("f"), "012\r\n");
+  std::unique_ptr<platform::FileHandle> file = this->fs().OpenReadWrite(this->At("F"));
+  ASSERT_TRUE(file);
+  std::string read;
+  EXPECT_TRUE(file->ReadAll(&read));
+  EXPECT_EQ(read, "0123456789");
+  // Moved and replaced by a newcomer meanwhile: the handle keeps to its file.
+  ASSERT_TRUE(this->fs().RenameNoReplace(this->At("f"), this->At("to/f")));
+  this->world.File("f", "newcomer");
+  EXPECT_TRUE(file->WriteAt(8, "ABCD"));
+  EXPECT_TRUE(file->Truncate(11));
+  EXPECT_EQ(file->Size(), 11u);
+  file.reset();
+  EXPECT_EQ(this->world.Bytes("to/f"), "01234567ABC");
+  EXPECT_EQ(this->world.Bytes("f"), "newcomer");
 
-  EXPECT_FALSE(this->fs().WriteAt(this->At("new"), 0, "x"));
-  EXPECT_FALSE(this->fs().Append(this->At("new"), "x"));
-  EXPECT_FALSE(this->fs().Truncate(this->At("new"), 0));
+  EXPECT_FALSE(this->fs().OpenReadWrite(this->At("new")));
   EXPECT_FALSE(this->world.Has("new"));
 }
 
