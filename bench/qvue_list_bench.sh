@@ -84,38 +84,7 @@ fi
 checks_failed=0
 targets_missed=0
 
-# Runs a command under /usr/bin/time; sets run_seconds, run_kib, run_status.
-timed() {
-  local t0 t1
-  run_status=0
-  t0=$(date +%s%N)
-  /usr/bin/time -f %M -o "$work/rss" "$@" || run_status=$?
-  t1=$(date +%s%N)
-  run_seconds=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
-  run_kib=$(tail -n 1 "$work/rss")
-}
-
-min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }'; }
-mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
-# judge VALUE OP LIMIT: sets "judged" to ok or MISSED and counts misses.
-judge() {
-  if awk -v v="$1" -v l="$3" -v op="$2" 'BEGIN { exit !((op == "<=") ? v <= l : v < l) }'; then
-    judged=ok
-  else
-    judged=MISSED
-    targets_missed=$((targets_missed + 1))
-  fi
-}
-check() {  # check WHAT ACTUAL EXPECTED
-  if [[ $2 == "$3" ]]; then
-    echo "   check: $1 = $2, as expected"
-  else
-    echo "   check: $1 = $2, expected $3  FAILED"
-    checks_failed=$((checks_failed + 1))
-  fi
-}
-warm() { find "$@" -type f -exec cat {} + > /dev/null; }
+source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
 # grep exits 1 when nothing matches; only 2 and up are errors.
 grep_ok() {

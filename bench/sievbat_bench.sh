@@ -84,37 +84,8 @@ fi
 checks_failed=0
 targets_missed=0
 
-# Runs a command under /usr/bin/time; sets run_seconds, run_kib, run_status.
-timed() {
-  local t0 t1
-  run_status=0
-  t0=$(date +%s%N)
-  /usr/bin/time -f %M -o "$work/rss" "$@" || run_status=$?
-  t1=$(date +%s%N)
-  run_seconds=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
-  run_kib=$(tail -n 1 "$work/rss")
-}
-
-min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }'; }
-# judge VALUE OP LIMIT: sets "judged" to ok or MISSED and counts misses.
-judge() {
-  if awk -v v="$1" -v l="$3" -v op="$2" 'BEGIN { exit !((op == "<=") ? v <= l : v < l) }'; then
-    judged=ok
-  else
-    judged=MISSED
-    targets_missed=$((targets_missed + 1))
-  fi
-}
+source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 count_q0() { find "$1" -maxdepth 1 -type f -name '*.q0' | wc -l; }
-check() {  # check WHAT ACTUAL EXPECTED
-  if [[ $2 -eq $3 ]]; then
-    echo "   check: $1 = $2, as expected"
-  else
-    echo "   check: $1 = $2, expected $3  FAILED"
-    checks_failed=$((checks_failed + 1))
-  fi
-}
 # Sets "program" to a fresh program folder: a copy of sievbat (it reads
 # Filter.ini next to its resolved executable, so a symlink would not do) and
 # the given Filter.ini.
@@ -124,7 +95,6 @@ make_program_folder() {
   cp "$sievbat" "$program/sievbat"
   cp "$2" "$program/Filter.ini"
 }
-warm() { find "$@" -type f -exec cat {} + > /dev/null; }
 run_sievbat() {  # run_sievbat PROGRAM FOLDER
   timed "$1/sievbat" "$2"
   if [[ $run_status -ne 0 ]]; then
