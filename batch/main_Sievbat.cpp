@@ -4,6 +4,7 @@
 
 #include "batch/Module_SetEndOfFile.h"
 #include "platform/FileSystem.h"
+#include "platform/Version.h"
 #include "shared/Module_Filter.h"
 #include "shared/Module_Messages.h"
 #include "shared/Module_MySafeRename.h"
@@ -14,6 +15,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: sievbat FOLDER\n"
+    "       sievbat --help | --version\n"
     "One pass over the queue folder FOLDER with the rules of Filter.ini (read from\n"
     "the folder that holds the sievbat program). Every message pair \"name.q0\" with\n"
     "\"name.q1\" is classified; a rule tag ending in \"-\" deletes the message, one\n"
@@ -100,6 +102,10 @@ std::size_t FindSalvageTag(std::string_view content) {
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   if (args.size() == 1 && args[0] == "--help") {
     out << kUsage;
+    return 0;
+  }
+  if (args.size() == 1 && args[0] == "--version") {
+    out << "sievbat " << kKestraneVersion << "\n";
     return 0;
   }
   std::string folder;

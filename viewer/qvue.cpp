@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Version.h"
 #include "viewer/ListCommand.h"
 #include "viewer/Module_PreviousInstanceActivate.h"
 #include "viewer/frm_Qvue.h"
@@ -13,7 +14,7 @@ namespace {
 constexpr const char* kHelp =
     "usage: qvue [--root1 DIR] [--root2 DIR] [--host1 NAME] [--host2 NAME]\n"
     "       qvue --list [--single] FOLDER\n"
-    "       qvue --help\n"
+    "       qvue --help | --version\n"
     "\n"
     "Window mode (no --list) opens the queue viewer: pick an installation, a\n"
     "queue folder and a special subfolder; the grid lists every message of the\n"
@@ -66,6 +67,10 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "--help") {
     std::fputs(kHelp, stdout);
+    return 0;
+  }
+  if (!args.empty() && args[0] == "--version") {
+    std::printf("qvue %s\n", kKestraneVersion);
     return 0;
   }
   if (!args.empty() && args[0] == "--list") {
