@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Checks the Debian package as an operator gets it. Builds it (scripts/package,
+# which also fails on lintian errors), reads its control data, unpacks it with
+# dpkg-deb -x into a temporary root and runs the unpacked programs there: the
+# versions, then sievbat passes over a small queue with the shipped empty
+# rules and with the example rules, found through the program folder's
+# relative link into the root's etc/kestrane. Last, `cmake --install` of the
+# same build into a prefix of its own.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+fail() { echo "check-package: $*" >&2; exit 1; }
+expect_equal() {  # WHAT ACTUAL EXPECTED
+  [ "$2" = "$3" ] || fail "$1: got '$2', expected '$3'"
+}
+
+deb=$(scripts/package | tail -n 1)
+[ -f "$deb" ] || fail "scripts/package wrote no package ($deb)"
+echo "checking $deb"
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+version=$(dpkg-deb -f "$deb" Version)
+expect_equal "package file name" "$(basename "$deb")" \
+  "kestrane-queue-tools_${version}_$(dpkg-deb -f "$deb" Architecture).deb"
+expect_equal "conffiles" "$(dpkg-deb -I "$deb" conffiles)" "/etc/kestrane/Filter.ini"
+depends=$(dpkg-deb -f "$deb" Depends)
+for needed in libc6 libstdc++6 libqt6widgets6 fonts-liberation; do
+  [[ ", $depends," == *", $needed"[\ ,]* ]] || fail "Depends lacks $needed: $depends"
+done
+
+root="$scratch/root"
+dpkg-deb -x "$deb" "$root"
+programs="$root/usr/lib/kestrane"
+expect_equal "rules link" "$(readlink "$programs/Filter.ini")" "../../../etc/kestrane/Filter.ini"
+for program in sievbat qvue; do
+  expect_equal "/usr/bin/$program" "$(readlink "$root/usr/bin/$program")" "../lib/kestrane/$program"
+done
+[ -f "$root/etc/kestrane/Filter.ini" ] && [ ! -s "$root/etc/kestrane/Filter.ini" ] ||
+  fail "etc/kestrane/Filter.ini is not an empty file"
+for page in sievbat qvue; do
+  warnings=$(man --warnings -l "$root/usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || fail "$page.1: $warnings"
+done
+desktop-file-validate "$root/usr/share/applications/kestrane-qvue.desktop"
+# The units run the installed sievbat, so they are checked with their
+# program path pointed into the unpacked root, for one instance.
+if command -v systemd-analyze >/dev/null; then
+  units="$scratch/units"
+  mkdir -p "$units"
+  for unit in "$root"/lib/systemd/system/kestrane-sievbat@.*; do
+    sed "s|/usr/bin/sievbat|$root/usr/bin/sievbat|" "$unit" >"$units/$(basename "$unit")"
+  done
+  instance=$(systemd-escape --path "$scratch/queue")
+  # Unknown keys are only warned about, so any output is a fault too.
+  verify=$(cd "$units" && systemd-analyze verify --man=no \
+             "kestrane-sievbat@$instance.service" "kestrane-sievbat@$instance.timer" 2>&1) &&
+    [ -z "$verify" ] || fail "systemd-analyze verify: $verify"
+fi
+
+expect_equal "sievbat --version" "$("$root/usr/bin/sievbat" --version)" "sievbat $version"
+expect_equal "qvue --version" "$(QT_QPA_PLATFORM=offscreen "$root/usr/bin/qvue" --version)" "qvue $version"
+
+# A queue of three pairs: one for each action of the example rules
+# (delete on the subject, hold on the sender) and one no rule matches.
+make_queue() {  # FOLDER
+  rm -rf "$1"
+  mkdir -p "$1/Wait"
+  local name headers
+  for name in spam bulk plain; do
+    case $name in
+      spam) headers="Subject: cheap viagra\r\nFrom: a@example.org\r\n" ;;
+      bulk) headers="Subject: news\r\nFrom: newsletter@example.org\r\n" ;;
+      plain) headers="Subject: hello\r\nFrom: b@example.org\r\n" ;;
+    esac
+    printf "remailer line\r\n12/06/26 14:03:22\r\n${headers}\r\n" >"$1/$name.q0"
+    printf "body\r\n" >"$1/$name.q1"
+  done
+}
+listing() { (cd "$1" && find . -type f | sort | tr '\n' ' '); }
+queue="$scratch/queue"
+
+make_queue "$queue"
+"$root/usr/bin/sievbat" "$queue" || fail "a pass with the shipped empty rules failed"
+expect_equal "queue after a pass with no rules" "$(listing "$queue")" \
+  "./bulk.q0 ./bulk.q1 ./plain.q0 ./plain.q1 ./spam.q0 ./spam.q1 "
+
+cp "$root/usr/share/doc/kestrane-queue-tools/examples/Filter.ini" "$root/etc/kestrane/Filter.ini"
+"$root/usr/bin/sievbat" "$queue" || fail "a pass with the example rules failed"
+expect_equal "queue after a pass with the example rules" "$(listing "$queue")" \
+  "./Wait/bulk.q0 ./Wait/bulk.q1 ./plain.q0 ./plain.q1 "
+
+# The same build installed with cmake into a prefix: the layout under it,
+# the link resolving to the prefix's own etc.
+prefix="$scratch/prefix"
+cmake --install build-package --prefix "$prefix" >/dev/null
+expect_equal "installed rules link" "$(readlink "$prefix/lib/kestrane/Filter.ini")" "../../etc/kestrane/Filter.ini"
+[ -f "$prefix/lib/systemd/system/kestrane-sievbat@.timer" ] || fail "cmake --install put no timer unit under the prefix"
+make_queue "$queue"
+printf '"SPAM-","Subject: ","viagra"\n' >"$prefix/etc/kestrane/Filter.ini"
+"$prefix/bin/sievbat" "$queue" || fail "a pass of the sievbat installed by cmake failed"
+expect_equal "queue after a pass of the installed sievbat" "$(listing "$queue")" \
+  "./bulk.q0 ./bulk.q1 ./plain.q0 ./plain.q1 "
+echo "package checked: $deb"
