@@ -14,11 +14,13 @@ expect_equal() {  # WHAT ACTUAL EXPECTED
   [ "$2" = "$3" ] || fail "$1: got '$2', expected '$3'"
 }
 
-deb=$(scripts/package | tail -n 1)
-[ -f "$deb" ] || fail "scripts/package wrote no package ($deb)"
-echo "checking $deb"
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+# The build's output is shown only when it fails.
+scripts/package >"$scratch/package.out" || { cat "$scratch/package.out"; fail "scripts/package failed"; }
+deb=$(tail -n 1 "$scratch/package.out")
+[ -f "$deb" ] || fail "scripts/package wrote no package ($deb)"
+echo "checking $deb"
 
 version=$(dpkg-deb -f "$deb" Version)
 expect_equal "package file name" "$(basename "$deb")" \
