@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QtTest>
+#include <algorithm>
 #include <filesystem>
 
 #include "shared/Module_MySafeRename.h"
@@ -161,9 +162,10 @@ class FormActionsTest : public QObject {
     QCOMPARE(Grid()->TextMatrix(5, 4), raw);
     QCOMPARE(form->LoadCount(), loads);
 
-    // Decoded again and sorted by the shown subject: the row whose subject
-    // reads "über dich" moves its own file.
+    // Decoded again, reloaded (the rows come in decoded) and sorted by the
+    // shown subject: the row whose subject reads "über dich" moves its own file.
     form->MnuSViewDecoded->trigger();
+    form->cmd_GO_Click();
     Select(0, 0, 4, 4);
     form->MnuPOPHSortA_Click();
     std::int64_t row = -1;
@@ -173,7 +175,9 @@ class FormActionsTest : public QObject {
     Select(row, row);
     form->MnuPOPBErrore_Click();
     QCOMPARE(ListNames(errors), std::string("e.q0 e.q1"));
-    QCOMPARE(Names(), (std::vector<std::string>{"a.q0", "b.q0", "c.q0", "d.q0"}));
+    std::vector<std::string> left = Names();  // equal subjects: in no fixed order
+    std::sort(left.begin(), left.end());
+    QCOMPARE(left, (std::vector<std::string>{"a.q0", "b.q0", "c.q0", "d.q0"}));
   }
 
   // A move refused in the middle of a block (file in use, no right): that
