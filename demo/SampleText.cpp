@@ -17,10 +17,16 @@ constexpr std::array<std::string_view, 20> kLastNames = {
     "Hartmann",   "Iversen", "Jansen", "Keller", "Lindqvist", "Moser", "Nowak",
     "Olsen",      "Pauli",   "Richter", "Sommer", "Thorsen", "Vogt"};
 
-// Display names with 8-bit characters: some Latin-1, some UTF-8.
-constexpr std::array<std::string_view, 4> kAccentedNames = {"J\xFCrgen M\xFCller", "Ren\xE9 Lef\xE8vre",
-                                                            "Bj\xC3\xB6rn \xC3\x85str\xC3\xB6m",
-                                                            "Fran\xC3\xA7oise Ch\xC3\xA2telet"};
+// Display names with 8-bit characters: some Latin-1, some UTF-8, some in
+// encoded words (one of them quoted, as some mailers send it).
+constexpr std::array<std::string_view, 7> kAccentedNames = {
+    "J\xFCrgen M\xFCller",
+    "Ren\xE9 Lef\xE8vre",
+    "Bj\xC3\xB6rn \xC3\x85str\xC3\xB6m",
+    "Fran\xC3\xA7oise Ch\xC3\xA2telet",
+    "=?UTF-8?Q?J=C3=BCrgen_M=C3=BCller?=",
+    "\"=?ISO-8859-1?Q?Ren=E9_Lef=E8vre?=\"",
+    "=?utf-8?b?QmrDtnJuIMOFc3Ryw7Zt?="};
 
 constexpr std::array<std::string_view, 16> kDomains = {
     "example.net",     "example.org",        "example.com",     "mail.example.de",
@@ -58,14 +64,22 @@ constexpr std::array<std::string_view, 28> kSubjects = {
     "Cancelled: Friday review",
     "Scanned documents attached"};
 
-// Subjects with 8-bit bytes, and an encoded word as mail clients send them.
-constexpr std::array<std::string_view, 6> kAccentedSubjects = {
+// Subjects with 8-bit bytes, and encoded words as mail clients send them:
+// both encodings, several charsets, adjacent words.
+constexpr std::array<std::string_view, 13> kAccentedSubjects = {
     "Gr\xFC\xDF" "e aus K\xF6ln",
     "R\xE9union du comit\xE9 lundi",
     "Preis: 20 \xA3 pro Person",
     "M\xC3\xB8" "de i morgen",
     "Caf\xC3\xA9 nach der Sitzung?",
-    "=?ISO-8859-1?Q?=DCbersicht_f=FCr_Dezember?="};
+    "=?ISO-8859-1?Q?=DCbersicht_f=FCr_Dezember?=",
+    "=?UTF-8?B?w5xiZXJzaWNodCBmw7xyIERlemVtYmVy?=",
+    "=?utf-8?q?R=C3=A9union_du_comit=C3=A9_lundi?=",
+    "=?ISO-8859-2?Q?Spotkanie_w_=A3odzi?=",
+    "=?KOI8-R?B?8NLJ18XU?= from the branch office",
+    "Re: =?windows-1252?Q?=93Quarterly_figures=94?=",
+    "=?UTF-8?Q?Caf=C3=A9_?= =?UTF-8?Q?nach_der_Sitzung?=",
+    "=?ISO-8859-15?Q?Preis:_20_=A4_pro_Person?="};
 
 constexpr std::array<std::string_view, 12> kNewsgroups = {
     "comp.mail.misc",        "comp.os.linux.misc", "rec.arts.books",     "rec.photo.digital",
@@ -186,7 +200,7 @@ Person RandomPerson(Rng& rng, std::string_view domain) {
 }
 
 std::string RandomSubject(Rng& rng) {
-  std::string subject(rng.Percent(8) ? rng.Pick(kAccentedSubjects) : rng.Pick(kSubjects));
+  std::string subject(rng.Percent(20) ? rng.Pick(kAccentedSubjects) : rng.Pick(kSubjects));
   const std::uint64_t prefix = rng.Below(100);
   if (prefix < 20) {
     subject = "Re: " + subject;

@@ -27,7 +27,8 @@ struct Person {
 std::string RandomDomain(Rng& rng);
 // A person at `domain`, or at a random domain when `domain` is empty.
 Person RandomPerson(Rng& rng, std::string_view domain = {});
-// An everyday subject, now and then with a reply prefix or 8-bit characters.
+// An everyday subject, now and then with a reply prefix, 8-bit characters or
+// encoded words.
 std::string RandomSubject(Rng& rng);
 // One to three everyday newsgroups, comma separated.
 std::string RandomNewsgroups(Rng& rng);

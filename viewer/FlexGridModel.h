@@ -13,13 +13,11 @@
 #include <cstdint>
 #include <string>
 
+#include "viewer/CellText.h"
+
 class GridData;
 class QWidget;
 
-// `bytes` as UTF-8 when they are valid UTF-8 (no overlong forms, no
-// surrogates, nothing above U+10FFFF), otherwise as Windows-1252 (its five
-// unassigned bytes as the C1 controls of the same value).
-QString DecodeCellText(const std::string& bytes);
 
 class FlexGridModel : public QAbstractTableModel {
   Q_OBJECT

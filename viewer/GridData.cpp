@@ -130,9 +130,36 @@ const std::string& GridData::TextMatrix(std::int64_t row, int col) const {
   return cells_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)].text;
 }
 
+GridData::Cell* GridData::At(std::int64_t row, int col) {
+  if (row < 0 || row >= Rows() || col < 0 || col >= cols_) return nullptr;
+  return &cells_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)];
+}
+
 void GridData::SetTextMatrix(std::int64_t row, int col, std::string text) {
-  if (row < 0 || row >= Rows() || col < 0 || col >= cols_) return;
-  cells_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)].text = std::move(text);
+  if (Cell* cell = At(row, col)) {
+    cell->text = std::move(text);
+    cell->other.reset();
+  }
+}
+
+void GridData::SetTextForms(std::int64_t row, int col, std::string shown, std::string other) {
+  if (Cell* cell = At(row, col)) {
+    cell->text = std::move(shown);
+    cell->other = std::make_unique<std::string>(std::move(other));
+  }
+}
+
+bool GridData::HasOtherForm(std::int64_t row, int col) const {
+  if (row < 0 || row >= Rows() || col < 0 || col >= cols_) return false;
+  return cells_[static_cast<std::size_t>(row)][static_cast<std::size_t>(col)].other != nullptr;
+}
+
+void GridData::SwapTextForms() {
+  for (std::vector<Cell>& row : cells_) {
+    for (Cell& cell : row) {
+      if (cell.other) cell.text.swap(*cell.other);
+    }
+  }
 }
 
 void GridData::AddItem(std::string text) {

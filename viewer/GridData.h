@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,15 @@ class GridData {
   // Out-of-range cells read as empty and ignore writes.
   const std::string& TextMatrix(std::int64_t row, int col) const;
   void SetTextMatrix(std::int64_t row, int col, std::string text);
+
+  // A cell may hold a second form of its text besides the one it shows (a
+  // header text decoded and raw): SetTextForms shows `shown` and keeps
+  // `other`; SwapTextForms makes every cell that has two forms show the
+  // other one. Sorting and TextMatrix see the form shown. A cell written
+  // with SetTextMatrix (an edit) has one form again.
+  void SetTextForms(std::int64_t row, int col, std::string shown, std::string other);
+  bool HasOtherForm(std::int64_t row, int col) const;
+  void SwapTextForms();
 
   // Appends a row whose column 0 holds `text`.
   void AddItem(std::string text);
@@ -75,7 +85,9 @@ class GridData {
   struct Cell {
     std::string text;
     int picture = 0;
+    std::unique_ptr<std::string> other;  // the form not shown; only the few cells that have one pay for it
   };
+  Cell* At(std::int64_t row, int col);
   std::vector<std::vector<Cell>> cells_;
   int cols_;
   std::int64_t fixed_rows_;

@@ -18,6 +18,10 @@ using GridCells = std::array<std::string, kGridColumns>;
 // Row 0 of the grid; each text ends in the blank that sorting marks.
 const GridCells& GridHeaderTexts();
 
+// The columns of header texts ("Subject: ", "From: ", "To: ", "ReturnPath: "),
+// the ones a decoded view shows with their encoded words decoded.
+inline constexpr int kFirstHeaderTextColumn = 4, kLastHeaderTextColumn = 7;
+
 // The six queue folders the viewer offers, numbered as its option buttons.
 struct QueueListing {
   const char* QueuePart;  // e.g. "/Mail/Mailout"

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "shared/Module_Filter.h"
+#include "viewer/EncodedWords.h"
 #include "viewer/GridLoader.h"
 
 namespace {
@@ -22,7 +23,7 @@ void AppendEscaped(std::string& out, const std::string& text) {
 // queue is tens of megabytes of text.
 class RowPrinter : public GridLoadObserver {
  public:
-  RowPrinter(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+  RowPrinter(std::FILE* out, std::FILE* err, bool decode) : out_(out), err_(err), decode_(decode) {}
   ~RowPrinter() override { Flush(); }
   RowPrinter(const RowPrinter&) = delete;
   RowPrinter& operator=(const RowPrinter&) = delete;
@@ -30,7 +31,15 @@ class RowPrinter : public GridLoadObserver {
   void Line(const GridCells& cells) {
     for (int i = 0; i < kGridColumns; ++i) {
       if (i > 0) buffer_ += '\t';
-      AppendEscaped(buffer_, cells[static_cast<std::size_t>(i)]);
+      const std::string& cell = cells[static_cast<std::size_t>(i)];
+      // Only a text with "=?" can hold an encoded word: the others are
+      // printed without a copy.
+      bool header_text = i >= kFirstHeaderTextColumn && i <= kLastHeaderTextColumn;
+      if (decode_ && header_text && cell.find("=?") != std::string::npos) {
+        AppendEscaped(buffer_, DecodeEncodedWords(cell));
+      } else {
+        AppendEscaped(buffer_, cell);
+      }
     }
     buffer_ += '\n';
     if (buffer_.size() >= kFlushAt) Flush();
@@ -52,6 +61,7 @@ class RowPrinter : public GridLoadObserver {
 
   std::FILE* out_;
   std::FILE* err_;
+  bool decode_;
   std::string buffer_;
 };
 
@@ -64,17 +74,19 @@ std::string EscapeCell(const std::string& text) {
 }
 
 int RunListCommand(const std::vector<std::string>& args, std::FILE* out, std::FILE* err) {
-  bool single = false;
+  bool single = false, decode = false;
   std::vector<std::string> folders;
   for (const std::string& arg : args) {
     if (arg == "--single") {
       single = true;
+    } else if (arg == "--decode") {
+      decode = true;
     } else {
       folders.push_back(arg);
     }
   }
   if (folders.size() != 1 || folders[0].empty()) {
-    std::fprintf(err, "usage: qvue --list [--single] FOLDER   (qvue --help tells more)\n");
+    std::fprintf(err, "usage: qvue --list [--single] [--decode] FOLDER   (qvue --help tells more)\n");
     return 2;
   }
   try {
@@ -87,7 +99,7 @@ int RunListCommand(const std::vector<std::string>& args, std::FILE* out, std::FI
   constexpr int kPairQueue = 4, kSingleFileQueue = 2;
   GridCounters counters;
   {
-    RowPrinter printer(out, err);
+    RowPrinter printer(out, err, decode);
     printer.Line(GridHeaderTexts());
     counters = LoadGridRows(folders[0], single ? kSingleFileQueue : kPairQueue, printer);
   }

@@ -1,5 +1,6 @@
-// `qvue --list [--single] FOLDER`: the rows the grid would show for FOLDER,
-// printed without a window or a display.
+// `qvue --list [--single] [--decode] FOLDER`: the rows the grid would show
+// for FOLDER (with --decode: as its decoded view shows them), printed without
+// a window or a display.
 #pragma once
 
 #include <cstdio>

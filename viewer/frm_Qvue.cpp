@@ -20,6 +20,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Launcher.h"
 #include "shared/Module_Filter.h"
+#include "viewer/EncodedWords.h"
 #include "viewer/MSFlexGrid.h"
 #include "viewer/Module_PreviousInstanceActivate.h"
 
@@ -48,6 +49,7 @@ class frm_Qvue::LoadObserver : public GridLoadObserver {
     GridData& data = form_.MSFlexGrid1->Data();
     std::int64_t spare = data.Rows() - 1;
     for (int c = 0; c < kGridColumns; ++c) data.SetTextMatrix(spare, c, cells[static_cast<std::size_t>(c)]);
+    if (form_.DecodedHeaders_) form_.ShowDecodedHeaders(spare);
     data.AddItem(FormatDigits(spare + 1, "000"));
   }
   void CountersChanged(const GridCounters& counters) override {
@@ -250,6 +252,10 @@ void frm_Qvue::BuildMenus() {
   QMenu* view = bar->addMenu("View");
   MnuSView[1] = view->addAction(QString::fromStdString(MnuSViewCaption_[1]));
   connect(MnuSView[1], &QAction::triggered, this, [this] { MnuSView_Click(1); });
+  view->addSeparator();
+  MnuSViewDecoded = view->addAction("Decoded Headers");
+  MnuSViewDecoded->setCheckable(true);
+  connect(MnuSViewDecoded, &QAction::triggered, this, [this] { MnuSViewDecoded_Click(); });
 
   QMenu* explorer1 = bar->addMenu("Explorer1");
   QMenu* explorer2 = bar->addMenu("Explorer2");
@@ -441,6 +447,30 @@ void frm_Qvue::StartCommand(const std::string& command_line) { platform::HostLau
 void frm_Qvue::MnuSView_Click(int Index) {
   StartCommand("EditPad.exe " + platform::Host().ProgramFolder() + Sep() +
                MnuSViewCaption_[static_cast<std::size_t>(Index)]);
+}
+
+void frm_Qvue::MnuSViewDecoded_Click() {
+  DecodedHeaders_ = MnuSViewDecoded->isChecked();
+  // Cells that have both forms show the other one; with the decoded view on,
+  // the cells not decoded yet (rows listed while it was off, edited cells)
+  // get their decoded form now.
+  GridData& cells = MSFlexGrid1->Data();
+  cells.SwapTextForms();
+  if (DecodedHeaders_) {
+    for (std::int64_t r = cells.FixedRows(); r < cells.Rows(); ++r) ShowDecodedHeaders(r);
+  }
+  MSFlexGrid1->Refresh();
+}
+
+void frm_Qvue::ShowDecodedHeaders(std::int64_t row) {
+  GridData& cells = MSFlexGrid1->Data();
+  for (int c = kFirstHeaderTextColumn; c <= kLastHeaderTextColumn; ++c) {
+    if (cells.HasOtherForm(row, c)) continue;
+    const std::string& raw = cells.TextMatrix(row, c);
+    if (raw.find("=?") == std::string::npos) continue;  // no encoded word in it
+    std::string decoded = DecodeEncodedWords(raw);
+    if (decoded != raw) cells.SetTextForms(row, c, std::move(decoded), raw);
+  }
 }
 
 void frm_Qvue::MnuSExplorer1_Click(int Index) {

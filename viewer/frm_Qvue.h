@@ -9,6 +9,7 @@
 #include <string>
 
 #include "viewer/GridLoader.h"
+#include "viewer/SiteDefaults.h"
 
 class MSFlexGrid;
 class QAction;
@@ -20,12 +21,13 @@ class QPushButton;
 class QRadioButton;
 
 // What the start-up takes from the command line: the two installation roots
-// and the names of the hosts that run them (shown in a tooltip).
+// and the names of the hosts that run them (shown in a tooltip); by default
+// the ones built in.
 struct QvueSettings {
-  std::string Root1 = "/mnt/p/Kestrane";
-  std::string Root2 = "/mnt/p/Kestran2";
-  std::string Host1 = "kestrane-host";
-  std::string Host2 = "kestran2-host";
+  std::string Root1 = BuiltInSite().Root1;
+  std::string Root2 = BuiltInSite().Root2;
+  std::string Host1 = BuiltInSite().Host1;
+  std::string Host2 = BuiltInSite().Host2;
 };
 
 class frm_Qvue : public QMainWindow {
@@ -69,6 +71,9 @@ class frm_Qvue : public QMainWindow {
   void txt_DIR_DblClick();
   void txt_DIR_LostFocus();
   void MnuSView_Click(int Index);
+  // "Decoded Headers": shows the header texts of every row decoded, or raw
+  // again, as the item's check mark says; nothing is read from disk.
+  void MnuSViewDecoded_Click();
   void MnuSExplorer1_Click(int Index);
   void MnuSExplorer2_Click(int Index);
   void MnuSApps_Click(int Index);
@@ -156,6 +161,7 @@ class frm_Qvue : public QMainWindow {
   MSFlexGrid* MSFlexGrid1 = nullptr;
   QLineEdit* txt_WWW = nullptr;
   std::array<QAction*, 2> MnuSView{};
+  QAction* MnuSViewDecoded = nullptr;  // checkable, off at every start
   std::array<QAction*, 3> MnuSExplorer1{};
   std::array<QAction*, 3> MnuSExplorer2{};
   std::array<QAction*, 2> MnuSApps{};
@@ -194,6 +200,8 @@ class frm_Qvue : public QMainWindow {
   int PixelsY(int twips) const;
   void LayOutGrid();
   void ComposeCurrentFolder();
+  // Shows the header texts of `row` decoded, keeping the raw ones behind.
+  void ShowDecodedHeaders(std::int64_t row);
   void StartCommand(const std::string& command_line);
   void ConnectGridHandlers();
 
@@ -231,6 +239,7 @@ class frm_Qvue : public QMainWindow {
   std::string SubfolderPart_;
   std::string CurrentFolder_;
   bool GridLoaded_ = false;
+  bool DecodedHeaders_ = false;
   bool loading_ = false;
   bool close_requested_ = false;
   int load_count_ = 0;

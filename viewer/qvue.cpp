@@ -2,27 +2,34 @@
 #include <clocale>
 #include <cstdio>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/Version.h"
 #include "viewer/ListCommand.h"
 #include "viewer/Module_PreviousInstanceActivate.h"
+#include "viewer/SiteDefaults.h"
 #include "viewer/frm_Qvue.h"
 
 namespace {
 
 constexpr const char* kHelp =
     "usage: qvue [--root1 DIR] [--root2 DIR] [--host1 NAME] [--host2 NAME]\n"
-    "       qvue --list [--single] FOLDER\n"
+    "       qvue --list [--single] [--decode] FOLDER\n"
     "       qvue --help | --version\n"
     "\n"
     "Window mode (no --list) opens the queue viewer: pick an installation, a\n"
     "queue folder and a special subfolder; the grid lists every message of the\n"
     "folder with its counters, and the menus open Filter.ini in the editor, open\n"
     "folders in the file manager, and run sievbat on the folder shown.\n"
-    "  --root1 DIR, --root2 DIR    the two installation roots (default\n"
-    "                              /mnt/p/Kestrane and /mnt/p/Kestran2)\n"
+    "  --root1 DIR, --root2 DIR    the two installation roots (built in:\n"
+    "                              {root1} and {root2})\n"
     "  --host1 NAME, --host2 NAME  the hosts that run them, for the tooltip\n"
+    "                              (built in: {host1} and {host2})\n"
+    "The View menu's \"Decoded Headers\" shows Subject, From, To and ReturnPath\n"
+    "with their RFC 2047 encoded words decoded; the files and the rules keep the\n"
+    "raw text.\n"
     "A second qvue of the same user brings the running window to the front.\n"
     "\n"
     "--list prints, without a window and without a display, the rows the\n"
@@ -34,11 +41,23 @@ constexpr const char* kHelp =
     "its nine cells (number, file name, size, filter classification, subject,\n"
     "from, to, return path, date as ~YYYY/MM/DD HH:NN:SS), separated by TAB;\n"
     "inside a cell backslash, TAB, LF and CR are written \\\\, \\t, \\n and \\r.\n"
+    "--decode shows the four header cells as \"Decoded Headers\" does, in UTF-8.\n"
     "stderr, last line: Files Processed (Number/Size): N / BYTES, empty: E\n"
     "\n"
     "Both modes read Filter.ini from the folder that holds the qvue program.\n"
     "Exit status of --list: 0 listed (also for a missing or empty folder),\n"
     "1 Filter.ini cannot be loaded or FOLDER cannot be listed, 2 bad arguments.\n";
+
+// The help with the roots and hosts this build has built in.
+std::string HelpText() {
+  std::string help = kHelp;
+  const SiteDefaults& site = BuiltInSite();
+  for (auto [mark, value] : {std::pair{"{root1}", site.Root1}, std::pair{"{root2}", site.Root2},
+                             std::pair{"{host1}", site.Host1}, std::pair{"{host2}", site.Host2}}) {
+    help.replace(help.find(mark), std::string_view(mark).size(), value);
+  }
+  return help;
+}
 
 bool ParseWindowArguments(const std::vector<std::string>& args, QvueSettings* settings) {
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -66,7 +85,7 @@ int main(int argc, char** argv) {
   std::setlocale(LC_TIME, "");
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && args[0] == "--help") {
-    std::fputs(kHelp, stdout);
+    std::fputs(HelpText().c_str(), stdout);
     return 0;
   }
   if (!args.empty() && args[0] == "--version") {

@@ -7,6 +7,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QtTest>
+#include <algorithm>
 #include <filesystem>
 
 #include "shared/Module_MySafeRename.h"
@@ -133,6 +134,50 @@ class FormActionsTest : public QObject {
     form->MnuPOPBHold_Click();
     QCOMPARE(Grid()->Rows(), std::int64_t{4});
     QVERIFY(!Grid()->TextMatrix(1, 1).empty());
+  }
+
+  // "Decoded Headers" changes what the header cells show, and back, without
+  // a load; the selection stays, and the rows keep their own files.
+  void decodedHeadersSwitchTheShownTextsOnly() {
+    const std::string raw = "=?ISO-8859-1?Q?=FCber?= dich", decoded = "\xC3\xBC" "ber dich";
+    Pair(wait, "e", "Q 1 smtp\r\n12/06/26 14:03:22\r\nFrom: a@x\r\nSubject: " + raw + "\r\n\r\n");
+    form->cmd_GO_Click();
+    SortByName();
+    const int loads = form->LoadCount();
+    QVERIFY(!form->MnuSViewDecoded->isChecked());  // off at every start
+    QCOMPARE(Grid()->TextMatrix(5, 4), raw);
+
+    Select(5, 3, 4, 2);
+    form->MnuSViewDecoded->trigger();
+    QCOMPARE(Grid()->TextMatrix(5, 4), decoded);
+    QCOMPARE(Grid()->TextMatrix(5, 1), std::string("e.q0"));
+    QCOMPARE(Grid()->TextMatrix(1, 4), std::string("s"));
+    QCOMPARE(std::vector<std::int64_t>({Grid()->Row(), Grid()->RowSel(), Grid()->Col(), Grid()->ColSel()}),
+             (std::vector<std::int64_t>{5, 3, 4, 2}));
+    Select(5, 5, 4, 4);
+    form->BeginCellEdit();  // the edit box gets the text shown
+    QCOMPARE(form->txt_WWW->text().toStdString(), decoded);
+    form->txt_WWW_KeyPress(27);
+    form->MnuSViewDecoded->trigger();
+    QCOMPARE(Grid()->TextMatrix(5, 4), raw);
+    QCOMPARE(form->LoadCount(), loads);
+
+    // Decoded again, reloaded (the rows come in decoded) and sorted by the
+    // shown subject: the row whose subject reads "über dich" moves its own file.
+    form->MnuSViewDecoded->trigger();
+    form->cmd_GO_Click();
+    Select(0, 0, 4, 4);
+    form->MnuPOPHSortA_Click();
+    std::int64_t row = -1;
+    for (std::int64_t r = 1; r < Grid()->Rows(); ++r)
+      if (Grid()->TextMatrix(r, 4) == decoded) row = r;
+    QCOMPARE(row, std::int64_t{5});  // after "s" as shown; raw, "=" would come first
+    Select(row, row);
+    form->MnuPOPBErrore_Click();
+    QCOMPARE(ListNames(errors), std::string("e.q0 e.q1"));
+    std::vector<std::string> left = Names();  // equal subjects: in no fixed order
+    std::sort(left.begin(), left.end());
+    QCOMPARE(left, (std::vector<std::string>{"a.q0", "b.q0", "c.q0", "d.q0"}));
   }
 
   // A move refused in the middle of a block (file in use, no right): that

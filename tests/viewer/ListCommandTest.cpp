@@ -72,4 +72,18 @@ TEST_F(ListCommandTest, SingleFileModeMissingFoldersAndBadInput) {
   EXPECT_EQ(no_rules.err, "qvue: /prog/Filter.ini: not found\n");
 }
 
+TEST_F(ListCommandTest, DecodeShowsTheHeaderTextsDecodedAndClassifiesTheRawRecord) {
+  // The rule looks for "spam" in From: the raw text does not hold it, the
+  // decoded one does; the file name is never decoded.
+  fs.AddFile("/q/=?UTF-8?Q?x?=.q0",
+             "Q\r\n\r\nSubject: =?ISO-8859-1?Q?f=FCr?= dich\r\nFrom: =?UTF-8?B?c3BhbQ==?= <a@x>\r\n");
+  fs.AddFile("/q/=?UTF-8?Q?x?=.q1", "");
+  std::string size = std::to_string(fs.Contents("/q/=?UTF-8?Q?x?=.q0").size());
+  std::string rest = "\t\t\t~1899/12/30 00:00:00\n";
+  EXPECT_EQ(List({"/q"}).out, kHeader + "1\t=?UTF-8?Q?x?=.q0\t" + size + "\t\t=?ISO-8859-1?Q?f=FCr?= dich\t" +
+                                   "=?UTF-8?B?c3BhbQ==?= <a@x>" + rest);
+  EXPECT_EQ(List({"--decode", "/q"}).out,
+            kHeader + "1\t=?UTF-8?Q?x?=.q0\t" + size + "\t\tf\u00fcr dich\tspam <a@x>" + rest);
+}
+
 }  // namespace

@@ -1,0 +1,34 @@
+// A build configured with other installation roots: this program compiles
+// the roots' translation unit with /srv/kestrane and /srv/kestran2 (see
+// CMakeLists.txt), and a window started without options lists there.
+#include <QGroupBox>
+#include <QtTest>
+
+#include "platform/FileSystem.h"
+#include "tests/platform/FakeFileSystem.h"
+#include "viewer/MSFlexGrid.h"
+#include "viewer/frm_Qvue.h"
+
+class SiteRootsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void aStartWithoutOptionsListsTheBuiltInRoot() {
+    testing_host::FakeFileSystem fs;
+    fs.AddFile(fs.program_folder + "/Filter.ini", "");
+    fs.AddFile("/srv/kestrane/Mail/Mailout/Wait/m.q0", "Q\r\n\r\nSubject: here\r\n");
+    fs.AddFile("/srv/kestrane/Mail/Mailout/Wait/m.q1", "");
+    platform::ScopedHost host(fs);
+
+    frm_Qvue form{QvueSettings{}};
+    form.PreviousInstanceRunning = [] { return false; };
+    form.ShowError = [](const QString& text) { QFAIL(qPrintable(text)); };
+    form.Form_Load();
+    QCOMPARE(form.CurrentFolder(), std::string("/srv/kestrane/Mail/Mailout/Wait"));
+    QCOMPARE(form.Grid()->TextMatrix(1, 1), std::string("m.q0"));
+    QCOMPARE(form.Frame1->toolTip(), QString("Selected Remailer (/srv/kestrane=site-one, /srv/kestran2=site-two)"));
+  }
+};
+
+QTEST_MAIN(SiteRootsTest)
+#include "SiteRootsTest.moc"
