@@ -242,9 +242,16 @@ bool RealFileSystem::NameTaken(const std::string& path) {
 }
 
 std::optional<std::uint64_t> RealFileSystem::FileLength(const std::string& path) {
-  std::optional<std::string> actual = FindFile(path);
+  if (IsHiddenOrEmptyName(path)) return std::nullopt;
+  // One status call for the usual exact name; another letter case only
+  // when nothing at all has this one.
   struct stat st {};
-  if (!actual || !StatNoFollow(*actual, &st) || !S_ISREG(st.st_mode)) return std::nullopt;
+  if (!StatNoFollow(path, &st)) {
+    if (errno != ENOENT) return std::nullopt;
+    std::optional<std::string> actual = FindFile(path);
+    if (!actual || !StatNoFollow(*actual, &st)) return std::nullopt;
+  }
+  if (!S_ISREG(st.st_mode)) return std::nullopt;
   return static_cast<std::uint64_t>(st.st_size);
 }
 
