@@ -4,6 +4,7 @@
 
 #include "batch/Module_SetEndOfFile.h"
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 #include "platform/Version.h"
 #include "shared/Module_Filter.h"
 #include "shared/Module_Messages.h"
@@ -37,66 +38,79 @@ void Dispatch(const std::string& name, const std::string& classification) {
 }  // namespace
 
 bool ScanQueueFolder() {
-  std::vector<platform::DirEntry> entries;
-  if (!platform::Host().ListFolder(QueueFolder, "*.q0*", &entries)) return false;
+  // One read of the folder tells every entry's type and which companions
+  // exist; a message that changes nothing costs the open, status, read and
+  // close of its header file alone.
+  platform::FolderListing listing;
+  if (!platform::Host().ReadFolder(QueueFolder, &listing)) return false;
   MessageRecord record;
-  for (const platform::DirEntry& entry : entries) {
-    if (entry.is_directory || entry.size == 0) continue;
+  ListedPair pair;
+  pair.MeasureCompanion = false;
+  for (const platform::DirEntry& entry : listing.entries()) {
+    if (entry.is_directory || !platform::MatchesMask(entry.name, "*.q0*")) continue;
     record.Path = InQueueFolder(entry.name);
+    pair.Companion.reset();
+    if (std::optional<std::string> companion = listing.Companion(entry.name)) {
+      pair.Companion = InQueueFolder(*companion);
+    }
     // A header file read only in part (held open by the remailer, a read
     // error) could hide the line that decides, the salvage tag among them:
-    // such a message is left for the next pass.
-    if (!ReadMessageHeaders(record)) continue;
+    // such a message is left for the next pass. An empty one is skipped.
+    std::optional<std::uint64_t> length;
+    if (!ReadMessageHeaders(record, pair, &length) || length == 0u) continue;
     Dispatch(entry.name, ClassifyMessage(record));
   }
   return true;
 }
 
-void DeleteFilteredMessage(const std::string& name) {
-  std::string path = InQueueFolder(name);
-  platform::Host().Remove(path);
-  platform::Host().Remove(CompanionFile(path));
+bool DeleteFilteredMessage(const std::string& name) { return DeleteMessageFiles(InQueueFolder(name)); }
+
+std::optional<std::string> HoldFilteredMessage(const std::string& name) {
+  return SafeRenameMessage(QueueFolder, QueueFolder + std::string(platform::kSep) + "Wait", name);
 }
 
-void HoldFilteredMessage(const std::string& name) {
-  SafeRenameMessage(QueueFolder, QueueFolder + std::string(platform::kSep) + "Wait", name);
-}
-
-void StripSalvageTag(const std::string& name) {
+bool StripSalvageTag(const std::string& name) {
   // One open file for the whole rewrite: the remailer or an operator may
   // move the message meanwhile, or put another file under its name, and
   // every step must stay on the file that was read.
   std::unique_ptr<platform::FileHandle> file = platform::Host().OpenReadWrite(InQueueFolder(name));
-  if (!file) return;
+  if (!file) return false;
   std::string content;
-  if (!file->ReadAll(&content)) return;
-  std::size_t at = FindSalvageTag(content);
-  if (at == std::string::npos) return;
-  // The file ends at the tag with CR LF. The CR LF is written over the
-  // tag's first two bytes and the file cut after them, which needs no free
-  // space; a file that cannot be cut is put back as it was.
-  if (!file->WriteAt(at, "\r\n")) return;
-  if (!TruncateFileAt(*file, static_cast<std::int64_t>(at + 2))) file->WriteAt(at, SalvageTagHeader.substr(0, 2));
+  if (!file->ReadAll(&content)) return false;
+  std::size_t from = 0;
+  std::string kept = WithoutSalvageTags(content, &from);
+  if (kept.size() == content.size()) return false;
+  // The bytes after the first tag line move forward over it and the file is
+  // cut after them: the file only shrinks, so no free space is needed. A
+  // file that cannot be rewritten whole is put back as it was.
+  std::string_view tail = std::string_view(kept).substr(from);
+  if (file->WriteAt(from, tail) && TruncateFileAt(*file, static_cast<std::int64_t>(kept.size()))) return true;
+  file->WriteAt(from, std::string_view(content).substr(from));
+  return false;
 }
 
-std::size_t FindSalvageTag(std::string_view content) {
-  // The tag is what the viewer wrote at the end of the file: one or more tag
-  // lines and the empty line. The first occurrence that begins such an end
-  // is the tag; text that only quotes it earlier (a subject) is passed over.
-  // A file with no such end is cut at the first occurrence.
-  auto is_tag_end = [&](std::size_t at) {
-    std::string_view rest = content.substr(at);
-    while (rest.starts_with(SalvageTagHeader) && rest.substr(SalvageTagHeader.size()).starts_with("\r\n")) {
-      rest.remove_prefix(SalvageTagHeader.size() + 2);
-      if (rest == "\r\n") return true;
+std::string WithoutSalvageTags(std::string_view content, std::size_t* first_removed) {
+  // Lines as the header reader sees them: a line ends at CR LF or at a CR
+  // alone; lines 1 and 2 are never header lines.
+  std::string kept;
+  kept.reserve(content.size());
+  std::size_t start = 0;
+  bool removed = false;
+  for (int line = 1; start < content.size(); ++line) {
+    std::size_t cr = content.find('\r', start);
+    std::size_t text_end = cr == std::string_view::npos ? content.size() : cr;
+    std::size_t next = cr == std::string_view::npos ? content.size() : cr + 1;
+    if (next < content.size() && cr != std::string_view::npos && content[next] == '\n') ++next;
+    std::string_view text = content.substr(start, text_end - start);
+    if (line >= 3 && platform::EqualsIgnoreCase(text, SalvageTagHeader)) {
+      if (!removed && first_removed != nullptr) *first_removed = start;
+      removed = true;
+    } else {
+      kept.append(content.substr(start, next - start));
     }
-    return false;
-  };
-  std::size_t first = content.find(SalvageTagHeader);
-  for (std::size_t at = first; at != std::string_view::npos; at = content.find(SalvageTagHeader, at + 1)) {
-    if (is_tag_end(at)) return at;
+    start = next;
   }
-  return first;
+  return kept;
 }
 
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

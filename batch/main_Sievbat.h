@@ -5,6 +5,7 @@
 #pragma once
 
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,14 +18,16 @@ extern std::string QueueFolder;
 bool ScanQueueFolder();
 
 // The actions, each given the bare name of a .q0 file in QueueFolder.
-void DeleteFilteredMessage(const std::string& name);
-void HoldFilteredMessage(const std::string& name);
-void StripSalvageTag(const std::string& name);
+// True (or the name the message got in Wait) when the action was done.
+bool DeleteFilteredMessage(const std::string& name);
+std::optional<std::string> HoldFilteredMessage(const std::string& name);
+bool StripSalvageTag(const std::string& name);
 
-// Where the salvage tag begins in a header file's bytes: the first
-// "X-Salvaged: yes" from which only tag lines and the final empty line
-// follow, else the first one at all; npos when there is none.
-std::size_t FindSalvageTag(std::string_view content);
+// A header file's bytes without its salvage tag lines: every line from line
+// 3 on that reads "X-Salvaged: yes" (letter case ignored, as the header
+// reader recognises the tag), with its line end; every other byte is kept.
+// `first_removed` (when given) gets the offset of the first line removed.
+std::string WithoutSalvageTags(std::string_view content, std::size_t* first_removed = nullptr);
 
 // The program: `args` are the command-line arguments after the program name.
 // Returns the exit status: 0 done, 1 Filter.ini could not be loaded or the

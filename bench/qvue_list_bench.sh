@@ -153,8 +153,9 @@ check_listing "Mailout" "$pairs" "$pair_matches" "$data/Mailout"
 check_listing "MailIn" "$single" "$single_matches" --single "$data/MailIn"
 echo
 
-printf '   %-5s %12s %12s %12s %12s\n' run "qvue pairs" "grep .q0" "qvue single" "grep files"
-best_qp="" best_gp="" best_qs="" best_gs="" peak_pairs=0 peak_single=0
+check "pair files find | xargs grep finds" "$(find_grep "$data/Mailout" "$data/patterns.txt" | wc -l)" "$pair_matches"
+printf '   %-5s %12s %12s %12s %12s %12s\n' run "qvue pairs" "grep .q0" "find|grep" "qvue single" "grep files"
+best_qp="" best_gp="" best_fp="" best_qs="" best_gs="" peak_pairs=0 peak_single=0
 for ((i = 1; i <= runs; i++)); do
   qvue_list pairs "$data/Mailout"
   best_qp=$(min "$best_qp" "$run_seconds")
@@ -166,6 +167,10 @@ for ((i = 1; i <= runs; i++)); do
   best_gp=$(min "$best_gp" "$run_seconds")
   t_gp=$run_seconds
 
+  timed bash -c 'find_grep "$1" "$2" > /dev/null' _ "$data/Mailout" "$data/patterns.txt"
+  best_fp=$(min "$best_fp" "$run_seconds")
+  t_fp=$run_seconds
+
   qvue_list single --single "$data/MailIn"
   best_qs=$(min "$best_qs" "$run_seconds")
   (( run_kib > peak_single )) && peak_single=$run_kib
@@ -174,14 +179,17 @@ for ((i = 1; i <= runs; i++)); do
   LC_ALL=C timed "${grep_single[@]}" > /dev/null
   grep_ok
   best_gs=$(min "$best_gs" "$run_seconds")
-  printf '   %-5s %10s s %10s s %10s s %10s s\n' "$i" "$t_qp" "$t_gp" "$t_qs" "$run_seconds"
+  printf '   %-5s %10s s %10s s %10s s %10s s %10s s\n' "$i" "$t_qp" "$t_gp" "$t_fp" "$t_qs" "$run_seconds"
 done
-printf '   %-5s %10s s %10s s %10s s %10s s\n' best "$best_qp" "$best_gp" "$best_qs" "$best_gs"
+printf '   %-5s %10s s %10s s %10s s %10s s %10s s\n' best "$best_qp" "$best_gp" "$best_fp" "$best_qs" "$best_gs"
 echo
 
 pairs_ratio=$(ratio "$best_qp" "$best_gp")
 judge "$pairs_ratio" '<=' 1.5
 echo "   pairs:    ratio qvue/grep $pairs_ratio (target <= 1.5) $judged"
+find_ratio=$(ratio "$best_qp" "$best_fp")
+judge "$find_ratio" '<=' 1.2
+echo "   pairs:    ratio qvue/(find | xargs grep) $find_ratio (target <= 1.2) $judged"
 single_ratio=$(ratio "$best_qs" "$best_gs")
 judge "$single_ratio" '<=' 1.5
 echo "   one-file: ratio qvue/grep $single_ratio (target <= 1.5) $judged"

@@ -4,12 +4,16 @@
 //
 // Rules every implementation keeps:
 // - Paths are byte strings joined with kPathSeparator and never normalised.
-// - File names compare without regard to ASCII letter case: an exact match is
-//   tried first, then the folder is searched.
-// - Only ordinary files count as files: folders and names that begin with "."
-//   (hidden files) are never found, never listed.
-// - Nothing is ever overwritten: a rename fails when any file of the target
-//   name, in any letter case, exists; write operations open existing files only.
+// - File names compare without regard to ASCII letter case, by the rules of
+//   ResolveName and ResolveCompanion (FolderListing.h): an exact name always
+//   wins, another letter case is used only when it is unambiguous.
+// - Only ordinary files count as files: folders, symbolic links, FIFOs,
+//   devices and names that begin with "." (hidden files) are never found,
+//   never listed, never opened, moved, deleted or rewritten. Opening a
+//   message file never follows a final link and never blocks.
+// - Nothing is ever overwritten: a rename fails when any entry of the target
+//   name (file, folder, link) exists in any letter case; write operations
+//   open existing files only.
 #pragma once
 
 #include <cstdint>
@@ -20,16 +24,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FolderListing.h"
+
 namespace platform {
 
 inline constexpr char kPathSeparator = '/';
 inline constexpr std::string_view kSep = "/";
 
-struct DirEntry {
-  std::string name;
-  bool is_directory = false;
-  std::uint64_t size = 0;
-};
+// What stands at a path that is asked for as a file.
+enum class FileKind { kMissing, kFile, kFolder, kFifo, kDevice, kOther };
 
 // A file opened for reading; Read returns the number of bytes read, 0 at the
 // end of the file, -1 on a read error.
@@ -60,30 +63,42 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // Hands each entry of `folder` whose name matches `mask` (see
-  // MatchesMask) to `visit` as it is read, in the folder's enumeration
-  // order, so that a caller can show progress while a big folder is read.
-  // `visit` must not change the folder. False when it cannot be listed.
-  virtual bool ForEachEntry(const std::string& folder, const std::string& mask,
-                            const std::function<void(const DirEntry&)>& visit) = 0;
+  // Reads every entry of `folder` into `listing` (ordinary files and
+  // folders, in the folder's enumeration order; see FolderListing). The
+  // entry types come with the folder read itself: no file is looked at.
+  // False when the folder cannot be listed.
+  virtual bool ReadFolder(const std::string& folder, FolderListing* listing) = 0;
 
-  // All those entries at once.
-  bool ListFolder(const std::string& folder, const std::string& mask, std::vector<DirEntry>* entries) {
-    entries->clear();
-    return ForEachEntry(folder, mask, [entries](const DirEntry& e) { entries->push_back(e); });
-  }
+  // The entries of `folder` whose names match `mask` (see MatchesMask).
+  bool ListFolder(const std::string& folder, const std::string& mask, std::vector<DirEntry>* entries);
 
   // True when anything (file or folder) exists at exactly this path.
   virtual bool PathExists(const std::string& path) = 0;
 
-  // The actual path of the ordinary file that `path` names, letter case
-  // ignored in the last component; nullopt when there is none.
+  // The actual path of the ordinary file that `path` names (ResolveName on
+  // its last component); nullopt when there is none.
   virtual std::optional<std::string> FindFile(const std::string& path) = 0;
 
   bool FileExists(const std::string& path) { return FindFile(path).has_value(); }
 
+  // The actual path of the ".q1" companion of the header file `q0_path`
+  // (ResolveCompanion); nullopt when it has none.
+  virtual std::optional<std::string> FindCompanion(const std::string& q0_path) = 0;
+
+  // True when any entry (file, folder, link, anything) has the last
+  // component's name in any letter case: the name cannot be given to a file.
+  virtual bool NameTaken(const std::string& path) = 0;
+
   virtual std::optional<std::uint64_t> FileLength(const std::string& path) = 0;
+  // The ordinary file `path` names, opened for reading; nullptr when there
+  // is none (a link, FIFO or device there is none) or it cannot be opened.
   virtual std::unique_ptr<ReadStream> OpenRead(const std::string& path) = 0;
+
+  // A settings file (Filter.ini), which unlike a message file may be a
+  // symbolic link to an ordinary file: opened for reading, or nullptr with
+  // `kind` telling what stands there instead (kFile: there, but it cannot be
+  // read; errno says why). A FIFO, folder or device is never opened.
+  virtual std::unique_ptr<ReadStream> OpenSettingsFile(const std::string& path, FileKind* kind) = 0;
 
   // The ordinary file `path` names, letter case ignored, opened for reading
   // and writing; nullptr when it is missing, or locked by another program.
@@ -92,8 +107,8 @@ class FileSystem {
   virtual bool Remove(const std::string& path) = 0;
 
   // Moves the ordinary file `from` to `to`. Fails, leaving both untouched,
-  // when `from` is missing or a file of the name `to` exists in any letter
-  // case. Never copies across file systems.
+  // when `from` is missing or the name `to` is taken (NameTaken). Never
+  // copies across file systems.
   virtual bool RenameNoReplace(const std::string& from, const std::string& to) = 0;
 
   // The folder that holds the running executable, without a trailing separator.
@@ -118,5 +133,7 @@ class ScopedHost {
 // Reads a whole file through `fs`. False when it cannot be opened or a read fails;
 // `out` then holds what was read.
 bool ReadWholeFile(FileSystem& fs, const std::string& path, std::string* out);
+// Reads what is left of an open file; false on a read error.
+bool ReadToEnd(ReadStream& in, std::string* out);
 
 }  // namespace platform

@@ -20,8 +20,9 @@ std::string Join(const std::string& folder, const std::string& name) {
   return folder.empty() ? name : folder + std::string(kSep) + name;
 }
 
-bool IsOrdinaryFileAt(const std::string& path, struct stat* st) {
-  return ::stat(path.c_str(), st) == 0 && S_ISREG(st->st_mode);
+// Status of exactly this path, a final link not followed.
+bool StatNoFollow(const std::string& path, struct stat* st) {
+  return ::fstatat(AT_FDCWD, path.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 class FdReadStream : public ReadStream {
@@ -45,20 +46,26 @@ class FdReadStream : public ReadStream {
   std::uint64_t size_;
 };
 
-// Opens an existing ordinary file; -1 when it is missing or not ordinary.
-int OpenExisting(const std::string& path, int flags, struct stat* st) {
-  int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY);
+// Opens `path` with `flags`, refusing a final link (O_NOFOLLOW) and never
+// waiting on a FIFO or device (O_NONBLOCK); keeps the descriptor only when it
+// is an ordinary file. -1 with errno set otherwise (ENOENT: nothing there).
+int OpenOrdinary(const std::string& path, int flags, struct stat* st) {
+  int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return -1;
   if (::fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
     ::close(fd);
+    errno = EINVAL;
     return -1;
   }
   return fd;
 }
 
-int OpenExisting(const std::string& path, int flags) {
-  struct stat st {};
-  return OpenExisting(path, flags, &st);
+FileKind KindOfMode(mode_t mode) {
+  if (S_ISREG(mode)) return FileKind::kFile;
+  if (S_ISDIR(mode)) return FileKind::kFolder;
+  if (S_ISFIFO(mode)) return FileKind::kFifo;
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return FileKind::kDevice;
+  return FileKind::kOther;
 }
 
 bool IsHiddenOrEmptyName(const std::string& path) {
@@ -118,14 +125,51 @@ class FdFileHandle : public FileHandle {
 
 }  // namespace
 
+// One folder of the real host, looked at live: an exact name costs one
+// status call; other letter cases come from the folder's index.
+class RealFileSystem::LiveFolder : public NameIndex {
+ public:
+  LiveFolder(RealFileSystem& fs, std::string folder) : fs_(fs), folder_(std::move(folder)) {}
+
+  Kind KindOf(const std::string& name) override {
+    struct stat st {};
+    if (!StatNoFollow(Join(folder_, name), &st)) return Kind::kNone;
+    return S_ISREG(st.st_mode) ? Kind::kFile : Kind::kOther;
+  }
+  std::vector<std::string> FilesLike(const std::string& name) override {
+    std::vector<std::string> like;
+    for (const std::string& candidate : AnyLike(name)) {
+      if (KindOf(candidate) == Kind::kFile) like.push_back(candidate);
+    }
+    return like;
+  }
+  // Every name of the folder equal to `name` in any letter case, as far as
+  // the index knows them; all-lower-case names are not indexed and are tried
+  // directly.
+  std::vector<std::string> AnyLike(const std::string& name) {
+    std::vector<std::string> like;
+    std::string lower = AsciiLower(name);
+    struct stat st {};
+    if (StatNoFollow(Join(folder_, lower), &st)) like.push_back(lower);
+    if (const FolderIndex* index = fs_.IndexFor(folder_)) {
+      auto [first, last] = index->capitalised.equal_range(lower);
+      for (auto it = first; it != last; ++it) like.push_back(it->second);
+    }
+    return like;
+  }
+
+ private:
+  RealFileSystem& fs_;
+  std::string folder_;
+};
+
 std::optional<RealFileSystem::Stamp> RealFileSystem::StampOf(const std::string& folder) {
   struct stat st {};
   if (::stat(FolderForOpen(folder).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return std::nullopt;
   return Stamp{st.st_dev, st.st_ino, st.st_mtim};
 }
 
-bool RealFileSystem::ForEachEntry(const std::string& folder, const std::string& mask,
-                                  const std::function<void(const DirEntry&)>& visit) {
+bool RealFileSystem::ReadAndIndex(const std::string& folder, FolderListing* listing) {
   std::optional<Stamp> stamp = StampOf(folder);
   DIR* dir = ::opendir(FolderForOpen(folder).c_str());
   if (dir == nullptr) return false;
@@ -134,22 +178,29 @@ bool RealFileSystem::ForEachEntry(const std::string& folder, const std::string& 
   if (stamp) index.stamp = *stamp;
   int dfd = ::dirfd(dir);
   while (struct dirent* d = ::readdir(dir)) {
+    if (d->d_name[0] == '\0' || d->d_name[0] == '.') continue;
     std::string name = d->d_name;
-    if (name.empty() || name.front() == '.') continue;
     if (HasUpperAscii(name)) index.capitalised.emplace(AsciiLower(name), name);
-    if (!MatchesMask(name, mask)) continue;
-    DirEntry entry;
-    entry.name = std::move(name);
-    struct stat st {};
-    if (::fstatat(dfd, entry.name.c_str(), &st, 0) != 0) continue;  // gone meanwhile
-    entry.is_directory = S_ISDIR(st.st_mode);
-    if (!entry.is_directory && !S_ISREG(st.st_mode)) continue;
-    entry.size = entry.is_directory ? 0 : static_cast<std::uint64_t>(st.st_size);
-    visit(entry);
+    if (listing == nullptr) continue;
+    // The folder read tells each entry's type; only a file system that does
+    // not (DT_UNKNOWN) costs a status call. Links are never followed.
+    unsigned char type = d->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat st {};
+      if (::fstatat(dfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+      type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_LNK;
+    }
+    if (type != DT_REG && type != DT_DIR) continue;  // links, FIFOs, sockets, devices
+    listing->Add({std::move(name), type == DT_DIR});
   }
   ::closedir(dir);
   if (stamp) indices_[folder] = std::move(index);
   return true;
+}
+
+bool RealFileSystem::ReadFolder(const std::string& folder, FolderListing* listing) {
+  listing->Clear();
+  return ReadAndIndex(folder, listing);
 }
 
 bool RealFileSystem::PathExists(const std::string& path) {
@@ -162,60 +213,97 @@ const RealFileSystem::FolderIndex* RealFileSystem::IndexFor(const std::string& f
   if (!stamp) return nullptr;
   auto it = indices_.find(folder);
   if (it != indices_.end() && it->second.stamp == *stamp) return &it->second;
-  ForEachEntry(folder, "", [](const DirEntry&) {});  // an empty mask matches nothing but indexes all
+  ReadAndIndex(folder, nullptr);
   it = indices_.find(folder);
   return it == indices_.end() ? nullptr : &it->second;
 }
 
-std::optional<std::string> RealFileSystem::Resolve(const std::string& path, struct stat* st) {
+std::optional<std::string> RealFileSystem::FindFile(const std::string& path) {
   auto [folder, name] = SplitPath(path);
-  if (name.empty() || name.front() == '.') return std::nullopt;
-  if (IsOrdinaryFileAt(path, st)) return path;
-  std::string lower = AsciiLower(name);
-  if (lower != name) {
-    std::string candidate = Join(folder, lower);
-    if (IsOrdinaryFileAt(candidate, st)) return candidate;
-  }
-  const FolderIndex* index = IndexFor(folder);
-  if (index == nullptr) return std::nullopt;
-  auto [first, last] = index->capitalised.equal_range(lower);
-  for (auto it = first; it != last; ++it) {
-    if (it->second == name) continue;  // already tried
-    std::string candidate = Join(folder, it->second);
-    if (IsOrdinaryFileAt(candidate, st)) return candidate;
-  }
-  return std::nullopt;
+  LiveFolder live(*this, folder);
+  std::optional<std::string> actual = ResolveName(live, name);
+  if (!actual) return std::nullopt;
+  return Join(folder, *actual);
 }
 
-std::optional<std::string> RealFileSystem::FindFile(const std::string& path) {
+std::optional<std::string> RealFileSystem::FindCompanion(const std::string& q0_path) {
+  auto [folder, name] = SplitPath(q0_path);
+  LiveFolder live(*this, folder);
+  std::optional<std::string> actual = ResolveCompanion(live, name);
+  if (!actual) return std::nullopt;
+  return Join(folder, *actual);
+}
+
+bool RealFileSystem::NameTaken(const std::string& path) {
   struct stat st {};
-  return Resolve(path, &st);
+  if (StatNoFollow(path, &st)) return true;
+  auto [folder, name] = SplitPath(path);
+  return !LiveFolder(*this, folder).AnyLike(name).empty();
 }
 
 std::optional<std::uint64_t> RealFileSystem::FileLength(const std::string& path) {
+  if (IsHiddenOrEmptyName(path)) return std::nullopt;
+  // One status call for the usual exact name; another letter case only
+  // when nothing at all has this one.
   struct stat st {};
-  if (!Resolve(path, &st)) return std::nullopt;
+  if (!StatNoFollow(path, &st)) {
+    if (errno != ENOENT) return std::nullopt;
+    std::optional<std::string> actual = FindFile(path);
+    if (!actual || !StatNoFollow(*actual, &st)) return std::nullopt;
+  }
+  if (!S_ISREG(st.st_mode)) return std::nullopt;
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-std::unique_ptr<ReadStream> RealFileSystem::OpenRead(const std::string& path) {
-  if (IsHiddenOrEmptyName(path)) return nullptr;
+int RealFileSystem::OpenMessageFile(const std::string& path, int flags, struct stat* st) {
+  if (IsHiddenOrEmptyName(path)) return -1;
   // The exact name first: one open, no lookup, for the usual case of a path
-  // that came from a listing.
+  // that came from a listing. Only when nothing at all has that name is
+  // another letter case looked for.
+  int fd = OpenOrdinary(path, flags, st);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  std::optional<std::string> actual = FindFile(path);
+  if (!actual || *actual == path) return -1;
+  return OpenOrdinary(*actual, flags, st);
+}
+
+std::unique_ptr<ReadStream> RealFileSystem::OpenRead(const std::string& path) {
   struct stat st {};
-  int fd = OpenExisting(path, O_RDONLY, &st);
-  if (fd < 0) {
-    std::optional<std::string> actual = FindFile(path);
-    if (actual && *actual != path) fd = OpenExisting(*actual, O_RDONLY, &st);
-  }
+  int fd = OpenMessageFile(path, O_RDONLY, &st);
   if (fd < 0) return nullptr;
   return std::make_unique<FdReadStream>(fd, static_cast<std::uint64_t>(st.st_size));
 }
 
+std::unique_ptr<ReadStream> RealFileSystem::OpenSettingsFile(const std::string& path, FileKind* kind) {
+  // What stands there, links followed, before anything is opened: a FIFO or
+  // device is reported, never opened.
+  struct stat st {};
+  std::string actual = path;
+  if (::stat(path.c_str(), &st) != 0) {
+    int error = errno;
+    std::optional<std::string> other = error == ENOENT ? FindFile(path) : std::nullopt;
+    if (!other || ::stat(other->c_str(), &st) != 0) {
+      *kind = error == ENOENT ? FileKind::kMissing : FileKind::kFile;
+      errno = error;
+      return nullptr;
+    }
+    actual = *other;
+  }
+  *kind = KindOfMode(st.st_mode);
+  if (*kind != FileKind::kFile) return nullptr;
+  int fd = ::open(actual.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return nullptr;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {  // replaced meanwhile
+    *kind = KindOfMode(st.st_mode);
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<FdReadStream>(fd, static_cast<std::uint64_t>(st.st_size));
+}
+
 std::unique_ptr<FileHandle> RealFileSystem::OpenReadWrite(const std::string& path) {
-  std::optional<std::string> actual = FindFile(path);
-  if (!actual) return nullptr;
-  int fd = OpenExisting(*actual, O_RDWR);
+  struct stat st {};
+  int fd = OpenMessageFile(path, O_RDWR, &st);
   if (fd < 0) return nullptr;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
@@ -265,11 +353,11 @@ bool RealFileSystem::Remove(const std::string& path) {
 }
 
 bool RealFileSystem::RenameNoReplace(const std::string& from, const std::string& to) {
-  std::optional<std::string> source = FindFile(from);
-  if (!source) return false;
-  if (FindFile(to)) return false;  // taken, perhaps in another letter case
   auto [to_folder, to_name] = SplitPath(to);
   if (to_name.empty() || to_name.front() == '.') return false;
+  std::optional<std::string> source = FindFile(from);
+  if (!source) return false;
+  if (NameTaken(to)) return false;  // by anything, perhaps in another letter case
   auto [from_folder, from_name] = SplitPath(*source);
   bool from_fresh = IndexIsFresh(from_folder);
   bool to_fresh = IndexIsFresh(to_folder);

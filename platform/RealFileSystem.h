@@ -12,18 +12,22 @@ namespace platform {
 
 class RealFileSystem : public FileSystem {
  public:
-  bool ForEachEntry(const std::string& folder, const std::string& mask,
-                    const std::function<void(const DirEntry&)>& visit) override;
+  bool ReadFolder(const std::string& folder, FolderListing* listing) override;
   bool PathExists(const std::string& path) override;
   std::optional<std::string> FindFile(const std::string& path) override;
+  std::optional<std::string> FindCompanion(const std::string& q0_path) override;
+  bool NameTaken(const std::string& path) override;
   std::optional<std::uint64_t> FileLength(const std::string& path) override;
   std::unique_ptr<ReadStream> OpenRead(const std::string& path) override;
+  std::unique_ptr<ReadStream> OpenSettingsFile(const std::string& path, FileKind* kind) override;
   std::unique_ptr<FileHandle> OpenReadWrite(const std::string& path) override;
   bool Remove(const std::string& path) override;
   bool RenameNoReplace(const std::string& from, const std::string& to) override;
   std::string ProgramFolder() override;
 
  private:
+  class LiveFolder;
+
   // Names of one folder that hold capital letters, by their lower-case form.
   // Looking up a name in another letter case needs only this part of a
   // folder: an all-lower-case name is found by a direct stat. The index is
@@ -44,9 +48,11 @@ class RealFileSystem : public FileSystem {
     std::unordered_multimap<std::string, std::string> capitalised;
   };
 
-  // The actual path of the ordinary file `path` names, letter case ignored,
-  // with its status in `st`.
-  std::optional<std::string> Resolve(const std::string& path, struct stat* st);
+  // Opens the ordinary file `path` names with `flags`, never through a final
+  // link and never blocking; -1 when there is none. `st` gets its status.
+  int OpenMessageFile(const std::string& path, int flags, struct stat* st);
+  // Lists the folder into the letter-case index (and `listing` if given).
+  bool ReadAndIndex(const std::string& folder, FolderListing* listing);
   static std::optional<Stamp> StampOf(const std::string& folder);
   const FolderIndex* IndexFor(const std::string& folder);
   // Called around our own changes of a folder: keeps a fresh index fresh.

@@ -122,15 +122,37 @@ void ParseFilterText(std::string_view text, const std::string& file_name, Filter
   }
 }
 
+namespace {
+
+// Why a rule file could not be read, in the words of the error line.
+std::string ReasonFor(platform::FileKind kind, int error) {
+  switch (kind) {
+    case platform::FileKind::kMissing: return "not found";
+    case platform::FileKind::kFolder: return "is a folder, not a file";
+    case platform::FileKind::kFifo: return "is a FIFO (named pipe), not a file";
+    case platform::FileKind::kDevice: return "is a device, not a file";
+    case platform::FileKind::kOther: return "is not an ordinary file";
+    case platform::FileKind::kFile: break;
+  }
+  std::string reason = "cannot be read";
+  if (error != 0) reason += std::string(" (") + std::strerror(error) + ")";
+  return reason;
+}
+
+}  // namespace
+
 void LoadFilterTableFrom(const std::string& path) {
   Table() = FilterTable{};
-  std::string text;
+  // The rule file may be a link (an installation keeps it under /etc); what
+  // it leads to must be an ordinary file. A FIFO is never opened, so a load
+  // never waits for a writer.
+  platform::FileKind kind = platform::FileKind::kMissing;
   errno = 0;
-  if (!platform::ReadWholeFile(platform::Host(), path, &text)) {
+  std::unique_ptr<platform::ReadStream> in = platform::Host().OpenSettingsFile(path, &kind);
+  std::string text;
+  if (!in || !platform::ReadToEnd(*in, &text)) {
     int error = errno;
-    std::string reason = platform::Host().FileExists(path) ? "cannot be read" : "not found";
-    if (error != 0 && error != ENOENT) reason += std::string(" (") + std::strerror(error) + ")";
-    throw FilterFileError(path + ": " + reason);
+    throw FilterFileError(path + ": " + ReasonFor(in ? platform::FileKind::kFile : kind, error));
   }
   FilterTable loaded;
   ParseFilterText(text, path, &loaded);

@@ -46,23 +46,33 @@ void ResetAllButPath(MessageRecord& record) {
 
 bool ReadMessageHeaders(MessageRecord& record) {
   ResetAllButPath(record);
+  if (record.Path.empty() || !EndsWithQ0(record.Path)) return true;
+  return ReadMessageHeaders(record, ListedPair{platform::Host().FindCompanion(record.Path), true});
+}
 
+bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed, std::optional<std::uint64_t>* header_length) {
+  ResetAllButPath(record);
+  if (header_length != nullptr) header_length->reset();
   if (record.Path.empty() || !EndsWithQ0(record.Path)) return true;
   platform::FileSystem& fs = platform::Host();
-  std::string companion = CompanionFile(record.Path);
+  auto companion_size = [&]() -> std::optional<std::uint64_t> {
+    if (!listed.Companion) return std::nullopt;
+    return listed.MeasureCompanion ? fs.FileLength(*listed.Companion) : std::optional<std::uint64_t>(0);
+  };
   // Opening first gives the header file's existence and length in one step;
   // the record ends the same as testing, measuring and then opening.
   std::unique_ptr<platform::ReadStream> stream = fs.OpenRead(record.Path);
   if (!stream) {
     if (!fs.FileExists(record.Path)) return true;
     std::optional<std::uint64_t> header_size = fs.FileLength(record.Path);
-    std::optional<std::uint64_t> companion_size = fs.FileLength(companion);
-    if (companion_size) record.Size = static_cast<std::int64_t>(header_size.value_or(0) + *companion_size);
-    return !companion_size;  // exists but cannot be opened: Path and Size only
+    std::optional<std::uint64_t> body_size = companion_size();
+    if (body_size) record.Size = static_cast<std::int64_t>(header_size.value_or(0) + *body_size);
+    return !body_size;  // exists but cannot be opened: Path and Size only
   }
-  std::optional<std::uint64_t> companion_size = fs.FileLength(companion);
-  if (!companion_size) return true;
-  record.Size = static_cast<std::int64_t>(stream->Size() + *companion_size);
+  if (header_length != nullptr) *header_length = stream->Size();
+  std::optional<std::uint64_t> body_size = companion_size();
+  if (!body_size) return true;
+  record.Size = static_cast<std::int64_t>(stream->Size() + *body_size);
 
   LineReader lines(std::move(stream));
   std::string line;
@@ -93,8 +103,9 @@ bool ReadMessageHeaders(MessageRecord& record) {
   return !lines.failed();
 }
 
-bool ReadSingleFileHeaders(MessageRecord& record) {
+bool ReadSingleFileHeaders(MessageRecord& record, std::optional<std::uint64_t>* file_length) {
   ResetAllButPath(record);
+  if (file_length != nullptr) file_length->reset();
   if (record.Path.empty()) return true;
   platform::FileSystem& fs = platform::Host();
   std::unique_ptr<platform::ReadStream> stream = fs.OpenRead(record.Path);
@@ -104,6 +115,7 @@ bool ReadSingleFileHeaders(MessageRecord& record) {
     return false;
   }
   record.Size = static_cast<std::int64_t>(stream->Size());
+  if (file_length != nullptr) *file_length = stream->Size();
   LineReader lines(std::move(stream));
   std::string line;
   std::string date;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -38,10 +39,27 @@ std::string CompanionFile(std::string_view q0_path);
 // nothing should be done to the message on its strength.
 bool ReadMessageHeaders(MessageRecord& record);
 
+// What a caller that has listed the folder already knows of a pair, so that
+// the read asks the host for nothing more than the header file itself.
+struct ListedPair {
+  // The companion's actual path as the listing found it; nullopt: none.
+  std::optional<std::string> Companion;
+  // Whether the companion's length is wanted in Size (the viewer shows it;
+  // the batch filter needs none and saves a status call per message).
+  bool MeasureCompanion = true;
+};
+
+// ReadMessageHeaders for a listed pair. `header_length` (when given) gets
+// the header file's length when it could be opened, else nullopt.
+bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed,
+                        std::optional<std::uint64_t>* header_length = nullptr);
+
 // Fills `record` from a one-file message at record.Path: only From, To,
 // Subject, Return-Path, Newsgroups and Date (an Internet date, in UTC) are
 // taken from the header block, which ends at the first empty line. Keeps
 // Path, resets every other field. A missing file is not an error; false when
 // the file exists but cannot be opened or read whole, the record then holding
 // Path, Size and the headers read so far.
-bool ReadSingleFileHeaders(MessageRecord& record);
+// `file_length` (when given) gets the file's length when it could be
+// opened, else nullopt: a listing tells an empty file from a vanished one.
+bool ReadSingleFileHeaders(MessageRecord& record, std::optional<std::uint64_t>* file_length = nullptr);

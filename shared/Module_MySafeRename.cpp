@@ -1,6 +1,8 @@
 #include "shared/Module_MySafeRename.h"
 
+#include <chrono>
 #include <cstdint>
+#include <random>
 
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
@@ -8,16 +10,34 @@
 namespace {
 
 constexpr std::string_view kSymbols = "ABCDEFGHIJKLMNOPQRSTUVWXYZ1234567890";
-constexpr std::uint64_t kGeneratorStart = 0x4B657374'72616E65ULL;
+constexpr std::uint64_t kTestStart = 0x4B657374'72616E65ULL;
 // Past this many taken candidates the search stops and the rename is tried
 // with the last one; the no-replace rename then fails safely if it is taken.
 constexpr int kMaxCandidates = 10000;
 
-std::uint64_t generator_state = kGeneratorStart;
+// A state of its own for every process: two passes that start together
+// (three sievbat runs from a timer, the viewer beside them) would otherwise
+// all draw the same names and collide on every one of them.
+std::uint64_t ProcessStart() {
+  std::uint64_t seed = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+  seed ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) << 17;
+  try {
+    std::random_device device;
+    seed ^= (static_cast<std::uint64_t>(device()) << 32) ^ device();
+  } catch (const std::exception&) {
+    // No random device: the clocks alone still differ between processes.
+  }
+  return seed;
+}
 
-// splitmix64: a fixed, portable sequence of values in [0, 1).
+std::uint64_t& GeneratorState() {
+  static std::uint64_t state = ProcessStart();
+  return state;
+}
+
+// splitmix64: a portable sequence of values in [0, 1).
 double NextRandom() {
-  std::uint64_t z = (generator_state += 0x9E3779B97F4A7C15ULL);
+  std::uint64_t z = (GeneratorState() += 0x9E3779B97F4A7C15ULL);
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
   z ^= z >> 31;
@@ -48,38 +68,60 @@ std::string NewCollisionName() {
   return name;
 }
 
-void ResetCollisionNameGenerator() { generator_state = kGeneratorStart; }
+void ResetCollisionNameGenerator() { GeneratorState() = kTestStart; }
 
-void SafeRenameMessage(const std::string& SourceFolder, const std::string& TargetFolder,
-                       const std::string& FileName) {
+std::optional<std::string> SafeRenameMessage(const std::string& SourceFolder, const std::string& TargetFolder,
+                                             const std::string& FileName) {
   platform::FileSystem& fs = platform::Host();
-  if (!fs.PathExists(SourceFolder) || !fs.PathExists(TargetFolder)) return;
+  if (!fs.PathExists(SourceFolder) || !fs.PathExists(TargetFolder)) return std::nullopt;
 
   std::string base = GetBaseName(FileName);
   std::string extension = GetExtension(FileName);
+  // The sources keep the caller's letter case: where two names differ only
+  // in case, the listed file is the one that moves.
+  std::string source = InFolder(SourceFolder, FileName);
 
   if (extension != ".q0") {
-    std::string target = InFolder(TargetFolder, base + extension);
-    for (int tries = 0; tries < kMaxCandidates && fs.FileExists(target); ++tries) {
-      target = InFolder(TargetFolder, platform::AsciiLower(NewCollisionName()) + extension);
+    std::string name = base + extension;
+    for (int tries = 0; tries < kMaxCandidates && fs.NameTaken(InFolder(TargetFolder, name)); ++tries) {
+      name = platform::AsciiLower(NewCollisionName()) + extension;
     }
-    fs.RenameNoReplace(InFolder(SourceFolder, FileName), target);
-    return;
+    if (!fs.RenameNoReplace(source, InFolder(TargetFolder, name))) return std::nullopt;
+    return name;
   }
 
+  // The header as it is named now (the move back restores that name), and
+  // its companion, looked up while the header is still in place: once it has
+  // gone, a file of another message could look like its companion.
+  std::optional<std::string> header = fs.FindFile(source);
+  if (!header) return std::nullopt;
+  std::optional<std::string> companion = fs.FindCompanion(*header);
   std::string candidate = base;
   for (int tries = 0; tries < kMaxCandidates; ++tries) {
-    bool taken = fs.FileExists(InFolder(TargetFolder, candidate + ".q0")) ||
-                 fs.FileExists(InFolder(TargetFolder, candidate + ".q1"));
+    bool taken = fs.NameTaken(InFolder(TargetFolder, candidate + ".q0")) ||
+                 fs.NameTaken(InFolder(TargetFolder, candidate + ".q1"));
     // "wwwwww" is never used for a pair in a target folder.
     if (!taken && candidate != "wwwwww") break;
     candidate = platform::AsciiLower(NewCollisionName());
   }
-  // The sources keep the caller's letter case: where two names differ only
-  // in case, the listed file is the one that moves.
-  std::string source_stem = FileName.substr(0, FileName.size() - 3);
-  fs.RenameNoReplace(InFolder(SourceFolder, FileName), InFolder(TargetFolder, candidate + ".q0"));
-  fs.RenameNoReplace(InFolder(SourceFolder, source_stem + ".q1"), InFolder(TargetFolder, candidate + ".q1"));
+  std::string header_target = InFolder(TargetFolder, candidate + ".q0");
+  // The header first: if it cannot move, the body stays with it.
+  if (!fs.RenameNoReplace(*header, header_target)) return std::nullopt;
+  if (!companion || fs.RenameNoReplace(*companion, InFolder(TargetFolder, candidate + ".q1"))) {
+    return candidate + ".q0";
+  }
+  // The body could not follow (taken name, vanished, no right): the header
+  // goes back beside it, so that the pair stays together.
+  fs.RenameNoReplace(header_target, *header);
+  return std::nullopt;
+}
+
+bool DeleteMessageFiles(const std::string& path) {
+  platform::FileSystem& fs = platform::Host();
+  std::optional<std::string> companion = fs.FindCompanion(path);
+  bool deleted = fs.Remove(path);
+  if (companion) fs.Remove(*companion);
+  return deleted;
 }
 
 bool AddSalvageTag(const std::string& path) {

@@ -2,6 +2,7 @@
 // the salvage tag that marks a message an operator sent back to its queue.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,7 +10,8 @@
 // over the last two bytes of a header file, it becomes the file's last header
 // line when the file ended with an empty line.
 inline constexpr std::string_view SalvageTagText = "X-Salvaged: yes\r\n\r\n";
-// What the batch filter searches for when it removes the tag.
+// The tag line without its line end. The batch filter removes every header
+// line that reads so, letter case ignored, as the header reader recognises it.
 inline constexpr std::string_view SalvageTagHeader = "X-Salvaged: yes";
 
 // The part of a file name before its first "." (all of it without one), in
@@ -20,20 +22,29 @@ std::string GetBaseName(const std::string& FileName);
 std::string GetExtension(const std::string& FileName);
 
 // "~COL" and four symbols of A-Z and 1-9, 0, in capitals. The generator
-// starts from the same fixed state in every process, so every run draws the
-// same sequence; uniqueness rests on the existence tests of the callers.
+// starts from a state drawn anew in every process (random device, clock), so
+// that programs moving messages into one folder at the same time do not all
+// try the same names; uniqueness still rests on the existence tests of the
+// callers and the rename that never replaces.
 std::string NewCollisionName();
-// Puts the generator back to its starting state (tests).
+// Puts the generator into a fixed state, so that a test knows the names.
 void ResetCollisionNameGenerator();
 
 // Moves one message from SourceFolder to TargetFolder: a ".q0" file together
 // with its ".q1" companion under one base name, any other file alone. The
 // moved files get lower-case names, or a fresh collision name when their name
-// is taken in the target folder (a pair named "wwwwww" always gets one).
-// Nothing is ever overwritten. Failures are passed over: a file that cannot
-// be moved stays where it was.
-void SafeRenameMessage(const std::string& SourceFolder, const std::string& TargetFolder,
-                       const std::string& FileName);
+// is taken in the target folder by any entry in any letter case (a pair named
+// "wwwwww" always gets one). Nothing is ever overwritten, and a pair stays
+// together: the ".q1" moves only after its ".q0" moved, and when it cannot
+// follow, the ".q0" is moved back. Returns the name the message (for a pair,
+// its ".q0") got in TargetFolder; nullopt when it did not move.
+std::optional<std::string> SafeRenameMessage(const std::string& SourceFolder, const std::string& TargetFolder,
+                                             const std::string& FileName);
+
+// Deletes the file at `path` and, for a ".q0" file, its companion (looked up
+// before the header goes, so that a file of another message is never taken).
+// True when the file at `path` was deleted.
+bool DeleteMessageFiles(const std::string& path);
 
 // Writes SalvageTagText over the last two bytes of the file at `path`. A
 // file shorter than two bytes, or missing, is left unchanged. True when the

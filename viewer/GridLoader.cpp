@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 #include "shared/Module_Filter.h"
 
 namespace {
@@ -73,19 +74,27 @@ GridCounters LoadGridRows(const std::string& current_folder, int queue_index, Gr
   GridCounters counters;
   MessageRecord record;
   std::int64_t row = 0;
-  // Each entry is read and shown as the folder is enumerated, so the
-  // counters run from the first file on, whatever the size of the folder.
-  counters.Listed = platform::Host().ForEachEntry(current_folder, listing.FileMask, [&](const platform::DirEntry& entry) {
-    if (entry.is_directory) return;
-    if (entry.size == 0) {
+  // One read of the folder gives every entry's type and the companions of
+  // the pairs; then each message is read and shown in the folder's order, so
+  // the counters run from the first file on.
+  platform::FolderListing folder;
+  counters.Listed = platform::Host().ReadFolder(current_folder, &folder);
+  for (const platform::DirEntry& entry : folder.entries()) {
+    if (entry.is_directory || !platform::MatchesMask(entry.name, listing.FileMask)) continue;
+    record.Path = current_folder + std::string(platform::kSep) + entry.name;
+    std::optional<std::uint64_t> length;
+    if (listing.Pairs) {
+      ListedPair pair;
+      if (std::optional<std::string> companion = folder.Companion(entry.name)) {
+        pair.Companion = current_folder + std::string(platform::kSep) + *companion;
+      }
+      ReadMessageHeaders(record, pair, &length);
+    } else if (!ReadSingleFileHeaders(record, &length)) {
+      observer.ReadFailed(record.Path);
+    }
+    if (length == 0u) {
       counters.Info3 = FormatDigits(++counters.Empty, "# ##0");
     } else {
-      record.Path = current_folder + std::string(platform::kSep) + entry.name;
-      if (listing.Pairs) {
-        ReadMessageHeaders(record);
-      } else if (!ReadSingleFileHeaders(record)) {
-        observer.ReadFailed(record.Path);
-      }
       ++row;
       observer.RowAdded(row, AddGridRowTexts(record, current_folder, row, ClassifyMessage(record)));
       counters.Info1 = FormatDigits(++counters.Files, "# ##0");
@@ -93,6 +102,6 @@ GridCounters LoadGridRows(const std::string& current_folder, int queue_index, Gr
       counters.Info2 = FormatDigits(counters.Bytes, "# ### ##0");
     }
     observer.CountersChanged(counters);
-  });
+  }
   return counters;
 }

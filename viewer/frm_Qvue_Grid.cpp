@@ -216,8 +216,10 @@ void frm_Qvue::RemovingAction(const std::function<void(std::int64_t)>& operation
     if (!path.empty()) operation(row);
     // The row goes only when its file has gone from the listed folder: a
     // delete or move that failed (file in use, folder missing, no right)
-    // keeps its row, and the next selected row is the one below it.
-    bool worked = !path.empty() && !platform::Host().FileExists(path);
+    // keeps its row, and the next selected row is the one below it. The
+    // exact name is asked for: a file of another message in another letter
+    // case does not keep the row.
+    bool worked = !path.empty() && !platform::Host().PathExists(path);
     if (!worked) {
       ++row;
       continue;
@@ -258,9 +260,7 @@ void frm_Qvue::MarkingAction(bool flag) {
 
 void frm_Qvue::DeleteMessageFiles(std::int64_t r) {
   std::string path = MessagePath(r);
-  if (path.empty()) return;
-  platform::Host().Remove(path);
-  if (HasCompanion(path)) platform::Host().Remove(CompanionFile(path));
+  if (!path.empty()) ::DeleteMessageFiles(path);
 }
 
 void frm_Qvue::OpenMessageInEditor(std::int64_t r) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <sstream>
 
@@ -93,20 +95,26 @@ TEST_F(SievbatTest, StripsTheSalvageTagInsteadOfActingOnTheRules) {
   EXPECT_EQ(ListNames(queue), "Wait/");
 }
 
-TEST_F(SievbatTest, TheTagIsCutWhereTheViewerWroteIt) {
-  // A subject that quotes the tag is not the tag: the cut is at the end.
+TEST_F(SievbatTest, OnlyTheTagLinesGo) {
+  // A subject that quotes the tag is not the tag; the viewer's tag goes.
   std::string quoting = "Q\r\n12/06/26\r\nSubject: re: X-Salvaged: yes\r\nFrom: a\r\n\r\n";
   Pair("quote", quoting);
   ASSERT_TRUE(AddSalvageTag(queue + "/quote.q0"));
-  // In a file that ended in a bare LF the tag joined the last line; the cut
-  // takes the last character before that LF with it.
-  Pair("lf", "Q\r\n12/06/26\r\nFrom: a\r\nSubject: news\n");
+  // In a file that ended in a bare LF the tag joined the last line: no tag
+  // line, so the reader never sees it and nothing is cut.
+  std::string lf = "Q\r\n12/06/26\r\nFrom: a\r\nSubject: news\n";
+  Pair("lf", lf);
   ASSERT_TRUE(AddSalvageTag(queue + "/lf.q0"));
+  std::string lf_tagged = ReadFile(queue + "/lf.q0");
+  // A line of its own ending in a bare CR, and one closing the file without a line end.
+  Pair("cr", "Q\r\n12/06/26\r\nX-SALVAGED: Yes\rTo: b\r\nX-Salvaged: yes");
   QueueFolder = queue;
-  StripSalvageTag("quote.q0");
-  StripSalvageTag("lf.q0");
+  EXPECT_TRUE(StripSalvageTag("quote.q0"));
+  EXPECT_FALSE(StripSalvageTag("lf.q0"));
+  EXPECT_TRUE(StripSalvageTag("cr.q0"));
   EXPECT_EQ(ReadFile(queue + "/quote.q0"), quoting);
-  EXPECT_EQ(ReadFile(queue + "/lf.q0"), "Q\r\n12/06/26\r\nFrom: a\r\nSubject: new\r\n");
+  EXPECT_EQ(ReadFile(queue + "/lf.q0"), lf_tagged);
+  EXPECT_EQ(ReadFile(queue + "/cr.q0"), "Q\r\n12/06/26\r\nTo: b\r\n");
 }
 
 TEST_F(SievbatTest, SkipsWhatIsNotAMessagePair) {
@@ -119,6 +127,73 @@ TEST_F(SievbatTest, SkipsWhatIsNotAMessagePair) {
   EXPECT_EQ(RunOnQueue(), 0);
   EXPECT_EQ(ListNames(queue), "Wait/ dir.q0/ empty.q0 empty.q1 ext.q0x ext.q1 nopair.q0");
   EXPECT_EQ(ListNames(queue + "/Wait"), "waiting.q0 waiting.q1");
+}
+
+// A symbolic link is never a message, whatever it points to, and a FIFO is
+// never waited on: the pass leaves them, and what they lead to, untouched.
+TEST_F(SievbatTest, LinksAndFifosAreNeverMessages) {
+  std::string tagged = Header("a@x", "lottery");
+  tagged.replace(tagged.size() - 2, 2, SalvageTagText);
+  WriteFile(temp / "outside-tagged", tagged);
+  WriteFile(temp / "outside-hold", Header("newsletter@shop", "news"));
+  WriteFile(temp / "outside-body", "body");
+  auto link = [&](const std::string& target, const std::string& name) {
+    std::filesystem::create_symlink(temp / target, queue + "/" + name);
+  };
+  link("outside-tagged", "strip.q0");  // the strip would cut the outside file
+  WriteFile(queue + "/strip.q1", "body");
+  link("outside-hold", "hold.q0");
+  WriteFile(queue + "/hold.q1", "body");
+  Pair("del", Header("a@x", "lottery"), "");
+  std::filesystem::remove(queue + "/del.q1");
+  link("outside-body", "del.q1");  // a link is no companion: the pair is incomplete
+  ASSERT_EQ(::mkfifo((queue + "/fifo.q0").c_str(), 0600), 0);
+  WriteFile(queue + "/fifo.q1", "body");
+  link("Wait", "dir.q0");
+  EXPECT_EQ(RunOnQueue(), 0);
+
+  EXPECT_EQ(ListNames(queue), "Wait/ del.q0 del.q1 dir.q0 fifo.q0 fifo.q1 hold.q0 hold.q1 strip.q0 strip.q1");
+  EXPECT_EQ(ListNames(queue + "/Wait"), "");
+  EXPECT_EQ(ReadFile(temp / "outside-tagged"), tagged);
+  EXPECT_EQ(ReadFile(temp / "outside-hold"), Header("newsletter@shop", "news"));
+  EXPECT_EQ(ReadFile(temp / "outside-body"), "body");
+  EXPECT_TRUE(std::filesystem::is_symlink(queue + "/strip.q0"));
+  EXPECT_TRUE(std::filesystem::is_fifo(queue + "/fifo.q0"));
+}
+
+// The remailer replaces a header file by a FIFO after the folder was read:
+// the open neither waits nor takes it, and the pass goes on.
+TEST_F(SievbatTest, AHeaderReplacedByAFifoDuringThePassIsPassedOver) {
+  class SwappingHost : public TestHost {
+   public:
+    using TestHost::TestHost;
+    std::string swap;
+    std::unique_ptr<platform::ReadStream> OpenRead(const std::string& path) override {
+      if (path == swap) {
+        std::filesystem::remove(path);
+        EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+      }
+      return TestHost::OpenRead(path);
+    }
+  };
+  SwappingHost swapping(temp.path());
+  swapping.swap = queue + "/a.q0";
+  platform::ScopedHost swapped(swapping);
+  Pair("a", Header("a@x", "lottery"));
+  Pair("b", Header("a@x", "lottery"));
+  EXPECT_EQ(RunOnQueue(), 0);
+  EXPECT_EQ(ListNames(queue), "Wait/ a.q0 a.q1");
+  EXPECT_TRUE(std::filesystem::is_fifo(queue + "/a.q0"));
+}
+
+// Letter case on a real folder: A.q0 has no companion while a.q0 owns a.q1.
+TEST_F(SievbatTest, AFileOfAnotherMessageIsNeverTakenAsCompanion) {
+  WriteFile(queue + "/A.q0", Header("a@x", "lottery"));
+  Pair("a", Header("a@x", "hello"));
+  WriteFile(queue + "/B.Q0", Header("a@x", "lottery"));
+  WriteFile(queue + "/b.q1", "body");
+  EXPECT_EQ(RunOnQueue(), 0);
+  EXPECT_EQ(ListNames(queue), "A.q0 Wait/ a.q0 a.q1");
 }
 
 TEST_F(SievbatTest, HoldWithoutAWaitFolderMovesNothing) {
@@ -147,7 +222,23 @@ TEST_F(SievbatTest, CommandLineAndRuleFileFaultsTouchNothing) {
   std::filesystem::remove(temp / "Filter.ini");
   EXPECT_EQ(Run({queue}, &out, &err), 1);
   EXPECT_EQ(err, "sievbat: " + temp / "Filter.ini" + ": not found\n");
+  // A FIFO is never opened (a load would wait for a writer for ever), a
+  // folder is named as one.
+  ASSERT_EQ(::mkfifo((temp / "Filter.ini").c_str(), 0600), 0);
+  EXPECT_EQ(Run({queue}, &out, &err), 1);
+  EXPECT_EQ(err, "sievbat: " + temp / "Filter.ini" + ": is a FIFO (named pipe), not a file\n");
+  std::filesystem::remove(temp / "Filter.ini");
+  std::filesystem::create_directory(temp / "Filter.ini");
+  EXPECT_EQ(Run({queue}, &out, &err), 1);
+  EXPECT_EQ(err, "sievbat: " + temp / "Filter.ini" + ": is a folder, not a file\n");
   EXPECT_EQ(ListNames(queue), "Wait/ del.q0 del.q1");
+  // A link to an ordinary file is what an installation has.
+  std::filesystem::remove(temp / "Filter.ini");
+  WriteFile(temp / "rules", "\"junk-\",\"Subject: \",\"lottery\"\r\n");
+  std::filesystem::create_symlink(temp / "rules", temp / "Filter.ini");
+  EXPECT_EQ(Run({queue}, &out, &err), 0);
+  EXPECT_EQ(ListNames(queue), "Wait/");
+  std::filesystem::remove(temp / "Filter.ini");
 
   EXPECT_EQ(Run({temp / "no such folder"}, &out, &err), 1);  // still no rules
 }

@@ -132,17 +132,42 @@ std::map<std::string, std::string> FakeFileSystem::Files() const {
   return files;
 }
 
-bool FakeFileSystem::ForEachEntry(const std::string& folder, const std::string& mask,
-                                  const std::function<void(const platform::DirEntry&)>& visit) {
+// One folder of the fake, for the shared letter-case rules.
+class FakeFolder : public platform::NameIndex {
+ public:
+  FakeFolder(const FakeFileSystem& fs, std::string folder) : fs_(fs), folder_(std::move(folder)) {}
+  Kind KindOf(const std::string& name) override {
+    auto it = fs_.nodes_.find(Path(name));
+    if (it == fs_.nodes_.end()) return Kind::kNone;
+    return it->second.folder ? Kind::kOther : Kind::kFile;
+  }
+  std::vector<std::string> FilesLike(const std::string& name) override { return Like(name, true); }
+  std::vector<std::string> Like(const std::string& name, bool files_only) const {
+    std::vector<std::string> like;
+    for (const auto& [candidate, node] : fs_.nodes_) {
+      auto [parent, other] = SplitPath(candidate);
+      if (!candidate.empty() && parent == folder_ && (!files_only || !node.folder) &&
+          platform::EqualsIgnoreCase(other, name)) {
+        like.push_back(other);
+      }
+    }
+    return like;
+  }
+  std::string Path(const std::string& name) const { return folder_ + std::string(platform::kSep) + name; }
+
+ private:
+  const FakeFileSystem& fs_;
+  std::string folder_;
+};
+
+bool FakeFileSystem::ReadFolder(const std::string& folder, platform::FolderListing* listing) {
+  listing->Clear();
   if (!Allow(Op::kList, folder) || !HasFolder(folder)) return false;
-  // Read first, then visit: a test's hook may change the tree meanwhile.
-  std::vector<platform::DirEntry> entries;
   for (const auto& [path, node] : nodes_) {
     auto [parent, name] = SplitPath(path);
-    if (path.empty() || parent != folder || !platform::MatchesMask(name, mask)) continue;
-    entries.push_back({name, node.folder, node.folder ? 0 : node.bytes.size()});
+    if (path.empty() || parent != folder || name.empty() || name.front() == '.') continue;
+    listing->Add({name, node.folder});
   }
-  for (const platform::DirEntry& entry : entries) visit(entry);
   return true;
 }
 
@@ -150,18 +175,38 @@ bool FakeFileSystem::PathExists(const std::string& path) { return nodes_.count(p
 
 std::optional<std::string> FakeFileSystem::Lookup(const std::string& path) const {
   auto [folder, name] = SplitPath(path);
-  if (name.empty() || name.front() == '.') return std::nullopt;
-  if (HasFile(path)) return path;
-  for (const auto& [candidate, node] : nodes_) {
-    auto [parent, other] = SplitPath(candidate);
-    if (!node.folder && parent == folder && platform::EqualsIgnoreCase(other, name)) return candidate;
-  }
-  return std::nullopt;
+  FakeFolder view(*this, folder);
+  std::optional<std::string> actual = platform::ResolveName(view, name);
+  if (!actual) return std::nullopt;
+  return view.Path(*actual);
 }
 
 std::optional<std::string> FakeFileSystem::FindFile(const std::string& path) {
   if (!Allow(Op::kFind, path)) return std::nullopt;
   return Lookup(path);
+}
+
+std::optional<std::string> FakeFileSystem::FindCompanion(const std::string& q0_path) {
+  if (!Allow(Op::kFind, q0_path)) return std::nullopt;
+  auto [folder, name] = SplitPath(q0_path);
+  FakeFolder view(*this, folder);
+  std::optional<std::string> actual = platform::ResolveCompanion(view, name);
+  if (!actual) return std::nullopt;
+  return view.Path(*actual);
+}
+
+bool FakeFileSystem::NameTaken(const std::string& path) {
+  if (!Allow(Op::kFind, path)) return true;  // a refused look counts as taken: nothing is risked
+  auto [folder, name] = SplitPath(path);
+  return PathExists(path) || !FakeFolder(*this, folder).Like(name, false).empty();
+}
+
+std::unique_ptr<platform::ReadStream> FakeFileSystem::OpenSettingsFile(const std::string& path,
+                                                                      platform::FileKind* kind) {
+  *kind = HasFolder(path) ? platform::FileKind::kFolder
+          : Lookup(path)  ? platform::FileKind::kFile
+                          : platform::FileKind::kMissing;
+  return *kind == platform::FileKind::kFile ? OpenRead(path) : nullptr;
 }
 
 std::optional<std::uint64_t> FakeFileSystem::FileLength(const std::string& path) {
@@ -206,8 +251,9 @@ bool FakeFileSystem::Remove(const std::string& path) {
 bool FakeFileSystem::RenameNoReplace(const std::string& from, const std::string& to) {
   if (!Allow(Op::kRename, from)) return false;
   std::optional<std::string> source = Lookup(from);
-  if (!source || Lookup(to) || PathExists(to)) return false;
+  if (!source) return false;
   auto [folder, name] = SplitPath(to);
+  if (PathExists(to) || !FakeFolder(*this, folder).Like(name, false).empty()) return false;
   if (name.empty() || name.front() == '.' || !HasFolder(folder)) return false;
   Node node = std::move(nodes_[*source]);
   nodes_.erase(*source);

@@ -38,12 +38,16 @@ class FakeFileSystem : public platform::FileSystem {
   std::optional<std::size_t> free_bytes;
   std::string program_folder = "/prog";
 
-  bool ForEachEntry(const std::string& folder, const std::string& mask,
-                    const std::function<void(const platform::DirEntry&)>& visit) override;
+  bool ReadFolder(const std::string& folder, platform::FolderListing* listing) override;
   bool PathExists(const std::string& path) override;
+  // FindFile, FindCompanion and NameTaken are all checked with Op::kFind.
   std::optional<std::string> FindFile(const std::string& path) override;
+  std::optional<std::string> FindCompanion(const std::string& q0_path) override;
+  bool NameTaken(const std::string& path) override;
   std::optional<std::uint64_t> FileLength(const std::string& path) override;
   std::unique_ptr<platform::ReadStream> OpenRead(const std::string& path) override;
+  // Checked with Op::kOpenRead; a folder there is reported as one.
+  std::unique_ptr<platform::ReadStream> OpenSettingsFile(const std::string& path, platform::FileKind* kind) override;
   // Opening is checked with Op::kOpenRead; the handle's reads, writes and
   // cuts with kRead, kWriteAt and kTruncate on the path it was opened by. It
   // follows its file through renames, as an open file does.
@@ -60,6 +64,7 @@ class FakeFileSystem : public platform::FileSystem {
   };
   friend class FakeReadStream;
   friend class FakeFileHandle;
+  friend class FakeFolder;
   Node* NodeById(std::uint64_t id);
   std::uint64_t next_id_ = 1;
 

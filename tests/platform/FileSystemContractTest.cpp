@@ -3,11 +3,14 @@
 // the fake that other tests rely on behaves like the real thing.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <memory>
 
 #include "platform/FileSystem.h"
 #include "platform/RealFileSystem.h"
+#include "platform/Text.h"
 #include "tests/TestSupport.h"
 #include "tests/platform/FakeFileSystem.h"
 
@@ -93,7 +96,7 @@ TYPED_TEST(FileSystemContract, ListsByMaskIgnoringCaseAndHiddenNames) {
   std::vector<DirEntry> entries;
   ASSERT_TRUE(this->fs().ListFolder(this->world.root(), "b.q0", &entries));
   ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].size, 2u);
+  EXPECT_EQ(entries[0].name, "B.Q0");
   EXPECT_FALSE(this->fs().ListFolder(this->At("missing"), "*.*", &entries));
 }
 
@@ -167,6 +170,75 @@ TYPED_TEST(FileSystemContract, ReadsAndRemovesInAnyLetterCase) {
   EXPECT_TRUE(this->fs().Remove(this->At("BIG.TXT")));
   EXPECT_FALSE(this->world.Has("Big.Txt"));
   EXPECT_FALSE(this->fs().Remove(this->At("BIG.TXT")));
+}
+
+TYPED_TEST(FileSystemContract, TakesAnotherCaseOnlyWhenUnambiguous) {
+  this->world.File("A.q0", "h");  // beside a.q0 + a.q1: a.q1 is not its companion
+  this->world.File("a.q0", "h");
+  this->world.File("a.q1", "b");
+  this->world.File("B.q0", "h");  // alone with b.q1
+  this->world.File("b.q1", "b");
+  this->world.File("C.q0", "h");  // two candidates
+  this->world.File("c.q1", "1");
+  this->world.File("c.Q1", "2");
+  this->world.Folder("d.q1");
+  this->world.File("D.q0", "h");  // a folder is no companion
+  this->world.File("X", "1");
+  this->world.File("x", "2");
+
+  auto companion = [this](const std::string& q0) { return this->fs().FindCompanion(this->At(q0)); };
+  EXPECT_EQ(companion("A.q0"), std::nullopt);
+  EXPECT_EQ(companion("a.q0"), this->At("a.q1"));
+  EXPECT_EQ(companion("B.q0"), this->At("b.q1"));
+  EXPECT_EQ(companion("C.q0"), std::nullopt);
+  EXPECT_EQ(companion("D.q0"), std::nullopt);
+  EXPECT_EQ(this->fs().FindFile(this->At("X")), this->At("X"));  // an exact name always wins
+  EXPECT_EQ(this->fs().FindFile(this->At("A.Q0")), std::nullopt);  // A.q0 or a.q0: ambiguous
+  EXPECT_TRUE(this->fs().NameTaken(this->At("D.Q1")));  // a folder takes a name in any case
+  EXPECT_FALSE(this->fs().NameTaken(this->At("e.q0")));
+}
+
+// Links, FIFOs and devices are never files: not listed, not opened (and so
+// never waited on), not moved or removed; a name they hold is taken. A
+// settings file alone may be a link to an ordinary file.
+TEST(RealFileSystem, LinksAndFifosAreNeverFiles) {
+  test_support::TempFolder temp;
+  platform::RealFileSystem fs;
+  test_support::WriteFile(temp / "outside", "outside bytes");
+  std::filesystem::create_symlink(temp / "outside", temp / "link.q0");
+  ASSERT_EQ(::mkfifo((temp / "fifo.q0").c_str(), 0600), 0);
+  test_support::WriteFile(temp / "file.q0", "x");
+
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(fs.ListFolder(temp.path(), "*.q0", &entries));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].name, "file.q0");
+  for (const char* name : {"link.q0", "fifo.q0", "LINK.Q0"}) {
+    std::string path = temp / name;
+    EXPECT_FALSE(fs.FileExists(path)) << name;
+    EXPECT_FALSE(fs.FileLength(path)) << name;
+    EXPECT_FALSE(fs.OpenRead(path)) << name;
+    EXPECT_FALSE(fs.OpenReadWrite(path)) << name;
+    EXPECT_FALSE(fs.Remove(path)) << name;
+    EXPECT_FALSE(fs.RenameNoReplace(path, temp / "moved")) << name;
+    EXPECT_TRUE(fs.NameTaken(temp / platform::AsciiUpper(name))) << name;
+    EXPECT_FALSE(fs.RenameNoReplace(temp / "file.q0", path)) << name;
+  }
+  EXPECT_EQ(test_support::ListNames(temp.path()), "fifo.q0 file.q0 link.q0 outside");
+  EXPECT_EQ(test_support::ReadFile(temp / "outside"), "outside bytes");
+
+  platform::FileKind kind = platform::FileKind::kMissing;
+  std::string text;
+  std::unique_ptr<platform::ReadStream> settings = fs.OpenSettingsFile(temp / "link.q0", &kind);
+  ASSERT_TRUE(settings);
+  EXPECT_TRUE(platform::ReadToEnd(*settings, &text));
+  EXPECT_EQ(text, "outside bytes");
+  EXPECT_FALSE(fs.OpenSettingsFile(temp / "fifo.q0", &kind));
+  EXPECT_EQ(kind, platform::FileKind::kFifo);
+  EXPECT_FALSE(fs.OpenSettingsFile(temp.path(), &kind));
+  EXPECT_EQ(kind, platform::FileKind::kFolder);
+  EXPECT_FALSE(fs.OpenSettingsFile(temp / "none", &kind));
+  EXPECT_EQ(kind, platform::FileKind::kMissing);
 }
 
 // The real host keeps an index of capitalised names per folder; it must see

@@ -129,8 +129,8 @@ TEST(SafeRenameRace, ATargetTakenAfterTheTestIsNeverOverwritten) {
   SafeRenameMessage("/src", "/dst", "m.q0");
   EXPECT_EQ(fs.Contents("/src/m.q0"), "head");
   EXPECT_EQ(fs.Contents("/dst/m.q0"), "theirs");
-  // The companion still moves, as the rename of each file is tried on its own.
-  EXPECT_EQ(fs.Contents("/dst/m.q1"), "body");
+  EXPECT_EQ(fs.Contents("/src/m.q1"), "body");  // the companion stays with its header
+  EXPECT_FALSE(fs.HasFile("/dst/m.q1"));
 }
 
 TEST(AddSalvageTag, WritesOverTheLastTwoBytesOrLeavesTheFileAlone) {

@@ -19,10 +19,10 @@
 //    deleted or replaced by a rename;
 //  - overwritten: a file holds other bytes than exactly its message's file
 //    (a header with or without the salvage tag);
-//  - split pair: header and body under different names or folders; a known
-//    limit of SafeRenameMessage, counted with its likely cause, not failed.
-// Exit status 1 on a lost, overwritten, duplicated or unknown file, or on a
-// crash. The folder is removed after a passing run and kept after a failing
+//  - split pair: header and body under different names or folders, listed
+//    with its likely cause.
+// Exit status 1 on a lost, overwritten, duplicated or unknown file, a split
+// pair, or a crash. The folder is removed after a passing run and kept after a failing
 // one (or with --keep), with the logs the check reads: writer.log, mover.log
 // and sievbat.log (start and end of each pass).
 #include <dirent.h>
@@ -363,13 +363,18 @@ class Writer {
     }
   }
 
-  // Renames a pending pair within Mailout, header first, each file with a
-  // rename that never replaces; whichever file is at the name moves.
+  // Renames a pending pair within Mailout as a careful remailer does:
+  // header first, the body only after it, and the header back when the body
+  // cannot follow; each file with a rename that never replaces.
   void RenameOne() {
     Pending& p = pending_[rng_() % pending_.size()];
     std::string to = NewName();
     bool ok0 = RenameNoReplace(InQ(p.name + ".q0"), InQ(to + ".q0"));
-    bool ok1 = RenameNoReplace(InQ(p.name + ".q1"), InQ(to + ".q1"));
+    bool ok1 = ok0 && RenameNoReplace(InQ(p.name + ".q1"), InQ(to + ".q1"));
+    if (ok0 && !ok1 && RenameNoReplace(InQ(to + ".q0"), InQ(p.name + ".q0"))) {
+      ok0 = false;
+      to = p.name;
+    }
     std::fprintf(log_, "R %lld %ld %s %s %d %d\n", static_cast<long long>(T()), p.id, p.name.c_str(), to.c_str(),
                  ok0 ? 1 : 0, ok1 ? 1 : 0);
     std::fflush(log_);
@@ -794,7 +799,8 @@ int Check(const Setup& s, Report& r) {
   std::printf("files of unknown origin: %ld\nhidden files or folders left: %ld\n", unknown, hidden);
   std::printf("sievbat passes that failed: %ld\n", r.pass_faults);
   for (const std::string& text : faults) std::printf("  %s\n", text.c_str());
-  bool failed = lost || overwritten || duplicated || misnamed || unknown || hidden || r.pass_faults || r.child_fault;
+  bool failed = lost || overwritten || duplicated || misnamed || unknown || hidden || splits || r.pass_faults ||
+                r.child_fault;
   std::printf("%s\n", failed ? "SOAK FAILED" : "soak passed");
   return failed ? 1 : 0;
 }

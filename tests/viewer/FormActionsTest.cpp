@@ -203,7 +203,7 @@ class FormActionsTest : public QObject {
     QCOMPARE(Names(), std::vector<std::string>{"b.q0"});
     QCOMPARE(Grid()->Data().CellPicture(1, 3), frm_Qvue::kFlagMark);
     QVERIFY(fs.HasFile(errors + "/a.q0") && fs.HasFile(errors + "/c.q1") && fs.HasFile(wait + "/b.q0"));
-    QVERIFY(fs.HasFile(errors + "/b.q1"));  // the companion's own rename was not refused
+    QVERIFY(fs.HasFile(wait + "/b.q1"));  // the companion stays with its header
   }
 
   void deleteFindsCompanionsInAnyCaseAndOnlyPairs() {
