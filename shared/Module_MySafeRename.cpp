@@ -50,10 +50,10 @@ std::string NewCollisionName() {
 
 void ResetCollisionNameGenerator() { generator_state = kGeneratorStart; }
 
-void SafeRenameMessage(const std::string& SourceFolder, const std::string& TargetFolder,
-                       const std::string& FileName) {
+std::string SafeRenameMessage(const std::string& SourceFolder, const std::string& TargetFolder,
+                              const std::string& FileName) {
   platform::FileSystem& fs = platform::Host();
-  if (!fs.PathExists(SourceFolder) || !fs.PathExists(TargetFolder)) return;
+  if (!fs.PathExists(SourceFolder) || !fs.PathExists(TargetFolder)) return {};
 
   std::string base = GetBaseName(FileName);
   std::string extension = GetExtension(FileName);
@@ -63,8 +63,8 @@ void SafeRenameMessage(const std::string& SourceFolder, const std::string& Targe
     for (int tries = 0; tries < kMaxCandidates && fs.FileExists(target); ++tries) {
       target = InFolder(TargetFolder, platform::AsciiLower(NewCollisionName()) + extension);
     }
-    fs.RenameNoReplace(InFolder(SourceFolder, FileName), target);
-    return;
+    if (!fs.RenameNoReplace(InFolder(SourceFolder, FileName), target)) return {};
+    return target.substr(TargetFolder.size() + 1);
   }
 
   std::string candidate = base;
@@ -78,8 +78,10 @@ void SafeRenameMessage(const std::string& SourceFolder, const std::string& Targe
   // The sources keep the caller's letter case: where two names differ only
   // in case, the listed file is the one that moves.
   std::string source_stem = FileName.substr(0, FileName.size() - 3);
-  fs.RenameNoReplace(InFolder(SourceFolder, FileName), InFolder(TargetFolder, candidate + ".q0"));
-  fs.RenameNoReplace(InFolder(SourceFolder, source_stem + ".q1"), InFolder(TargetFolder, candidate + ".q1"));
+  bool header_moved = fs.RenameNoReplace(InFolder(SourceFolder, FileName), InFolder(TargetFolder, candidate + ".q0"));
+  bool body_moved =
+      fs.RenameNoReplace(InFolder(SourceFolder, source_stem + ".q1"), InFolder(TargetFolder, candidate + ".q1"));
+  return header_moved && body_moved ? candidate + ".q0" : std::string();
 }
 
 bool AddSalvageTag(const std::string& path) {

@@ -31,9 +31,10 @@ void ResetCollisionNameGenerator();
 // moved files get lower-case names, or a fresh collision name when their name
 // is taken in the target folder (a pair named "wwwwww" always gets one).
 // Nothing is ever overwritten. Failures are passed over: a file that cannot
-// be moved stays where it was.
-void SafeRenameMessage(const std::string& SourceFolder, const std::string& TargetFolder,
-                       const std::string& FileName);
+// be moved stays where it was. Returns the name the file (for a pair, its
+// ".q0") got in TargetFolder, empty when the message did not move whole.
+std::string SafeRenameMessage(const std::string& SourceFolder, const std::string& TargetFolder,
+                              const std::string& FileName);
 
 // Writes SalvageTagText over the last two bytes of the file at `path`. A
 // file shorter than two bytes, or missing, is left unchanged. True when the

@@ -77,6 +77,7 @@ GridCounters LoadGridRows(const std::string& current_folder, int queue_index, Gr
   // counters run from the first file on, whatever the size of the folder.
   counters.Listed = platform::Host().ForEachEntry(current_folder, listing.FileMask, [&](const platform::DirEntry& entry) {
     if (entry.is_directory) return;
+    observer.FileListed(entry.name);
     if (entry.size == 0) {
       counters.Info3 = FormatDigits(++counters.Empty, "# ##0");
     } else {
