@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Benchmarks sievbat on generated queues:
 #   1. throughput on a large Mailout against a grep baseline, with peak memory;
-#   2. holding every message into an empty Wait folder and into a full one;
-#   3. --dry-run against a real pass that changes nothing, on the queue that
-#      part 1 left (every match already deleted or held).
+#   2. --dry-run against a real pass that changes nothing, on the queue that
+#      part 1 left (every match already deleted or held);
+#   3. holding every message into an empty Wait folder and into a full one.
 # Builds nothing: give it a built sievbat (and make_bench_queue next to it in
 # the build tree, or say where with --generator).
 set -euo pipefail
@@ -154,11 +154,11 @@ check "pairs left in the queue" "$left" $((pairs - deletes - holds))
 check "pairs held in Wait" "$held" "$holds"
 echo
 
-# ---- 3. A dry run against a pass that changes nothing -----------------------
+# ---- 2. A dry run against a pass that changes nothing -----------------------
 # What the last pass of part 1 left: its matches are gone, so a real pass
 # reads and classifies every message and acts on none, as the dry run does.
 tree_sum() { find "$1" -printf '%P %y %s %T@\n' | sort | md5sum; }
-echo "3. --dry-run against a real pass that changes nothing: $(count_q0 "$work/run") pairs"
+echo "2. --dry-run against a real pass that changes nothing: $(count_q0 "$work/run") pairs"
 sum_before=$(tree_sum "$work/run")
 printf '   %-5s %12s %12s\n' run "real pass" "dry run"
 best_real="" best_dry=""
@@ -181,7 +181,7 @@ check "queue unchanged by both" "$(tree_sum "$work/run")" "$sum_before"
 rm -rf "$work/run" "$data"
 echo
 
-# ---- 2. Holding into an empty and into a full Wait --------------------------
+# ---- 3. Holding into an empty and into a full Wait --------------------------
 hold=$work/hold
 "$generator" --pairs "$hold_pairs" --rules-per-list "$rules" --hold-all --seed 2 "$hold" > /dev/null
 # Other pairs, from another seed so their names differ, fill the second Wait.
@@ -192,7 +192,7 @@ rm -rf "$work/filler"
 make_program_folder hold "$hold/Filter.ini"
 warm "$hold" "$work/full" "$program"
 
-echo "2. Hold: $hold_pairs pairs, every one held"
+echo "3. Hold: $hold_pairs pairs, every one held"
 check "pairs already in the full Wait" "$(count_q0 "$work/full/Wait")" "$hold_pairs"
 printf '   %-5s %12s %12s\n' run "empty Wait" "full Wait"
 best_empty="" best_full=""
