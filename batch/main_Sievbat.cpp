@@ -15,29 +15,58 @@ std::string QueueFolder;
 namespace {
 
 constexpr const char* kUsage =
-    "usage: sievbat FOLDER\n"
+    "usage: sievbat [--dry-run | --verbose] FOLDER\n"
     "       sievbat --help | --version\n"
     "One pass over the queue folder FOLDER with the rules of Filter.ini (read from\n"
     "the folder that holds the sievbat program). Every message pair \"name.q0\" with\n"
     "\"name.q1\" is classified; a rule tag ending in \"-\" deletes the message, one\n"
     "ending in \"W\" moves it into FOLDER/Wait (never overwriting a file there), and\n"
     "a message salvaged in the viewer loses its \"X-Salvaged: yes\" line.\n"
-    "All arguments, joined by single blanks, form the folder path. Nothing is\n"
-    "printed on success. Exit status: 0 done (also for a folder that does not\n"
-    "exist), 1 Filter.ini cannot be loaded or FOLDER cannot be listed, 2 no\n"
-    "folder given.\n";
+    "All arguments, joined by single blanks, form the folder path (after the\n"
+    "option, if one is given). Nothing is printed on success, except:\n"
+    "  --dry-run  change nothing and create nothing; print one line for each\n"
+    "             header file the pass would look at, in folder order:\n"
+    "             NAME<TAB>CLASSIFICATION<TAB>ACTION, ACTION one of delete, hold,\n"
+    "             strip (the salvage line) and keep\n"
+    "  --verbose  run the pass and print such a line for each message acted on:\n"
+    "             delete, hold<TAB>the name it got in Wait, strip, or\n"
+    "             failed<TAB>the action that could not be done\n"
+    "CLASSIFICATION is what the viewer's \"FA \" column shows. In names,\n"
+    "backslash, TAB, LF and CR are written \\\\, \\t, \\n and \\r.\n"
+    "Exit status: 0 done (also for a folder that does not exist), 1 Filter.ini\n"
+    "cannot be loaded or FOLDER cannot be listed, 2 no folder given.\n";
 
 std::string InQueueFolder(const std::string& name) { return QueueFolder + std::string(platform::kSep) + name; }
 
-void Dispatch(const std::string& name, const std::string& classification) {
-  if (classification == "XXX") StripSalvageTag(name);
-  if (!classification.empty() && classification.back() == '-') DeleteFilteredMessage(name);
-  if (!classification.empty() && classification.back() == 'W') HoldFilteredMessage(name);
+void Dispatch(const std::string& name, const std::string& classification, PassOutput output, PassReport* report) {
+  std::string_view action = ActionFor(classification);
+  if (output == PassOutput::kDryRun) {
+    report->Line(name, classification, action);
+    return;
+  }
+  std::string held_as;
+  bool done = false;
+  if (action == "strip") {
+    done = StripSalvageTag(name);
+  } else if (action == "delete") {
+    done = DeleteFilteredMessage(name);
+  } else if (action == "hold") {
+    std::optional<std::string> held = HoldFilteredMessage(name);
+    done = held.has_value();
+    if (held) held_as = *held;
+  }
+  if (output != PassOutput::kVerbose || action == "keep") return;
+  if (done) {
+    report->Line(name, classification, action, held_as);
+  } else {
+    report->Line(name, classification, "failed", action);
+  }
 }
 
 }  // namespace
 
-bool ScanQueueFolder() {
+bool ScanQueueFolder(PassOutput output, PassReport* report) {
+  if (report == nullptr) output = PassOutput::kSilent;
   // One read of the folder tells every entry's type and which companions
   // exist; a message that changes nothing costs the open, status, read and
   // close of its header file alone.
@@ -57,8 +86,13 @@ bool ScanQueueFolder() {
     // error) could hide the line that decides, the salvage tag among them:
     // such a message is left for the next pass. An empty one is skipped.
     std::optional<std::uint64_t> length;
-    if (!ReadMessageHeaders(record, pair, &length) || length == 0u) continue;
-    Dispatch(entry.name, ClassifyMessage(record));
+    bool complete = ReadMessageHeaders(record, pair, &length);
+    if (length == 0u) continue;
+    if (!complete) {
+      if (output == PassOutput::kDryRun) report->Line(entry.name, "", "keep");
+      continue;
+    }
+    Dispatch(entry.name, ClassifyMessage(record), output, report);
   }
   return true;
 }
@@ -122,10 +156,16 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     out << "sievbat " << kKestraneVersion << "\n";
     return 0;
   }
+  PassOutput output = PassOutput::kSilent;
+  std::size_t first = 0;
+  if (!args.empty() && (args[0] == "--dry-run" || args[0] == "--verbose")) {
+    output = args[0] == "--dry-run" ? PassOutput::kDryRun : PassOutput::kVerbose;
+    first = 1;
+  }
   std::string folder;
-  for (std::size_t i = 0; i < args.size(); ++i) folder += (i == 0 ? "" : " ") + args[i];
+  for (std::size_t i = first; i < args.size(); ++i) folder += (i == first ? "" : " ") + args[i];
   if (folder.empty()) {
-    err << "usage: sievbat FOLDER   (sievbat --help tells more)\n";
+    err << "usage: sievbat [--dry-run | --verbose] FOLDER   (sievbat --help tells more)\n";
     return 2;
   }
   try {
@@ -137,7 +177,10 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
   QueueFolder = folder;
   // A folder that is not there is an empty queue; one that is there but
   // cannot be read is a fault to report.
-  if (!ScanQueueFolder() && platform::Host().PathExists(QueueFolder)) {
+  // The report is written as the pass goes; a dry run's many lines in large
+  // pieces, a verbose pass's few at once, for the journal of an unattended run.
+  PassReport report(out, output == PassOutput::kVerbose);
+  if (!ScanQueueFolder(output, &report) && platform::Host().PathExists(QueueFolder)) {
     err << "sievbat: " << QueueFolder << ": cannot be listed\n";
     return 1;
   }

@@ -1,7 +1,8 @@
 // The batch filter: one pass over one queue folder. Every message pair is
 // read, classified by the rules of Filter.ini and deleted (tag ending in
 // "-"), held in the folder's "Wait" subfolder (tag ending in "W"), or freed
-// of its salvage tag ("XXX"). Nothing is printed on success.
+// of its salvage tag ("XXX"). Nothing is printed on success, unless the pass
+// is asked to tell what it would do (--dry-run) or what it did (--verbose).
 #pragma once
 
 #include <iosfwd>
@@ -10,12 +11,16 @@
 #include <string_view>
 #include <vector>
 
+#include "batch/PassReport.h"
+
 // The folder of the pass, without a trailing separator.
 extern std::string QueueFolder;
 
 // The pass over QueueFolder: every "*.q0*" entry that is a non-empty file.
-// False when the folder cannot be listed.
-bool ScanQueueFolder();
+// False when the folder cannot be listed. A dry run changes nothing and
+// reports every header file it looks at; a verbose pass reports every
+// message it acted on.
+bool ScanQueueFolder(PassOutput output = PassOutput::kSilent, PassReport* report = nullptr);
 
 // The actions, each given the bare name of a .q0 file in QueueFolder.
 // True (or the name the message got in Wait) when the action was done.
@@ -31,5 +36,6 @@ std::string WithoutSalvageTags(std::string_view content, std::size_t* first_remo
 
 // The program: `args` are the command-line arguments after the program name.
 // Returns the exit status: 0 done, 1 Filter.ini could not be loaded or the
-// folder could not be listed, 2 no folder given.
+// folder could not be listed, 2 no folder given. A first argument --dry-run
+// or --verbose chooses the report on `out`; the rest is the folder.
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Benchmarks sievbat on generated queues:
 #   1. throughput on a large Mailout against a grep baseline, with peak memory;
-#   2. holding every message into an empty Wait folder and into a full one.
+#   2. --dry-run against a real pass that changes nothing, on the queue that
+#      part 1 left (every match already deleted or held);
+#   3. holding every message into an empty Wait folder and into a full one.
 # Builds nothing: give it a built sievbat (and make_bench_queue next to it in
 # the build tree, or say where with --generator).
 set -euo pipefail
@@ -157,10 +159,36 @@ judge "$peak_mib" '<' 64
 echo "   peak memory of sievbat: $peak_mib MiB (target < 64) $judged"
 check "pairs left in the queue" "$left" $((pairs - deletes - holds))
 check "pairs held in Wait" "$held" "$holds"
+echo
+
+# ---- 2. A dry run against a pass that changes nothing -----------------------
+# What the last pass of part 1 left: its matches are gone, so a real pass
+# reads and classifies every message and acts on none, as the dry run does.
+tree_sum() { find "$1" -printf '%P %y %s %T@\n' | sort | md5sum; }
+echo "2. --dry-run against a real pass that changes nothing: $(count_q0 "$work/run") pairs"
+sum_before=$(tree_sum "$work/run")
+printf '   %-5s %12s %12s\n' run "real pass" "dry run"
+best_real="" best_dry=""
+for ((i = 1; i <= runs; i++)); do
+  run_sievbat "$program" "$work/run"
+  best_real=$(min "$best_real" "$run_seconds")
+  t_real=$run_seconds
+  timed "$program/sievbat" --dry-run "$work/run" > "$work/dry-run.out"
+  [[ $run_status -eq 0 ]] || { echo "sievbat_bench: sievbat --dry-run exited with status $run_status" >&2; exit 1; }
+  best_dry=$(min "$best_dry" "$run_seconds")
+  printf '   %-5s %10s s %10s s\n' "$i" "$t_real" "$run_seconds"
+done
+dry_ratio=$(ratio "$best_dry" "$best_real")
+printf '   %-5s %10s s %10s s\n' best "$best_real" "$best_dry"
+judge "$dry_ratio" '<=' 1.1
+echo "   ratio dry run/real pass: $dry_ratio (target <= 1.1) $judged"
+check "lines of the dry run" "$(wc -l < "$work/dry-run.out")" "$(count_q0 "$work/run")"
+check "actions the dry run names" "$(cut -f3 "$work/dry-run.out" | sort -u | tr '\n' ' ')" "keep "
+check "queue unchanged by both" "$(tree_sum "$work/run")" "$sum_before"
 rm -rf "$work/run" "$data"
 echo
 
-# ---- 2. Holding into an empty and into a full Wait --------------------------
+# ---- 3. Holding into an empty and into a full Wait --------------------------
 hold=$work/hold
 "$generator" --pairs "$hold_pairs" --rules-per-list "$rules" --hold-all --seed 2 "$hold" > /dev/null
 # Other pairs, from another seed so their names differ, fill the second Wait.
@@ -171,7 +199,7 @@ rm -rf "$work/filler"
 make_program_folder hold "$hold/Filter.ini"
 warm "$hold" "$work/full" "$program"
 
-echo "2. Hold: $hold_pairs pairs, every one held"
+echo "3. Hold: $hold_pairs pairs, every one held"
 check "pairs already in the full Wait" "$(count_q0 "$work/full/Wait")" "$hold_pairs"
 printf '   %-5s %12s %12s\n' run "empty Wait" "full Wait"
 best_empty="" best_full=""

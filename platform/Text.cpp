@@ -70,4 +70,16 @@ std::pair<std::string, std::string> SplitPath(const std::string& path) {
   return {path.substr(0, cut), path.substr(cut + 1)};
 }
 
+void AppendEscaped(std::string& out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+}
+
 }  // namespace platform

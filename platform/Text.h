@@ -25,4 +25,8 @@ bool MatchesMask(std::string_view name, std::string_view mask);
 // empty when the path has no separator.
 std::pair<std::string, std::string> SplitPath(const std::string& path);
 
+// Appends `text` to `out` with backslash, TAB, LF and CR written as \\, \t,
+// \n and \r: a field of a tab-separated line that stays one line.
+void AppendEscaped(std::string& out, std::string_view text);
+
 }  // namespace platform

@@ -81,6 +81,7 @@ GridCounters LoadGridRows(const std::string& current_folder, int queue_index, Gr
   counters.Listed = platform::Host().ReadFolder(current_folder, &folder);
   for (const platform::DirEntry& entry : folder.entries()) {
     if (entry.is_directory || !platform::MatchesMask(entry.name, listing.FileMask)) continue;
+    observer.FileListed(entry.name);
     record.Path = current_folder + std::string(platform::kSep) + entry.name;
     std::optional<std::uint64_t> length;
     if (listing.Pairs) {

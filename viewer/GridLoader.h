@@ -62,6 +62,8 @@ class GridLoadObserver {
   // A one-file message that exists but could not be read whole; its row has
   // been added with what was read.
   virtual void ReadFailed(const std::string& /*path*/) {}
+  // Every file the listing found, empty ones included, by its name.
+  virtual void FileListed(const std::string& /*name*/) {}
 };
 
 // Lists `current_folder` as the queue folder `queue_index` (1 to 6) says, in

@@ -1,23 +1,14 @@
 #include "viewer/ListCommand.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Text.h"
 #include "shared/Module_Filter.h"
 #include "viewer/EncodedWords.h"
 #include "viewer/GridLoader.h"
 
 namespace {
 
-void AppendEscaped(std::string& out, const std::string& text) {
-  for (char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
-    }
-  }
-}
+using platform::AppendEscaped;
 
 // Collects the rows in one buffer and writes it out in large pieces: a big
 // queue is tens of megabytes of text.

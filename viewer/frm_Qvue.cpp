@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemWatcher>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -15,6 +16,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyleOptionButton>
+#include <QTimer>
 #include <cmath>
 
 #include "platform/FileSystem.h"
@@ -31,8 +34,23 @@ constexpr int kClientWidth = 11880, kClientHeight = 8310;
 constexpr int kGridLeft = 120, kGridTop = 1200, kGridWidth = 11655, kGridHeight = 6975;
 // Repaint the counters and the grid this often while a folder loads.
 constexpr qint64 kRepaintMilliseconds = 40;
+// A burst of changes in the listed folder is looked at once, this long after
+// its first change.
+constexpr int kRecheckMilliseconds = 300;
+// The form's font: a sans metric-compatible with the one the twips layout
+// was drawn for, at that font's size; DejaVu Sans where it is missing.
+constexpr double kFormPointSize = 8.25;
+const char* const kGoToolTip = "Forces Reloading of Grid";
+const char* const kGoChangedToolTip = "The folder changed since it was listed: press GO to reload";
 
 QString Show(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
+
+// The width a radio button leaves for its caption beside its circle.
+int CaptionRoom(const QRadioButton* button) {
+  QStyleOptionButton option;
+  option.initFrom(button);
+  return button->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, button).width();
+}
 
 std::string Sep() { return std::string(platform::kSep); }
 
@@ -52,6 +70,7 @@ class frm_Qvue::LoadObserver : public GridLoadObserver {
     if (form_.DecodedHeaders_) form_.ShowDecodedHeaders(spare);
     data.AddItem(FormatDigits(spare + 1, "000"));
   }
+  void FileListed(const std::string& name) override { form_.listed_names_.insert(name); }
   void CountersChanged(const GridCounters& counters) override {
     latest_ = counters;
     if (since_paint_.elapsed() >= kRepaintMilliseconds) Paint();
@@ -92,14 +111,23 @@ frm_Qvue::frm_Qvue(const QvueSettings& settings, QWidget* parent) : QMainWindow(
   setWindowIcon(QIcon(":/icons/qvue.png"));
   client_ = new QWidget(this);
   setCentralWidget(client_);
-  // The layout in twips was made for an 8-point interface font.
-  QFont small = client_->font();
-  small.setPointSizeF(8);
-  client_->setFont(small);
+  QFont font = client_->font();
+  font.setFamilies({"Liberation Sans", "DejaVu Sans"});
+  font.setPointSizeF(kFormPointSize);
+  client_->setFont(font);
   BuildMenus();
   BuildControls();
   client_->setMinimumSize(PixelsX(kClientWidth), PixelsY(kClientHeight));
   resize(PixelsX(kClientWidth), PixelsY(kClientHeight) + menuBar()->sizeHint().height());
+
+  watcher_ = new QFileSystemWatcher(this);
+  recheck_ = new QTimer(this);
+  recheck_->setSingleShot(true);
+  recheck_->setInterval(kRecheckMilliseconds);
+  connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
+    if (!recheck_->isActive()) recheck_->start();
+  });
+  connect(recheck_, &QTimer::timeout, this, [this] { CheckListedFolder(); });
 }
 
 frm_Qvue::~frm_Qvue() = default;
@@ -131,15 +159,10 @@ void frm_Qvue::BuildControls() {
   for (int i = 1; i <= 2; ++i) {
     Option1[i] = radio(Frame1, Option1Caption_[i], 120, i == 1 ? 240 : 600, 1215, 255);
     group1_->addButton(Option1[i], i);
-    // A root longer than its button shows its end, where the installation's
-    // name is; the whole path is in the tooltip.
+    // The installation's name is the root's last folder; the whole path is
+    // in the tooltip.
     QString full = Show(Option1Caption_[i]);
-    QFontMetrics metrics = Option1[i]->fontMetrics();
-    int room = Option1[i]->width() - PixelsX(300);  // less the round button
-    QString shown = full;
-    if (metrics.horizontalAdvance(shown) > room) shown = QString::fromUtf8("\u2026/") + full.section('/', -1);
-    shown = metrics.elidedText(shown, Qt::ElideLeft, room);
-    Option1[i]->setText(shown.replace("&", "&&"));
+    Option1[i]->setText(RootCaption(full, Option1[i]->fontMetrics(), CaptionRoom(Option1[i])).replace("&", "&&"));
     Option1[i]->setToolTip(full);
   }
 
@@ -159,14 +182,20 @@ void frm_Qvue::BuildControls() {
   cmd_FILTER->setToolTip("Reloads Filtering Parameters (Fillter.ini)");
   cmd_GO = new QPushButton("GO", client_);
   Place(cmd_GO, 5760, 120, 2055, 255);
-  cmd_GO->setToolTip("Forces Reloading of Grid");
+  cmd_GO->setToolTip(kGoToolTip);
 
   Frame4 = new QGroupBox("Files Processed (Number/Size)", client_);
   Place(Frame4, 4920, 480, 2895, 615);
   auto counter = [this](QWidget* parent, const char* text, int left, int top, int width, int height) {
     auto* box = new QLineEdit(text, parent);
     Place(box, left, top, width, height);
-    box->setEnabled(false);  // display only
+    // Display only, and as readable as any text: read-only, not disabled,
+    // and in the normal colours also while a load disables the form.
+    box->setReadOnly(true);
+    QPalette palette = box->palette();
+    for (QPalette::ColorRole role : {QPalette::Text, QPalette::Base})
+      palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
+    box->setPalette(palette);
     return box;
   };
   txt_Info1 = counter(Frame4, "00 000", 120, 240, 615, 285);
@@ -339,6 +368,15 @@ bool frm_Qvue::Form_Load() {
   LoadGrid();
   GridLoaded_ = true;
   return true;
+}
+
+QString frm_Qvue::RootCaption(const QString& root, const QFontMetrics& metrics, int room) {
+  if (metrics.horizontalAdvance(root) <= room) return root;
+  QString last = root.section('/', -1, -1, QString::SectionSkipEmpty);
+  if (last.isEmpty()) last = root;
+  QString marked = QString::fromUtf8("\u2026/") + last;
+  if (metrics.horizontalAdvance(marked) <= room) return marked;
+  return metrics.elidedText(last, Qt::ElideRight, room);
 }
 
 int frm_Qvue::SelectedQueue() const {
@@ -518,6 +556,7 @@ void frm_Qvue::LoadGrid() {
   loading_ = true;
   ++load_count_;
   for (QLineEdit* box : {txt_Info1, txt_Info2, txt_Info3}) box->setText("0");
+  WatchListedFolder();
   InitGrid();
   QCoreApplication::processEvents();
   emit CountersRepainted();  // the boxes now show their "0"
@@ -538,4 +577,41 @@ void frm_Qvue::LoadGrid() {
   UpdateSelectionCounts();
   loading_ = false;
   if (close_requested_) close();
+}
+
+// ---- The folder-changed cue
+
+std::set<std::string> frm_Qvue::ListedNamesOnDisk() const {
+  std::set<std::string> names;
+  platform::Host().ForEachEntry(CurrentFolder_, ListingFor(SelectedQueue()).FileMask,
+                                [&names](const platform::DirEntry& entry) {
+                                  if (!entry.is_directory) names.insert(entry.name);
+                                });
+  return names;
+}
+
+void frm_Qvue::WatchListedFolder() {
+  // Watched from before the listing on: a change while the folder is
+  // listed is seen, one from before it is compared away. The load fills
+  // listed_names_ with what it lists.
+  SetFolderChanged(false);
+  listed_names_.clear();
+  if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
+  if (platform::Host().PathExists(CurrentFolder_)) watcher_->addPath(Show(CurrentFolder_));
+}
+
+void frm_Qvue::CheckListedFolder() {
+  if (loading_) {
+    recheck_->start();  // the load's own listing is not complete yet
+    return;
+  }
+  SetFolderChanged(ListedNamesOnDisk() != listed_names_);
+}
+
+void frm_Qvue::SetFolderChanged(bool changed) {
+  folder_changed_ = changed;
+  QFont font = cmd_GO->font();
+  font.setBold(changed);
+  cmd_GO->setFont(font);
+  cmd_GO->setToolTip(changed ? kGoChangedToolTip : kGoToolTip);
 }

@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <array>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "viewer/GridLoader.h"
@@ -14,11 +15,14 @@
 class MSFlexGrid;
 class QAction;
 class QButtonGroup;
+class QFileSystemWatcher;
+class QFontMetrics;
 class QGroupBox;
 class QLineEdit;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QTimer;
 
 // What the start-up takes from the command line: the two installation roots
 // and the names of the hosts that run them (shown in a tooltip); by default
@@ -51,6 +55,13 @@ class frm_Qvue : public QMainWindow {
   int SelectedQueue() const;  // Option2 index, 1 to 6
   int LoadCount() const { return load_count_; }
   bool Loading() const { return loading_; }
+  // The listed folder's files differ on disk from what was listed; GO shows it.
+  bool FolderChanged() const { return folder_changed_; }
+
+  // The caption of a root button: the whole root when it fits in `room`
+  // pixels, else its last folder whole (after "…/" when that fits too); a
+  // last folder too long for the button loses its end, never its start.
+  static QString RootCaption(const QString& root, const QFontMetrics& metrics, int room);
 
   MSFlexGrid* Grid() const { return MSFlexGrid1; }
 
@@ -204,6 +215,15 @@ class frm_Qvue : public QMainWindow {
   void ShowDecodedHeaders(std::int64_t row);
   void StartCommand(const std::string& command_line);
   void ConnectGridHandlers();
+  // The right-clicked message row becomes the selection unless it is in it.
+  void SelectRowUnderPointer();
+
+  // The folder-changed cue: the names the last load listed, kept up to date
+  // through our own actions, against what the folder holds now.
+  std::set<std::string> ListedNamesOnDisk() const;
+  void WatchListedFolder();
+  void CheckListedFolder();
+  void SetFolderChanged(bool changed);
 
   // The message actions' building blocks.
   struct SelectionRange {
@@ -215,6 +235,7 @@ class frm_Qvue : public QMainWindow {
   // Runs `operation` on each selected row; a row leaves the grid only when
   // its message file is no longer at its path afterwards.
   void RemovingAction(const std::function<void(std::int64_t)>& operation);
+  void RemoveRows(const std::function<void(std::int64_t)>& operation);
   void VisitingAction(const std::function<void(std::int64_t)>& operation);
   void MarkingAction(bool flag);
   // The message file of grid row r: CurrentFolder, separator, cell (r, 1);
@@ -242,6 +263,10 @@ class frm_Qvue : public QMainWindow {
   bool DecodedHeaders_ = false;
   bool loading_ = false;
   bool close_requested_ = false;
+  bool folder_changed_ = false;
+  std::set<std::string> listed_names_;
+  QFileSystemWatcher* watcher_ = nullptr;
+  QTimer* recheck_ = nullptr;
   int load_count_ = 0;
   QWidget* client_ = nullptr;
   QButtonGroup* group1_ = nullptr;

@@ -70,7 +70,10 @@ void frm_Qvue::ConnectGridHandlers() {
 void frm_Qvue::MSFlexGrid1_MouseDown(int Button, int, double, double) {
   MSFlexGrid* grid = MSFlexGrid1;
   if (grid->MouseRow() != 0) {
-    if (Button != kLeftButton) MnuPOPB->popup(QCursor::pos());
+    if (Button != kLeftButton) {
+      SelectRowUnderPointer();
+      MnuPOPB->popup(QCursor::pos());
+    }
     return;
   }
   if (grid->MouseCol() < 0) return;  // beside the last column: no header there
@@ -81,6 +84,17 @@ void frm_Qvue::MSFlexGrid1_MouseDown(int Button, int, double, double) {
   } else {
     MnuPOPH->popup(QCursor::pos());
   }
+}
+
+void frm_Qvue::SelectRowUnderPointer() {
+  // As in a file manager: the menu acts on the row pointed at. A row inside
+  // the selected block keeps the block.
+  MSFlexGrid* grid = MSFlexGrid1;
+  std::int64_t r = grid->MouseRow();
+  if (r < grid->FixedRows()) return;  // below the last row: nothing pointed at
+  if (r >= std::min(grid->Row(), grid->RowSel()) && r <= std::max(grid->Row(), grid->RowSel())) return;
+  grid->SetRow(r);  // collapses the selection to the current cell; the column stays
+  UpdateSelectionCounts();
 }
 
 void frm_Qvue::MSFlexGrid1_MouseUp(int, int, double, double) {
@@ -208,6 +222,19 @@ std::string frm_Qvue::MessagePath(std::int64_t r) const {
 }
 
 void frm_Qvue::RemovingAction(const std::function<void(std::int64_t)>& operation) {
+  // What the action itself changes in the listed folder is taken into the
+  // listed names, so that only others' changes raise the folder-changed cue.
+  const std::set<std::string> before = ListedNamesOnDisk();
+  RemoveRows(operation);
+  const std::set<std::string> after = ListedNamesOnDisk();
+  for (const std::string& name : before)
+    if (after.count(name) == 0) listed_names_.erase(name);
+  for (const std::string& name : after)
+    if (before.count(name) == 0) listed_names_.insert(name);
+  SetFolderChanged(after != listed_names_);
+}
+
+void frm_Qvue::RemoveRows(const std::function<void(std::int64_t)>& operation) {
   MSFlexGrid* grid = MSFlexGrid1;
   SelectionRange range = ActionRange();
   std::int64_t row = range.first;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -18,6 +19,30 @@ using test_support::TestHost;
 using test_support::ListNames;
 using test_support::ReadFile;
 using test_support::WriteFile;
+
+// Every entry under `root` with its kind and bytes, in name order: equal
+// before and after means nothing was created, removed, renamed or written.
+std::string TreeBytes(const std::string& root) {
+  std::vector<std::string> entries;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    std::string rel = e.path().string().substr(root.size());
+    entries.push_back(e.is_directory() ? rel + "/" : rel + "=" + ReadFile(e.path().string()));
+  }
+  std::sort(entries.begin(), entries.end());
+  std::string all;
+  for (const std::string& entry : entries) all += entry + "\n";
+  return all;
+}
+
+std::string SortedLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line + "\n");
+  std::sort(lines.begin(), lines.end());
+  std::string all;
+  for (const std::string& line : lines) all += line;
+  return all;
+}
 
 std::string Header(const std::string& from, const std::string& subject) {
   return "Q 1 smtp relay 0\r\n12/06/26 14:03:22\r\nFrom: " + from + "\r\nTo: op@example.net\r\nSubject: " + subject +
@@ -117,6 +142,55 @@ TEST_F(SievbatTest, OnlyTheTagLinesGo) {
   EXPECT_EQ(ReadFile(queue + "/cr.q0"), "Q\r\n12/06/26\r\nTo: b\r\n");
 }
 
+// A dry run tells each header file's action and leaves the tree as it was,
+// byte for byte; a verbose pass tells what it did, a failed hold included.
+// Lines are compared sorted: the folder order is the file system's.
+TEST_F(SievbatTest, DryRunAndVerboseTellEveryAction) {
+  Pair("del", Header("a@x", "lottery"));
+  Pair("hold", Header("newsletter@shop", "news"));
+  Pair("salv", Header("a@x", "lottery"));
+  ASSERT_TRUE(AddSalvageTag(queue + "/salv.q0"));
+  Pair("label", Header("a@x", "report"));
+  Pair("tab\tname", Header("a@x", "hello"));
+  ResetCollisionNameGenerator();
+  std::string c1 = NewCollisionName();
+  for (char& c : c1) c = static_cast<char>(std::tolower(c));
+  ResetCollisionNameGenerator();
+  WriteFile(queue + "/Wait/hold.q1", "taken");  // the hold gets a fresh name
+
+  struct Step {
+    const char* option;
+    bool remove_wait;  // before the step
+    std::string lines;
+    std::string left;  // in the queue folder afterwards ("" = as before)
+  };
+  const std::string label = "label.q0\tSutag\tkeep\n", tab = "tab\\tname.q0\t\tkeep\n";
+  const Step steps[] = {
+      {"--dry-run", false, "del.q0\tSujunk-\tdelete\nhold.q0\tFrbulkW\thold\n" + label + "salv.q0\tXXX\tstrip\n" + tab, ""},
+      {"--verbose", false, "del.q0\tSujunk-\tdelete\nhold.q0\tFrbulkW\thold\t" + c1 + ".q0\nsalv.q0\tXXX\tstrip\n",
+       "Wait/ label.q0 label.q1 salv.q0 salv.q1 tab\tname.q0 tab\tname.q1"},
+      {"--dry-run", true, "hold.q0\tFrbulkW\thold\n" + label + "salv.q0\tSujunk-\tdelete\n" + tab, ""},
+      {"--verbose", false, "hold.q0\tFrbulkW\tfailed\thold\nsalv.q0\tSujunk-\tdelete\n",
+       "hold.q0 hold.q1 label.q0 label.q1 tab\tname.q0 tab\tname.q1"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.option + std::string(step.remove_wait ? " without Wait" : ""));
+    if (step.remove_wait) {
+      std::filesystem::remove_all(queue + "/Wait");
+      Pair("hold", Header("newsletter@shop", "news"));
+    }
+    std::string before = TreeBytes(temp.path()), out, err;
+    EXPECT_EQ(Run({step.option, temp / "Mail", "Out"}, &out, &err), 0);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(SortedLines(out), step.lines);
+    if (step.left.empty()) {
+      EXPECT_EQ(TreeBytes(temp.path()), before);
+    } else {
+      EXPECT_EQ(ListNames(queue), step.left);
+    }
+  }
+}
+
 TEST_F(SievbatTest, SkipsWhatIsNotAMessagePair) {
   Pair("empty", "");                              // zero bytes: skipped before reading
   WriteFile(queue + "/nopair.q0", Header("a@x", "lottery"));
@@ -206,12 +280,14 @@ TEST_F(SievbatTest, HoldWithoutAWaitFolderMovesNothing) {
 TEST_F(SievbatTest, CommandLineAndRuleFileFaultsTouchNothing) {
   Pair("del", Header("a@x", "lottery"));
   std::string out, err;
-  EXPECT_EQ(Run({}, &out, &err), 2);
-  EXPECT_EQ(out, "");
-  EXPECT_EQ(err.find("usage: sievbat FOLDER"), 0u);
+  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"--dry-run"}}) {
+    EXPECT_EQ(Run(args, &out, &err), 2);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(err.find("usage: sievbat "), 0u);
+  }
 
   EXPECT_EQ(Run({"--help"}, &out, &err), 0);
-  EXPECT_NE(out.find("usage: sievbat FOLDER"), std::string::npos);
+  EXPECT_NE(out.find("usage: sievbat "), std::string::npos);
   EXPECT_EQ(err, "");
 
   WriteFile(temp / "Filter.ini", "\"junk-\",\"Subject: \",\"lottery\"\r\n\"x\"\r\n");
@@ -222,6 +298,8 @@ TEST_F(SievbatTest, CommandLineAndRuleFileFaultsTouchNothing) {
   std::filesystem::remove(temp / "Filter.ini");
   EXPECT_EQ(Run({queue}, &out, &err), 1);
   EXPECT_EQ(err, "sievbat: " + temp / "Filter.ini" + ": not found\n");
+  EXPECT_EQ(Run({"--dry-run", queue}, &out, &err), 1);  // the same fault, the same line
+  EXPECT_EQ(out + err, "sievbat: " + temp / "Filter.ini" + ": not found\n");
   // A FIFO is never opened (a load would wait for a writer for ever), a
   // folder is named as one.
   ASSERT_EQ(::mkfifo((temp / "Filter.ini").c_str(), 0600), 0);
@@ -252,9 +330,10 @@ class SievbatFaultTest : public ::testing::Test {
     fs.AddFile("/prog/Filter.ini", "\"junk-\",\"Subject: \",\"lottery\"\r\n");
     fs.AddFolder("/q/Wait");
   }
-  void RunOnQueue() {
+  std::string RunOnQueue(const char* option = "--verbose") {
     std::ostringstream out, err;
-    EXPECT_EQ(Main({"/q"}, out, err), 0);
+    EXPECT_EQ(Main({option, "/q"}, out, err), 0);
+    return out.str();
   }
 };
 
@@ -282,7 +361,8 @@ TEST_F(SievbatFaultTest, ASalvagedFileThatVanishesOrCannotBeCutIsLeftAsItWas) {
     if (op == testing_host::Op::kOpenRead && path == "/q/gone.q0" && ++reads_of_gone == 2) fs.RemoveTree(path);
     return !(op == testing_host::Op::kTruncate && path == "/q/busy.q0");
   };
-  RunOnQueue();
+  // Neither is told as done.
+  EXPECT_EQ(SortedLines(RunOnQueue()), "busy.q0\tXXX\tfailed\tstrip\ngone.q0\tXXX\tfailed\tstrip\n");
   EXPECT_FALSE(fs.HasFile("/q/gone.q0"));  // not re-created
   EXPECT_EQ(fs.Contents("/q/busy.q0"), tagged);  // no stray CR LF appended
 }

@@ -345,6 +345,52 @@ class FormActionsTest : public QObject {
     QVERIFY(!form->MnuPOPB->isVisible());
   }
 
+  // The Body menu acts on the row pointed at, or on the block that row is in.
+  void rightClickActsOnTheRowPointedAt() {
+    struct Case {
+      std::int64_t pointed;
+      std::vector<std::string> left;
+    };
+    const Case cases[] = {
+        {4, {"a.q0", "b.q0", "c.q0"}},  // outside the block a-b: d alone
+        {2, {"c.q0"}},                  // inside the block a-b: the block
+    };
+    for (const Case& c : cases) {
+      Select(1, 2, 4, 4);
+      QRect cell = Grid()->visualRect(Grid()->model()->index(static_cast<int>(c.pointed - 1), 5));
+      QTest::mouseClick(Grid()->viewport(), Qt::RightButton, {}, cell.center());
+      QVERIFY(form->MnuPOPB->isVisible());
+      form->MnuPOPB->hide();
+      QCOMPARE(Grid()->Col(), 4);  // the column is kept
+      form->MnuPOPBDelete->trigger();
+      QCOMPARE(Names(), c.left);
+    }
+    QCOMPARE(ListNames(wait), std::string("c.q0 c.q1"));
+  }
+
+  // GO turns bold while others changed the listed folder; our own moves
+  // do not raise it, and a load clears it.
+  void goShowsThatOthersChangedTheFolder() {
+    Pair(mailout, "m1");
+    Pair(mailout, "m2");
+    form->Option3_Click(1);  // Mailout itself
+    QCOMPARE(Names().size(), std::size_t{2});
+    Select(1, 1);
+    form->MnuPOPBHold_Click();
+    QCOMPARE(Names().size(), std::size_t{1});
+    QTest::qWait(1000);  // the watcher's news of our own move arrives meanwhile
+    QVERIFY(!form->cmd_GO->font().bold());
+
+    WriteFile(mailout + "/new.q0", kHeader);  // another program's file
+    QTRY_VERIFY_WITH_TIMEOUT(form->cmd_GO->font().bold(), 2000);
+    QCOMPARE(form->cmd_GO->toolTip(), QString("The folder changed since it was listed: press GO to reload"));
+    QTest::mouseClick(form->cmd_GO, Qt::LeftButton);
+    QCOMPARE(Names().size(), std::size_t{2});
+    QTest::qWait(1000);
+    QVERIFY(!form->cmd_GO->font().bold());
+    QCOMPARE(form->cmd_GO->toolTip(), QString("Forces Reloading of Grid"));
+  }
+
   void editingACellCommitsOnEnterOnly() {
     form->show();
     Select(2, 2, 4, 4);

@@ -7,6 +7,8 @@
 #include <QPushButton>
 #include <QAction>
 #include <QRadioButton>
+#include <QStyleOptionButton>
+#include <QStyleOptionGroupBox>
 #include <QtTest>
 #include <filesystem>
 
@@ -237,6 +239,62 @@ class FormTest : public QObject {
     form->Option2_Click(2);
     form->MnuSExplorer2[2]->trigger();
     QCOMPARE(launcher.started.back(), "EXPLORER.EXE /n," + root1 + "/Mail/MailIn");
+  }
+
+  // Every caption fits its control at the form's font, the root buttons
+  // tell their installation by its last folder, and the counters read as
+  // text that nothing edits.
+  void captionsFitTheirControls() {
+    const std::string long_name = "Queue installation of the night shift on the second host 02X";
+    root1 = temp->path() + "/Kestran 2";
+    root2 = temp->path() + "/" + long_name;
+    Start();
+    QCOMPARE(QFontInfo(form->Frame1->font()).family(), QString("Liberation Sans"));
+
+    auto width_of = [](const QWidget* w, QString text) { return w->fontMetrics().horizontalAdvance(text.replace("&&", "&")); };
+    struct Fit {
+      QString name;
+      int text, room;
+    };
+    std::vector<Fit> fits;
+    for (QRadioButton* b : form->findChildren<QRadioButton*>()) {
+      if (b == form->Option3[4]) continue;  // its circle alone: the caption is its tooltip
+      QStyleOptionButton option;
+      option.initFrom(b);
+      fits.push_back({b->text(), width_of(b, b->text()),
+                      b->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, b).width()});
+    }
+    for (QPushButton* b : form->findChildren<QPushButton*>()) {
+      if (b->text().isEmpty()) continue;  // a picture
+      QStyleOptionButton option;
+      option.initFrom(b);
+      fits.push_back({b->text(), width_of(b, b->text()),
+                      b->style()->subElementRect(QStyle::SE_PushButtonContents, &option, b).width()});
+    }
+    for (QGroupBox* box : form->findChildren<QGroupBox*>()) {
+      QStyleOptionGroupBox option;
+      option.initFrom(box);
+      option.text = box->title();
+      option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+      QRect label = box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
+      int frame = box->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, box);
+      fits.push_back({box->title(), label.left() + width_of(box, box->title()), box->width() - frame});
+    }
+    for (const Fit& fit : fits) QVERIFY2(fit.text <= fit.room, qPrintable(fit.name + QString(" %1 > %2").arg(fit.text).arg(fit.room)));
+
+    QCOMPARE(form->Option1[1]->toolTip(), QString::fromStdString(root1));
+    QVERIFY(form->Option1[1]->text().endsWith("Kestran 2"));
+    QCOMPARE(form->Option1[2]->toolTip(), QString::fromStdString(root2));
+    QString shown = form->Option1[2]->text();
+    QVERIFY2(shown.startsWith("Queue") && shown.endsWith(QChar(0x2026)), qPrintable(shown));
+    QVERIFY(QString::fromStdString(long_name).startsWith(shown.chopped(1)));
+
+    for (QLineEdit* box : {form->txt_Info1, form->txt_Info2, form->txt_Info3, form->txt_NbSelV, form->txt_NbSelH}) {
+      QVERIFY(box->isEnabled() && box->isReadOnly());
+      QString before = box->text();
+      QTest::keyClicks(box, "7");
+      QCOMPARE(box->text(), before);
+    }
   }
 
   void onlyTheGridGrowsWithTheWindow() {
