@@ -583,10 +583,11 @@ void frm_Qvue::LoadGrid() {
 
 std::set<std::string> frm_Qvue::ListedNamesOnDisk() const {
   std::set<std::string> names;
-  platform::Host().ForEachEntry(CurrentFolder_, ListingFor(SelectedQueue()).FileMask,
-                                [&names](const platform::DirEntry& entry) {
-                                  if (!entry.is_directory) names.insert(entry.name);
-                                });
+  std::vector<platform::DirEntry> entries;
+  platform::Host().ListFolder(CurrentFolder_, ListingFor(SelectedQueue()).FileMask, &entries);
+  for (const platform::DirEntry& entry : entries) {
+    if (!entry.is_directory) names.insert(entry.name);
+  }
   return names;
 }
 
