@@ -111,28 +111,6 @@ TEST(SampleInstallation, ReadsWholeThroughTheProductsReaders) {
   for (char c : {'-', 'W', 'l', 'X'}) EXPECT_GE(classes[c], 4u) << c;
 }
 
-TEST(SampleSalvageTag, ReplacesTheLastTwoBytesInMemoryAndOnDisk) {
-  struct Case {
-    std::string in;
-    std::string out;
-  };
-  const std::string tag(sample::kSalvageTag);
-  const std::vector<Case> cases = {
-      {"Q 1\r\n01/01/26 00:00:00\r\nFrom: a\r\n\r\n", "Q 1\r\n01/01/26 00:00:00\r\nFrom: a\r\n" + tag},
-      {"ab", tag},
-      {"x", "x"},
-      {"", ""},
-  };
-  TempFolder dir;
-  for (const Case& c : cases) {
-    EXPECT_EQ(sample::WithSalvageTag(c.in), c.out) << c.in;
-    const fs::path file = dir / "t.q0";
-    sample::WriteFile(file, c.in);
-    sample::ApplySalvageTag(file);
-    EXPECT_EQ(ReadFile(file), c.out) << c.in;
-  }
-}
-
 int RunMakeSample(const std::string& args, const fs::path& output) {
   const std::string command = std::string(MAKE_SAMPLE_PATH) + " " + args + " > '" + output.string() + "' 2>&1";
   const int status = std::system(command.c_str());
