@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -46,6 +47,13 @@ class ScopedEnv {
 
 // True when this process has no child at all, not even a zombie.
 bool NoChildren() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
+
+// The descriptors this process holds open: a start must leave none behind,
+// or a viewer that starts programs all day runs out of them.
+std::size_t OpenDescriptors() {
+  auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+  return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
 
 TEST(SplitCommandLine, SplitsAtTheFirstBlankOnly) {
   struct Case {
@@ -192,9 +200,11 @@ TEST(Start, RunsTheProgramDetachedWithItsArgumentIntact) {
     platform::ScopedHost host(fake);
     std::string line = c.line.empty() ? "SievBat.EXE /q/a b" : dir.path() + c.line;
 
+    const std::size_t descriptors = OpenDescriptors();
     auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(platform::HostLauncher().Start(line)) << c.what;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2)) << c.what;
+    EXPECT_EQ(OpenDescriptors(), descriptors) << c.what;
     EXPECT_FALSE(test_support::Exists(dir / "args")) << c.what << ": Start waited for the program";
     EXPECT_TRUE(NoChildren()) << c.what;
 
@@ -223,10 +233,12 @@ TEST(Start, FailsWhenTheProgramCannotBeRun) {
       dir / "garbage x",
       dir / "folder x",
   };
+  const std::size_t descriptors = OpenDescriptors();
   for (const std::string& line : lines) {
     EXPECT_FALSE(platform::HostLauncher().Start(line)) << line;
   }
   EXPECT_TRUE(NoChildren());
+  EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "platform/FileSystem.h"
 #include "shared/Module_Filter.h"
 #include "tests/platform/FakeFileSystem.h"
@@ -137,38 +135,6 @@ TEST(ClassifyMessage, HasNoSixteenBitCeilingOnRules) {
   EXPECT_EQ(t.ToList.RuleCount(), 40000);
   EXPECT_EQ(ClassifyMessage(Message("", "", "x rcpt39999# y"), t), "Tot39999");
   EXPECT_EQ(ClassifyMessage(Message("", "", "nobody"), t), "");
-}
-
-// The automaton must agree with the plain definition: the lowest-numbered
-// pattern that occurs, letter case ignored for ASCII only.
-TEST(PatternMatcher, AgreesWithAPlainSearchOnRandomInput) {
-  std::mt19937 random(7);
-  const std::string alphabet = "abAB.\xE9\xC9 ";
-  auto word = [&](std::size_t max) {
-    std::string w(random() % (max + 1), ' ');
-    for (char& c : w) c = alphabet[random() % alphabet.size()];
-    return w;
-  };
-  auto lower = [](std::string s) {
-    for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    return s;
-  };
-  for (int round = 0; round < 300; ++round) {
-    std::vector<std::string> patterns(1 + random() % 12);
-    for (auto& p : patterns) p = word(4);
-    PatternMatcher matcher(patterns);
-    for (int probe = 0; probe < 20; ++probe) {
-      std::string text = word(12);
-      std::size_t expected = PatternMatcher::npos;
-      for (std::size_t i = 0; i < patterns.size() && !text.empty(); ++i) {
-        if (lower(text).find(lower(patterns[i])) != std::string::npos) {
-          expected = i;
-          break;
-        }
-      }
-      ASSERT_EQ(matcher.FirstMatch(text), expected) << "text '" << text << "' round " << round;
-    }
-  }
 }
 
 }  // namespace

@@ -1,43 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 #include "platform/FileSystem.h"
 #include "shared/LineReader.h"
 #include "shared/Module_Messages.h"
-#include "shared/Module_RTrimNull.h"
 #include "tests/platform/FakeFileSystem.h"
 
 namespace {
 
 using testing_host::FakeFileSystem;
 using testing_host::Op;
-
-TEST(GetHeaderValue, TakesTheRestAfterAPrefixInAnyCase) {
-  struct Case {
-    const char* line;
-    const char* prefix;
-    const char* value;
-  } cases[] = {
-      {"From: alice@example.net", "From: ", "alice@example.net"},
-      {"FROM: alice", "From: ", "alice"},
-      {"from: alice", "From: ", "alice"},
-      {"From:alice", "From: ", ""},
-      {"From:  alice ", "From: ", " alice "},
-      {"From: ", "From: ", ""},
-      {"From", "From: ", ""},
-      {" From: alice", "From: ", ""},
-      {"Reply-To: bob", "To: ", ""},
-  };
-  for (const Case& c : cases) EXPECT_EQ(GetHeaderValue(c.line, c.prefix), c.value) << c.line;
-}
-
-TEST(RTrimNull, CutsAtNulOrTrailingBlanks) {
-  using namespace std::string_literals;
-  EXPECT_EQ(RTrimNull("abc\0def"s), "abc");
-  EXPECT_EQ(RTrimNull("\0abc"s), "");
-  EXPECT_EQ(RTrimNull("abc  "), "abc");
-  EXPECT_EQ(RTrimNull("ab \0  "s), "ab ");
-  EXPECT_EQ(RTrimNull("   "), "");
-}
 
 std::vector<std::string> LinesOf(const std::string& bytes, std::size_t chunk) {
   FakeFileSystem fs;
@@ -100,6 +73,30 @@ TEST_F(ReadMessageHeadersTest, ReadsEveryHeaderAndTheLineTwoDate) {
   EXPECT_EQ(r.Newsgroups, "alt.test");
   EXPECT_EQ(r.XSalvaged, "yes");
   EXPECT_EQ(SortableDateText(r.Date), "~2026/12/06 14:03:22");
+}
+
+// Line 2 is written by the queue's writer in its locale's numeric date
+// order; the reader follows LC_TIME (scripts/deps generates these locales).
+TEST_F(ReadMessageHeadersTest, LineTwoDateFollowsTheLocaleDateOrder) {
+  struct Case {
+    const char* locale;
+    const char* line2;
+    const char* expected;
+  } cases[] = {
+      {"C", "12/06/26 14:03:22", "~2026/12/06 14:03:22"},
+      {"de_DE.UTF-8", "06.12.2026 14:03:22", "~2026/12/06 14:03:22"},
+      {"de_DE.UTF-8", "06.12.26", "~2026/12/06 00:00:00"},
+      {"de_DE.UTF-8", "12/06/2026 14:03:22", "~2026/06/12 14:03:22"},
+      {"sv_SE.UTF-8", "2026-12-06 14:03:22", "~2026/12/06 14:03:22"},
+      {"sv_SE.UTF-8", "26-12-06 14:03", "~2026/12/06 14:03:00"},
+      {"sv_SE.UTF-8", "06.12.2026", "~1899/12/30 00:00:00"},  // day first is no date here
+  };
+  for (const Case& c : cases) {
+    ASSERT_NE(std::setlocale(LC_TIME, c.locale), nullptr) << c.locale << " is not generated (scripts/deps)";
+    Pair("/q/m", std::string("Q 1\r\n") + c.line2 + "\r\nSubject: s\r\n\r\n");
+    EXPECT_EQ(SortableDateText(Read("/q/m.q0").Date), c.expected) << c.locale << " " << c.line2;
+  }
+  std::setlocale(LC_TIME, "C");
 }
 
 TEST_F(ReadMessageHeadersTest, IncompletePairsGiveOnlyWhatWasReached) {

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QAction>
 #include <QRadioButton>
+#include <QMenuBar>
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
 #include <QtTest>
@@ -20,7 +21,6 @@
 
 namespace {
 
-using form_test::RecordingLauncher;
 using test_support::WriteFile;
 
 std::string Pair(const std::string& subject) {
@@ -33,62 +33,32 @@ std::string Pair(const std::string& subject) {
 class FormTest : public QObject {
   Q_OBJECT
 
-  std::unique_ptr<test_support::TempFolder> temp;
-  std::unique_ptr<test_support::TestHost> host_fs;
-  std::unique_ptr<platform::ScopedHost> host;
-  RecordingLauncher launcher;
-  std::unique_ptr<platform::ScopedLauncher> launcher_guard;
+  std::unique_ptr<form_test::Installation> inst;
   std::unique_ptr<frm_Qvue> form;
-  QStringList errors;
+  std::vector<std::string> errors;
   std::string prog, root1, root2;
 
-  void Folder(const std::string& path) { std::filesystem::create_directories(path); }
-
-  void Start() {
-    QvueSettings settings;
-    settings.Root1 = root1;
-    settings.Root2 = root2;
-    settings.Host1 = "alpha";
-    settings.Host2 = "beta";
-    form = std::make_unique<frm_Qvue>(settings);
-    form->PreviousInstanceRunning = [] { return false; };
-    form->ShowError = [this](const QString& text) { errors << text; };
-    QVERIFY(form->Form_Load());
-  }
+  void Start() { form = inst->Open(&errors); }
   std::string Cell(std::int64_t row, int col) const { return form->Grid()->TextMatrix(row, col); }
 
  private slots:
   void init() {
-    temp = std::make_unique<test_support::TempFolder>();
-    prog = temp->path() + "/prog dir";
-    root1 = temp->path() + "/K1";
-    root2 = temp->path() + "/K2";
-    Folder(prog);
+    inst = std::make_unique<form_test::Installation>();
+    prog = inst->prog, root1 = inst->root1, root2 = inst->root2;
     WriteFile(prog + "/Filter.ini", "\"old-\",\"Subject: \",\"alpha\"\r\n");
-    for (const std::string& root : {root1, root2}) {
-      for (const char* queue : {"/Mail/Mailout/Wait", "/Mail/MailIn", "/Mail/NNTP", "/Mail/Mailout/Bad/Deeper"})
-        Folder(root + queue);
+    std::filesystem::create_directories(root1 + "/Mail/Mailout/Bad/Deeper");
+    const std::string wait = root1 + "/Mail/Mailout/Wait/";
+    for (auto [stem, subject, q1] : {std::tuple{"m1", "alpha", "12345"}, {"m2", "beta", ""}, {"m3", "gamma", "x"}}) {
+      WriteFile(wait + stem + ".q0", Pair(subject));
+      WriteFile(wait + stem + ".q1", q1);
     }
-    WriteFile(root1 + "/Mail/Mailout/Wait/m1.q0", Pair("alpha"));
-    WriteFile(root1 + "/Mail/Mailout/Wait/m1.q1", "12345");
-    WriteFile(root1 + "/Mail/Mailout/Wait/m2.q0", Pair("beta"));
-    WriteFile(root1 + "/Mail/Mailout/Wait/m2.q1", "");
-    WriteFile(root1 + "/Mail/Mailout/Wait/m3.q0", Pair("gamma"));
-    WriteFile(root1 + "/Mail/Mailout/Wait/m3.q1", "x");
-    WriteFile(root1 + "/Mail/Mailout/Wait/empty.q0", "");
+    WriteFile(wait + "empty.q0", "");
     WriteFile(root1 + "/Mail/MailIn/in1", "Subject: one-file\r\nTo: rcpt\r\n\r\n");
-    host_fs = std::make_unique<test_support::TestHost>(prog);
-    host = std::make_unique<platform::ScopedHost>(*host_fs);
-    launcher.started.clear();
-    launcher_guard = std::make_unique<platform::ScopedLauncher>(launcher);
     errors.clear();
   }
   void cleanup() {
     form.reset();
-    launcher_guard.reset();
-    host.reset();
-    host_fs.reset();
-    temp.reset();
+    inst.reset();
   }
 
   void startUpListsTheDefaultFolderOnce() {
@@ -118,7 +88,8 @@ class FormTest : public QObject {
     qint64 bytes = 0;
     for (int r = 1; r <= 3; ++r) bytes += std::stoll(Cell(r, 2));
     QCOMPARE(form->txt_Info2->text(), QString("  %1").arg(bytes));
-    QVERIFY(errors.isEmpty());
+    QVERIFY(errors.empty());
+    QCOMPARE(QApplication::overrideCursor(), nullptr);  // the hourglass is gone after the load
   }
 
   void optionClicksRecomposeTheFolderAndLoadOnce() {
@@ -137,10 +108,27 @@ class FormTest : public QObject {
     QCOMPARE(Cell(1, 0), std::string("001"));
     QCOMPARE(form->txt_Info1->text(), QString("0"));
 
-    form->Option3_Click(2);
+    QTest::mouseClick(form->Option3[2], Qt::LeftButton);
+    QCOMPARE(form->CurrentFolder(), root1 + "/Mail/NNTP/Wait");
     form->Option1_Click(2);
     QCOMPARE(form->CurrentFolder(), root2 + "/Mail/NNTP/Wait");
     QCOMPARE(form->LoadCount(), 5);
+  }
+
+  // The window stays responsive while a folder loads: what the operator does
+  // meanwhile (here a posted event) is handled before the load ends.
+  void eventsAreHandledDuringALoad() {
+    Start();
+    bool posted = false, handled_while_loading = false;
+    auto repainted = connect(form.get(), &frm_Qvue::CountersRepainted, this, [&] {
+      if (std::exchange(posted, true)) return;
+      QMetaObject::invokeMethod(
+          this, [&] { handled_while_loading = !form->menuBar()->isEnabled(); }, Qt::QueuedConnection);
+    });
+    form->cmd_GO_Click();
+    QCoreApplication::processEvents();
+    disconnect(repainted);
+    QVERIFY(posted && handled_while_loading);
   }
 
   void goKeepsTheRulesAndFilterReloadsThem() {
@@ -160,9 +148,9 @@ class FormTest : public QObject {
 
     WriteFile(prog + "/Filter.ini", "\"broken\",\"Subject: \"\r\n");
     form->cmd_FILTER_Click();
-    QCOMPARE(errors.size(), 1);
-    QVERIFY(errors[0].contains(QString::fromStdString(prog + "/Filter.ini")));
-    QVERIFY(errors[0].contains("ends inside a record"));
+    QCOMPARE(errors.size(), 1u);
+    QVERIFY(errors[0].find(prog + "/Filter.ini") != std::string::npos);
+    QVERIFY(errors[0].find("ends inside a record") != std::string::npos);
     QCOMPARE(classification_of("m2.q0"), std::string(""));  // no rules, still listed
     QCOMPARE(form->Grid()->Rows(), std::int64_t{4});
   }
@@ -170,8 +158,8 @@ class FormTest : public QObject {
   void aMissingRuleFileAtStartUpLeavesAUsableWindow() {
     std::filesystem::remove(prog + "/Filter.ini");
     Start();
-    QCOMPARE(errors.size(), 1);
-    QVERIFY(errors[0].contains("not found"));
+    QCOMPARE(errors.size(), 1u);
+    QVERIFY(errors[0].find("not found") != std::string::npos);
     QCOMPARE(form->Grid()->Rows(), std::int64_t{4});
     QVERIFY(form->cmd_GO->isEnabled());
   }
@@ -226,7 +214,7 @@ class FormTest : public QObject {
     form->MnuSExplorer1_Click(3);  // no such item: nothing starts
     form->MnuSApps[1]->trigger();
     std::string wait = root1 + "/Mail/Mailout/Wait";
-    QCOMPARE(launcher.started, (std::vector<std::string>{
+    QCOMPARE(inst->launcher.started, (std::vector<std::string>{
                                    "EditPad.exe " + prog + "/Filter.ini",
                                    "EXPLORER.EXE /n,/e," + prog,
                                    "EXPLORER.EXE /n,/e," + wait,
@@ -238,7 +226,7 @@ class FormTest : public QObject {
 
     form->Option2_Click(2);
     form->MnuSExplorer2[2]->trigger();
-    QCOMPARE(launcher.started.back(), "EXPLORER.EXE /n," + root1 + "/Mail/MailIn");
+    QCOMPARE(inst->launcher.started.back(), "EXPLORER.EXE /n," + root1 + "/Mail/MailIn");
   }
 
   // Every caption fits its control at the form's font, the root buttons
@@ -246,8 +234,8 @@ class FormTest : public QObject {
   // text that nothing edits.
   void captionsFitTheirControls() {
     const std::string long_name = "Queue installation of the night shift on the second host 02X";
-    root1 = temp->path() + "/Kestran 2";
-    root2 = temp->path() + "/" + long_name;
+    root1 = inst->root1 = inst->temp.path() + "/Kestran 2";
+    root2 = inst->root2 = inst->temp.path() + "/" + long_name;
     Start();
     QCOMPARE(QFontInfo(form->Frame1->font()).family(), QString("Liberation Sans"));
 

@@ -23,16 +23,6 @@ TEST(FormatDigits, FollowsTheCounterPatterns) {
   for (const Case& c : cases) EXPECT_EQ(FormatDigits(c.value, c.pattern), c.text) << c.value << " " << c.pattern;
 }
 
-TEST(ListingFor, PicksMaskReaderAndHiddenColumnPerQueue) {
-  EXPECT_STREQ(ListingFor(1).FileMask, "*.*");
-  EXPECT_EQ(ListingFor(3).HiddenColumn, 6);
-  EXPECT_TRUE(ListingFor(4).Pairs);
-  EXPECT_STREQ(ListingFor(5).FileMask, "*.q0");
-  EXPECT_EQ(ListingFor(5).HiddenColumn, 7);
-  EXPECT_FALSE(ListingFor(6).Pairs);
-  EXPECT_EQ(ListingFor(6).HiddenColumn, 7);
-}
-
 struct Recorder : GridLoadObserver {
   std::vector<GridCells> rows;
   std::vector<std::string> infos;
