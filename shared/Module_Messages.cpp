@@ -44,7 +44,7 @@ void ResetAllButPath(MessageRecord& record) {
 
 }  // namespace
 
-bool ReadMessageHeaders(MessageRecord& record) {
+bool ReadMessageHeaders(MessageRecord& record, std::size_t max_line) {
   ResetAllButPath(record);
 
   if (record.Path.empty() || !EndsWithQ0(record.Path)) return true;
@@ -64,7 +64,7 @@ bool ReadMessageHeaders(MessageRecord& record) {
   if (!companion_size) return true;
   record.Size = static_cast<std::int64_t>(stream->Size() + *companion_size);
 
-  LineReader lines(std::move(stream));
+  LineReader lines(std::move(stream), max_line);
   std::string line;
   if (!lines.Next(&line)) return !lines.failed();  // line 1: the remailer's own, not interpreted
   if (!lines.Next(&line)) return !lines.failed();  // line 2: the local date
@@ -85,7 +85,9 @@ bool ReadMessageHeaders(MessageRecord& record) {
     for (const auto& [prefix, field] : headers) {
       std::string_view value = HeaderValueView(line, prefix);
       if (!value.empty()) {
-        field->assign(value);
+        // The rules look at what a cut line kept; the tag, which turns the
+        // rules off, must be a whole line.
+        if (field != &record.XSalvaged || !lines.cut()) field->assign(value);
         break;
       }
     }
@@ -93,7 +95,7 @@ bool ReadMessageHeaders(MessageRecord& record) {
   return !lines.failed();
 }
 
-bool ReadSingleFileHeaders(MessageRecord& record) {
+bool ReadSingleFileHeaders(MessageRecord& record, std::size_t max_line) {
   ResetAllButPath(record);
   if (record.Path.empty()) return true;
   platform::FileSystem& fs = platform::Host();
@@ -104,7 +106,7 @@ bool ReadSingleFileHeaders(MessageRecord& record) {
     return false;
   }
   record.Size = static_cast<std::int64_t>(stream->Size());
-  LineReader lines(std::move(stream));
+  LineReader lines(std::move(stream), max_line);
   std::string line;
   std::string date;
   const std::array<std::pair<std::string_view, std::string*>, 6> headers{{

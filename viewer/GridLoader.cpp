@@ -81,9 +81,7 @@ GridCounters LoadGridRows(const std::string& current_folder, int queue_index, Gr
       counters.Info3 = FormatDigits(++counters.Empty, "# ##0");
     } else {
       record.Path = current_folder + std::string(platform::kSep) + entry.name;
-      if (listing.Pairs) {
-        ReadMessageHeaders(record);
-      } else if (!ReadSingleFileHeaders(record)) {
+      if (!(listing.Pairs ? ReadMessageHeaders(record) : ReadSingleFileHeaders(record))) {
         observer.ReadFailed(record.Path);
       }
       ++row;
