@@ -13,11 +13,11 @@ constexpr std::uint32_t kLinearScan = 8;
 }  // namespace
 
 PatternMatcher::PatternMatcher(const std::vector<std::string>& patterns, std::size_t dense_cells) {
-  // Positions and states are 32-bit, kNone excluded; the trie has at most
-  // one state per pattern byte and the root.
+  // States and key offsets are below kEndsPattern; the trie has at most one
+  // state per pattern byte and the root.
   std::size_t total = 0;
   for (const std::string& p : patterns) total += p.size();
-  if (patterns.size() >= kNone || total >= kNone - 1) throw std::length_error("pattern list too large");
+  if (patterns.size() >= kNone || total >= kEndsPattern - 1) throw std::length_error("pattern list too large");
 
   bool used[256] = {};
   for (const std::string& p : patterns) {
@@ -29,93 +29,143 @@ PatternMatcher::PatternMatcher(const std::vector<std::string>& patterns, std::si
   // Capital letters fall into the class of their small letter.
   for (int b = 'A'; b <= 'Z'; ++b) byte_class_[b] = byte_class_[b - 'A' + 'a'];
 
-  // Each pattern as a string of byte classes, all in one buffer.
-  std::u8string keys;
+  // The non-empty patterns as keys of byte classes, sorted. The sort
+  // compares the first eight classes as one number (class 0 never occurs in
+  // a key, so the zero padding sorts a shorter key first) and only on a tie
+  // the rest. The sorted keys are then laid out in that order, so that each
+  // depth below reads them front to back.
+  std::vector<std::uint8_t> keys;
   keys.reserve(total);
-  std::vector<std::uint32_t> key_start(patterns.size() + 1, 0);
-  std::vector<std::uint32_t> order;  // the non-empty patterns, sorted by key below
-  for (std::size_t i = 0; i < patterns.size(); ++i) {
-    for (char c : patterns[i]) keys += static_cast<char8_t>(byte_class_[static_cast<unsigned char>(c)]);
-    key_start[i + 1] = static_cast<std::uint32_t>(keys.size());
+  std::vector<std::uint32_t> key_start{0};
+  key_start.reserve(patterns.size() + 1);
+  for (const std::string& p : patterns) {
+    for (char c : p) keys.push_back(byte_class_[static_cast<unsigned char>(c)]);
+    key_start.push_back(static_cast<std::uint32_t>(keys.size()));
+  }
+  struct Entry {
+    std::uint64_t head;
+    std::uint32_t pattern;
+  };
+  std::vector<Entry> entries;
+  for (std::uint32_t i = 0; i < patterns.size(); ++i) {
     if (patterns[i].empty()) {
       if (first_empty_ == npos) first_empty_ = i;
-    } else {
-      order.push_back(static_cast<std::uint32_t>(i));
+      continue;
     }
+    std::uint64_t head = 0;
+    for (std::uint32_t j = key_start[i]; j < key_start[i] + 8; ++j) head = head << 8 | (j < key_start[i + 1] ? keys[j] : 0);
+    entries.push_back({head, i});
   }
-  auto key = [&](std::uint32_t i) {
-    return std::u8string_view(keys).substr(key_start[i], key_start[i + 1] - key_start[i]);
+  auto tail = [&](std::uint32_t pattern) {  // the classes past the eighth
+    auto last = keys.begin() + key_start[pattern + 1];
+    return std::pair(std::min(keys.begin() + key_start[pattern] + 8, last), last);
   };
-  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return key(a) < key(b); });
+  std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+    if (a.head != b.head) return a.head < b.head;
+    auto [a_first, a_last] = tail(a.pattern);
+    auto [b_first, b_last] = tail(b.pattern);
+    return std::lexicographical_compare(a_first, a_last, b_first, b_last);
+  });
+  std::vector<std::uint8_t> sorted;
+  sorted.reserve(total);
+  std::vector<std::uint32_t> start{0};  // of each entry's key in `sorted`
+  start.reserve(entries.size() + 1);
+  std::size_t states = 1;  // the root, then per key the bytes past the prefix it shares with the one before
+  for (std::size_t k = 0; k < entries.size(); ++k) {
+    auto first = keys.begin() + key_start[entries[k].pattern], last = keys.begin() + key_start[entries[k].pattern + 1];
+    std::size_t shared = 0;
+    if (k > 0) {
+      auto previous = sorted.begin() + start[k - 1];
+      auto limit = std::min<std::ptrdiff_t>(last - first, static_cast<std::ptrdiff_t>(start[k] - start[k - 1]));
+      shared = static_cast<std::size_t>(std::mismatch(first, first + limit, previous).first - first);
+    }
+    states += static_cast<std::size_t>(last - first) - shared;
+    sorted.insert(sorted.end(), first, last);
+    start.push_back(static_cast<std::uint32_t>(sorted.size()));
+  }
+  std::vector<std::uint8_t>().swap(keys);
+  std::vector<std::uint32_t>().swap(key_start);
 
   // The trie, one depth at a time, states numbered breadth-first. A state at
-  // depth d stands for a run of sorted patterns that share d classes; those
-  // of length d end there (they sort first), the rest split by class d into
-  // the state's children, which so come in rising class order.
+  // depth d stands for a run of sorted keys that share d classes; those of
+  // length d end there (they sort first), the rest split by class d into the
+  // state's children, which so come in rising class order.
   struct Run {
-    std::uint32_t lo, hi;  // in `order`
+    std::uint32_t lo, hi;  // in `entries`
   };
-  std::vector<Run> level{{0, static_cast<std::uint32_t>(order.size())}};
-  label_.push_back(0);
-  best_out_.push_back(kNone);
+  nodes_.reserve(states + 1);
+  nodes_.push_back({0, 0, kNone, 0, 0});
+  std::vector<Run> level{{0, static_cast<std::uint32_t>(entries.size())}};
+  State state = 0;  // the one whose run is split next
   for (std::uint32_t depth = 0; !level.empty(); ++depth) {
     std::vector<Run> next;
     for (Run run : level) {
-      auto state = static_cast<State>(first_child_.size());
-      for (; run.lo < run.hi && key(order[run.lo]).size() == depth; ++run.lo) {
-        best_out_[state] = std::min(best_out_[state], order[run.lo]);
+      for (; run.lo < run.hi && start[run.lo + 1] - start[run.lo] == depth; ++run.lo) {
+        nodes_[state].best_out = std::min(nodes_[state].best_out, entries[run.lo].pattern);
       }
-      first_child_.push_back(static_cast<State>(label_.size()));
+      nodes_[state].first_child = static_cast<State>(nodes_.size());
+      if (run.lo < run.hi) nodes_[state].first_label = sorted[start[run.lo] + depth];
       while (run.lo < run.hi) {
-        char8_t cls = key(order[run.lo])[depth];
+        std::uint8_t cls = sorted[start[run.lo] + depth];
         std::uint32_t end = run.lo + 1;
-        while (end < run.hi && key(order[end])[depth] == cls) ++end;
-        label_.push_back(static_cast<std::uint8_t>(cls));
-        best_out_.push_back(kNone);
+        while (end < run.hi && sorted[start[end] + depth] == cls) ++end;
+        nodes_.push_back({0, 0, kNone, cls, 0});
         next.push_back({run.lo, end});
         run.lo = end;
       }
+      ++state;
     }
     level.swap(next);
   }
-  first_child_.push_back(static_cast<State>(label_.size()));
+  nodes_.push_back({static_cast<State>(states), 0, kNone, 0, 0});
 
   // Breadth-first again: each state's failure link is known before its
   // children's, and a failure state is always shallower, so earlier. The
   // first states get full rows (their own edges, the rest taken from the
   // row of their failure state); each best output takes in that of the
   // failure state.
-  const auto states = static_cast<State>(label_.size());
   dense_states_ = static_cast<State>(std::clamp<std::size_t>(dense_cells / classes_, 1, states));
   rows_.assign(std::size_t{dense_states_} * classes_, 0);
-  fail_.assign(states, 0);
   for (State s = 0; s < states; ++s) {
-    if (s != 0) best_out_[s] = std::min(best_out_[s], best_out_[fail_[s]]);
+    const Node& node = nodes_[s];
+    if (s != 0) nodes_[s].best_out = std::min(node.best_out, nodes_[node.fail].best_out);
     bool dense = s < dense_states_;
     if (dense && s != 0) {
-      std::copy_n(rows_.begin() + static_cast<std::ptrdiff_t>(std::size_t{fail_[s]} * classes_), classes_,
+      std::copy_n(rows_.begin() + static_cast<std::ptrdiff_t>(std::size_t{node.fail} * classes_), classes_,
                   rows_.begin() + static_cast<std::ptrdiff_t>(std::size_t{s} * classes_));
     }
-    for (State child = first_child_[s]; child < first_child_[s + 1]; ++child) {
-      fail_[child] = s == 0 ? 0 : Step(fail_[s], label_[child]);
-      if (dense) rows_[std::size_t{s} * classes_ + label_[child]] = child;
+    for (State child = node.first_child; child < nodes_[s + 1].first_child; ++child) {
+      nodes_[child].fail = s == 0 ? 0 : Step(node.fail, nodes_[child].label) & ~kEndsPattern;
+      if (dense) rows_[std::size_t{s} * classes_ + nodes_[child].label] = child;
     }
+  }
+  // The best outputs are final only now: mark the rows' transitions.
+  for (State& target : rows_) {
+    if (nodes_[target].best_out != kNone) target |= kEndsPattern;
   }
 }
 
 PatternMatcher::State PatternMatcher::Step(State state, std::uint8_t cls) const {
   while (state >= dense_states_) {
-    State lo = first_child_[state], hi = first_child_[state + 1];
-    if (hi - lo <= kLinearScan) {
-      for (State child = lo; child < hi; ++child) {
-        if (label_[child] == cls) return child;
+    const Node& node = nodes_[state];
+    State first = node.first_child, last = nodes_[state + 1].first_child;
+    // Labels rise: a class below the first label is no child's.
+    if (first != last && cls >= node.first_label) {
+      State found = last;
+      if (cls == node.first_label) {
+        found = first;
+      } else if (last - first <= kLinearScan) {
+        for (State child = first + 1; child < last && found == last; ++child) {
+          if (nodes_[child].label == cls) found = child;
+        }
+      } else {
+        auto at = std::lower_bound(nodes_.begin() + first, nodes_.begin() + last, cls,
+                                   [](const Node& child, std::uint8_t c) { return child.label < c; });
+        if (at != nodes_.begin() + last && at->label == cls) found = static_cast<State>(at - nodes_.begin());
       }
-    } else {
-      auto first = label_.begin() + lo, last = label_.begin() + hi;
-      auto found = std::lower_bound(first, last, cls);
-      if (found != last && *found == cls) return static_cast<State>(found - label_.begin());
+      if (found != last) return found | (nodes_[found].best_out != kNone ? kEndsPattern : 0);
     }
-    state = fail_[state];
+    state = node.fail;
   }
   return rows_[std::size_t{state} * classes_ + cls];
 }
@@ -123,12 +173,15 @@ PatternMatcher::State PatternMatcher::Step(State state, std::uint8_t cls) const 
 std::size_t PatternMatcher::FirstMatch(std::string_view text) const {
   if (text.empty()) return npos;
   std::uint32_t best = first_empty_ == npos ? kNone : static_cast<std::uint32_t>(first_empty_);
-  if (label_.empty()) return best == kNone ? npos : best;  // built from no patterns at all
+  if (nodes_.empty()) return best == kNone ? npos : best;  // built from no patterns at all
   State state = 0;
   for (unsigned char c : text) {
-    state = Step(state, byte_class_[c]);
-    best = std::min(best, best_out_[state]);
-    if (best == 0) break;
+    State next = Step(state, byte_class_[c]);
+    state = next & ~kEndsPattern;
+    if ((next & kEndsPattern) != 0) {
+      best = std::min(best, nodes_[state].best_out);
+      if (best == 0) break;
+    }
   }
   return best == kNone ? npos : best;
 }

@@ -20,7 +20,7 @@ class PatternMatcher {
   static constexpr std::size_t kDenseCells = std::size_t{1} << 18;
 
   PatternMatcher() = default;
-  // Throws std::length_error when the patterns need more than 2^32 - 2 states.
+  // Throws std::length_error when the patterns hold 2 GiB or more.
   explicit PatternMatcher(const std::vector<std::string>& patterns, std::size_t dense_cells = kDenseCells);
 
   // Position in the list of the first pattern that occurs in `text`, npos
@@ -30,17 +30,30 @@ class PatternMatcher {
 
  private:
   using State = std::uint32_t;
+  // Set in a transition's value when the state it leads to ends a pattern
+  // (its own or a suffix's), so that most steps need not look at the state.
+  static constexpr State kEndsPattern = State{1} << 31;
 
-  // The state after `state` reads a byte of class `cls`.
+  // The value of the transition from `state` on a byte of class `cls`: the
+  // next state, with kEndsPattern when it ends a pattern.
   State Step(State state, std::uint8_t cls) const;
+
+  // One per state, and one more that ends the children of the last. The
+  // children of a state are consecutive, in rising class order.
+  struct Node {
+    State first_child;       // children of s: nodes_[s].first_child .. nodes_[s + 1].first_child - 1
+    State fail;              // longest proper suffix that is a state
+    std::uint32_t best_out;  // lowest pattern position ending here or at a suffix
+    std::uint8_t label;      // class of the edge into this state
+    // The first child's label, kept here too: most deep states have one
+    // child, and a step that does not take it then reads no other state.
+    std::uint8_t first_label;
+  };
 
   std::size_t first_empty_ = npos;
   std::uint8_t byte_class_[256] = {};  // 0: a byte no pattern holds
   std::size_t classes_ = 1;
-  State dense_states_ = 0;          // states below this have a full row
-  std::vector<State> rows_;         // state * classes_ + class -> state
-  std::vector<State> first_child_;  // children of s: first_child_[s] .. first_child_[s + 1] - 1
-  std::vector<std::uint8_t> label_;  // class of the edge into each state
-  std::vector<State> fail_;         // longest proper suffix that is a state
-  std::vector<std::uint32_t> best_out_;  // lowest pattern position ending at a state or its suffixes
+  State dense_states_ = 0;   // states below this have a full row
+  std::vector<State> rows_;  // state * classes_ + class -> transition value
+  std::vector<Node> nodes_;
 };
