@@ -50,6 +50,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   MessageRecord cut = Read(q0, q1, chunk, max_line);
   FUZZ_CHECK(fuzz::SameRecord(cut, Read(q0, q1, 4096, max_line)));
   FUZZ_CHECK(fuzz::AgreesWhenCut(record, cut, max_line));
+  // A tag read with cut lines is the value of a whole line: a CR or the end follows it.
+  std::string_view headers_cut = AfterTwoLines(q0);
+  bool whole_line = cut.XSalvaged.empty();
+  for (std::size_t at = headers_cut.find(cut.XSalvaged); !whole_line && at != std::string_view::npos;
+       at = headers_cut.find(cut.XSalvaged, at + 1)) {
+    std::size_t end = at + cut.XSalvaged.size();
+    whole_line = end == headers_cut.size() || headers_cut[end] == '\r';
+  }
+  FUZZ_CHECK(whole_line);
   FUZZ_CHECK(record.Path == "/queue/m.q0");
   FUZZ_CHECK(record.Size == static_cast<std::int64_t>(q0.size() + q1.size()));
   // Header fields come whole from single lines after the first two.
