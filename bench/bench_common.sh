@@ -41,3 +41,25 @@ find_grep() {
   return 0  # xargs says 123 when one batch matched nothing
 }
 export -f find_grep
+# need_space SCRIPT KIB: exits 2 when $work has less than KIB free.
+need_space() {
+  local free_kib
+  free_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
+  if (( free_kib < $2 )); then
+    echo "$1: about $(( $2 / 1024 )) MiB needed under /tmp, $(( free_kib / 1024 )) MiB free" >&2
+    exit 2
+  fi
+}
+# finish SCRIPT STRICT: the closing line; exit 1 after a failed check, or
+# after a missed target when STRICT is 1.
+finish() {
+  if (( checks_failed > 0 )); then
+    echo "$1: $checks_failed check(s) failed"
+    exit 1
+  fi
+  if (( $2 && targets_missed > 0 )); then
+    echo "$1: $targets_missed target(s) missed"
+    exit 1
+  fi
+  echo "$1: done ($targets_missed target(s) missed)"
+}

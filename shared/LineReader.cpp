@@ -4,66 +4,57 @@
 #include <cstring>
 
 namespace {
-constexpr std::size_t kChunk = 16 * 1024;
-}
+// The largest piece read at once; a smaller file gets a buffer of its size.
+constexpr std::size_t kChunk = 64 * 1024;
+}  // namespace
+
+LineReader::LineReader(std::unique_ptr<platform::ReadStream> stream, std::size_t max_line)
+    : stream_(std::move(stream)), remaining_(stream_->Size()), max_line_(std::max<std::size_t>(max_line, 1)) {}
 
 bool LineReader::Fill() {
+  begin_ = end_ = 0;
   if (eof_) return false;
   if (remaining_ == 0) {
     eof_ = true;
     return false;
   }
-  // Move the unread bytes to the front, growing the buffer for a long line.
-  std::size_t unread = end_ - begin_;
-  if (capacity_ - unread < kChunk) {
-    std::size_t capacity = std::max(capacity_ * 2, unread + kChunk);
-    auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
-    if (unread > 0) std::memcpy(bigger.get(), buffer_.get() + begin_, unread);
-    buffer_ = std::move(bigger);
-    capacity_ = capacity;
-  } else if (begin_ > 0) {
-    std::memmove(buffer_.get(), buffer_.get() + begin_, unread);
+  if (!buffer_) {
+    capacity_ = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, remaining_));
+    buffer_ = std::make_unique_for_overwrite<char[]>(capacity_);
   }
-  begin_ = 0;
-  end_ = unread;
-  std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(capacity_ - end_, remaining_));
-  long long n = stream_->Read(buffer_.get() + end_, want);
+  std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(capacity_, remaining_));
+  long long n = stream_->Read(buffer_.get(), want);
   if (n <= 0) {
     eof_ = true;
     failed_ = n < 0;
     return false;
   }
-  end_ += static_cast<std::size_t>(n);
+  end_ = static_cast<std::size_t>(n);
   remaining_ -= static_cast<std::uint64_t>(n);
   return true;
 }
 
 bool LineReader::Next(std::string* line) {
-  std::size_t scanned = begin_;
+  line->clear();
+  cut_ = false;
+  bool any = false;  // a byte or a line end of this line was seen
   for (;;) {
-    const char* data = buffer_.get();
-    const void* found = data == nullptr ? nullptr : std::memchr(data + scanned, '\r', end_ - scanned);
+    if (begin_ == end_ && !Fill()) return any;  // a last line without a line end
+    any = true;
+    const char* data = buffer_.get() + begin_;
+    std::size_t unread = end_ - begin_;
+    const void* found = std::memchr(data, '\r', unread);
+    std::size_t length = found == nullptr ? unread : static_cast<std::size_t>(static_cast<const char*>(found) - data);
+    std::size_t keep = std::min(length, max_line_ - line->size());
+    if (keep < length) cut_ = true;
+    line->append(data, keep);
+    begin_ += length;
     if (found != nullptr) {
-      std::size_t cr = static_cast<std::size_t>(static_cast<const char*>(found) - data);
-      // A CR at the very end of what was read may be followed by LF in the next piece.
-      if (cr + 1 == end_) {
-        std::size_t offset = cr - begin_;
-        Fill();
-        cr = begin_ + offset;
-        data = buffer_.get();
-      }
-      line->assign(data + begin_, cr - begin_);
-      begin_ = cr + 1;
-      if (begin_ < end_ && data[begin_] == '\n') ++begin_;
+      ++begin_;
+      // The LF of a CR LF may come with the next piece.
+      if (begin_ == end_) Fill();
+      if (begin_ < end_ && buffer_[begin_] == '\n') ++begin_;
       return true;
     }
-    std::size_t searched = end_ - begin_;  // relative to the unread start
-    if (!Fill()) {
-      if (begin_ >= end_) return false;
-      line->assign(buffer_.get() + begin_, end_ - begin_);  // last line without a line end
-      begin_ = end_;
-      return true;
-    }
-    scanned = begin_ + searched;
   }
 }

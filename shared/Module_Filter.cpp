@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
@@ -118,7 +119,11 @@ void ParseFilterText(std::string_view text, const std::string& file_name, Filter
     }
   }
   for (FilterRuleList* list : {&table->FromList, &table->SubjectList, &table->ToList, &table->NewsgroupsList}) {
-    list->Matcher = PatternMatcher(list->Patterns);
+    try {
+      list->Matcher = PatternMatcher(list->Patterns);
+    } catch (const std::length_error&) {
+      throw FilterFileError(file_name + ": the patterns of one header word exceed 4 GiB");
+    }
   }
 }
 

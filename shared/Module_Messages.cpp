@@ -44,13 +44,14 @@ void ResetAllButPath(MessageRecord& record) {
 
 }  // namespace
 
-bool ReadMessageHeaders(MessageRecord& record) {
+bool ReadMessageHeaders(MessageRecord& record, std::size_t max_line) {
   ResetAllButPath(record);
   if (record.Path.empty() || !EndsWithQ0(record.Path)) return true;
-  return ReadMessageHeaders(record, ListedPair{platform::Host().FindCompanion(record.Path), true});
+  return ReadMessageHeaders(record, ListedPair{platform::Host().FindCompanion(record.Path), true}, nullptr, max_line);
 }
 
-bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed, std::optional<std::uint64_t>* header_length) {
+bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed, std::optional<std::uint64_t>* header_length,
+                        std::size_t max_line) {
   ResetAllButPath(record);
   if (header_length != nullptr) header_length->reset();
   if (record.Path.empty() || !EndsWithQ0(record.Path)) return true;
@@ -74,7 +75,7 @@ bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed, std::op
   if (!body_size) return true;
   record.Size = static_cast<std::int64_t>(stream->Size() + *body_size);
 
-  LineReader lines(std::move(stream));
+  LineReader lines(std::move(stream), max_line);
   std::string line;
   if (!lines.Next(&line)) return !lines.failed();  // line 1: the remailer's own, not interpreted
   if (!lines.Next(&line)) return !lines.failed();  // line 2: the local date
@@ -95,7 +96,9 @@ bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed, std::op
     for (const auto& [prefix, field] : headers) {
       std::string_view value = HeaderValueView(line, prefix);
       if (!value.empty()) {
-        field->assign(value);
+        // The rules look at what a cut line kept; the tag, which turns the
+        // rules off, must be a whole line.
+        if (field != &record.XSalvaged || !lines.cut()) field->assign(value);
         break;
       }
     }
@@ -103,7 +106,7 @@ bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed, std::op
   return !lines.failed();
 }
 
-bool ReadSingleFileHeaders(MessageRecord& record, std::optional<std::uint64_t>* file_length) {
+bool ReadSingleFileHeaders(MessageRecord& record, std::optional<std::uint64_t>* file_length, std::size_t max_line) {
   ResetAllButPath(record);
   if (file_length != nullptr) file_length->reset();
   if (record.Path.empty()) return true;
@@ -116,7 +119,7 @@ bool ReadSingleFileHeaders(MessageRecord& record, std::optional<std::uint64_t>* 
   }
   record.Size = static_cast<std::int64_t>(stream->Size());
   if (file_length != nullptr) *file_length = stream->Size();
-  LineReader lines(std::move(stream));
+  LineReader lines(std::move(stream), max_line);
   std::string line;
   std::string date;
   const std::array<std::pair<std::string_view, std::string*>, 6> headers{{

@@ -2,6 +2,7 @@
 // header file "base.q0" and its companion "base.q1" in one folder.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,12 +33,18 @@ std::string GetHeaderValue(std::string_view line, std::string_view prefix);
 // replaced by ".q1".
 std::string CompanionFile(std::string_view q0_path);
 
+// Header lines are read in bounded memory: a line keeps its first
+// `max_line` bytes (1 MiB unless a test asks for less) and the rest is read
+// through and dropped, so a field holds at most that much. A line so cut is
+// never taken as the salvage tag, whatever its first bytes say.
+inline constexpr std::size_t kMaxHeaderLine = std::size_t{1} << 20;
+
 // Fills `record` from the pair whose header file is record.Path; keeps Path,
 // resets every other field. A missing or unreadable file leaves the record as
 // far as it got. False when the header file exists but could not be opened
 // or read to its end: the record then does not tell the whole message, and
 // nothing should be done to the message on its strength.
-bool ReadMessageHeaders(MessageRecord& record);
+bool ReadMessageHeaders(MessageRecord& record, std::size_t max_line = kMaxHeaderLine);
 
 // What a caller that has listed the folder already knows of a pair, so that
 // the read asks the host for nothing more than the header file itself.
@@ -52,7 +59,8 @@ struct ListedPair {
 // ReadMessageHeaders for a listed pair. `header_length` (when given) gets
 // the header file's length when it could be opened, else nullopt.
 bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed,
-                        std::optional<std::uint64_t>* header_length = nullptr);
+                        std::optional<std::uint64_t>* header_length = nullptr,
+                        std::size_t max_line = kMaxHeaderLine);
 
 // Fills `record` from a one-file message at record.Path: only From, To,
 // Subject, Return-Path, Newsgroups and Date (an Internet date, in UTC) are
@@ -62,4 +70,5 @@ bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed,
 // Path, Size and the headers read so far.
 // `file_length` (when given) gets the file's length when it could be
 // opened, else nullopt: a listing tells an empty file from a vanished one.
-bool ReadSingleFileHeaders(MessageRecord& record, std::optional<std::uint64_t>* file_length = nullptr);
+bool ReadSingleFileHeaders(MessageRecord& record, std::optional<std::uint64_t>* file_length = nullptr,
+                           std::size_t max_line = kMaxHeaderLine);

@@ -89,7 +89,7 @@ GridCounters LoadGridRows(const std::string& current_folder, int queue_index, Gr
       if (std::optional<std::string> companion = folder.Companion(entry.name)) {
         pair.Companion = current_folder + std::string(platform::kSep) + *companion;
       }
-      ReadMessageHeaders(record, pair, &length);
+      if (!ReadMessageHeaders(record, pair, &length)) observer.ReadFailed(record.Path);
     } else if (!ReadSingleFileHeaders(record, &length)) {
       observer.ReadFailed(record.Path);
     }

@@ -59,7 +59,7 @@ class GridLoadObserver {
   virtual ~GridLoadObserver() = default;
   virtual void RowAdded(std::int64_t row, const GridCells& cells) = 0;
   virtual void CountersChanged(const GridCounters& counters) = 0;
-  // A one-file message that exists but could not be read whole; its row has
+  // A message file that exists but could not be read whole; its row has
   // been added with what was read.
   virtual void ReadFailed(const std::string& /*path*/) {}
   // Every file the listing found, empty ones included, by its name.

@@ -239,7 +239,8 @@ class frm_Qvue : public QMainWindow {
   void VisitingAction(const std::function<void(std::int64_t)>& operation);
   void MarkingAction(bool flag);
   // The message file of grid row r: CurrentFolder, separator, cell (r, 1);
-  // empty when the cell is empty, so that no action touches the folder.
+  // empty when the cell is not a plain file name (empty, ".", "..", or with a
+  // separator), so that no action touches the folder or anything outside it.
   std::string MessagePath(std::int64_t r) const;
   void DeleteMessageFiles(std::int64_t r);
   void OpenMessageInEditor(std::int64_t r);

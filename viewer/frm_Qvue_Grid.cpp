@@ -28,6 +28,20 @@ bool HasCompanion(const std::string& path) {
   return path.size() >= 3 && platform::EqualsIgnoreCase(std::string_view(path).substr(path.size() - 3), ".q0");
 }
 
+// The file name in row r, or empty when the cell holds no plain name (the
+// operator may edit it): a name with a separator, ".", ".." or a NUL byte
+// would address something other than a file of the listed folder.
+std::string FileNameCell(const MSFlexGrid* grid, std::int64_t r) {
+  std::string name = grid->TextMatrix(r, kFileNameColumn);
+  bool plain = name != "." && name != ".." && name.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
+  return plain ? name : std::string();
+}
+
+void MoveRowMessage(const MSFlexGrid* grid, std::int64_t r, const std::string& from, const std::string& to) {
+  std::string name = FileNameCell(grid, r);
+  if (!name.empty()) SafeRenameMessage(from, to, name);
+}
+
 }  // namespace
 
 void frm_Qvue::ConnectGridHandlers() {
@@ -217,7 +231,7 @@ void frm_Qvue::RestoreSelection(const SelectionRange& range) {
 }
 
 std::string frm_Qvue::MessagePath(std::int64_t r) const {
-  const std::string name = MSFlexGrid1->TextMatrix(r, kFileNameColumn);
+  const std::string name = FileNameCell(MSFlexGrid1, r);
   return name.empty() ? std::string() : CurrentFolder_ + std::string(platform::kSep) + name;
 }
 
@@ -303,17 +317,15 @@ void frm_Qvue::OpenMessagePairInEditor(std::int64_t r) {
 }
 
 void frm_Qvue::MoveMessageToErrors(std::int64_t r) {
-  SafeRenameMessage(CurrentFolder_, RemailerRoot_ + QueuePart_ + std::string(platform::kSep) + "Errors",
-                    MSFlexGrid1->TextMatrix(r, kFileNameColumn));
+  MoveRowMessage(MSFlexGrid1, r, CurrentFolder_, RemailerRoot_ + QueuePart_ + std::string(platform::kSep) + "Errors");
 }
 
 void frm_Qvue::MoveMessageToWait(std::int64_t r) {
-  SafeRenameMessage(CurrentFolder_, RemailerRoot_ + QueuePart_ + std::string(platform::kSep) + "Wait",
-                    MSFlexGrid1->TextMatrix(r, kFileNameColumn));
+  MoveRowMessage(MSFlexGrid1, r, CurrentFolder_, RemailerRoot_ + QueuePart_ + std::string(platform::kSep) + "Wait");
 }
 
 void frm_Qvue::MoveMessageToQueue(std::int64_t r) {
-  SafeRenameMessage(CurrentFolder_, RemailerRoot_ + QueuePart_, MSFlexGrid1->TextMatrix(r, kFileNameColumn));
+  MoveRowMessage(MSFlexGrid1, r, CurrentFolder_, RemailerRoot_ + QueuePart_);
 }
 
 bool frm_Qvue::AddSalvageTagToRow(std::int64_t r) {

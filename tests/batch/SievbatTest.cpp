@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "batch/main_Sievbat.h"
 #include "platform/RealFileSystem.h"
+#include "shared/Module_Messages.h"
 #include "shared/Module_MySafeRename.h"
 #include "tests/TestSupport.h"
 #include "tests/platform/FakeFileSystem.h"
@@ -189,6 +191,26 @@ TEST_F(SievbatTest, DryRunAndVerboseTellEveryAction) {
       EXPECT_EQ(ListNames(queue), step.left);
     }
   }
+}
+
+// A header line longer than the cap, as a sparse run of zero bytes (no disk
+// taken): the pass reads it through, decides on its first MiB and on the
+// lines after it, and goes on to the next message.
+TEST_F(SievbatTest, DecidesOnTheFirstMebibyteOfAHugeLineAndGoesOn) {
+  auto sparse_pair = [&](const std::string& stem, const std::string& before, const std::string& after) {
+    std::string q0 = queue + "/" + stem + ".q0";
+    WriteFile(q0, "Q 1 smtp\r\n12/06/26 14:03:22\r\nFrom: a@x\r\n" + before);
+    std::filesystem::resize_file(q0, kMaxHeaderLine + (3 << 20));
+    std::ofstream(q0, std::ios::binary | std::ios::app) << after << "\r\n\r\n";
+    WriteFile(queue + "/" + stem + ".q1", "body");
+  };
+  sparse_pair("early", "Subject: lottery ", "");          // the rule's word is kept
+  sparse_pair("late", "Subject: ", "lottery");            // in the dropped rest
+  sparse_pair("after", "To: ", "\r\nSubject: lottery");  // on the next line
+  sparse_pair("tag", "X-Salvaged: yes", "\r\nSubject: lottery");  // not the tag either
+  Pair("plain", Header("a@x", "lottery"));
+  EXPECT_EQ(RunOnQueue(), 0);
+  EXPECT_EQ(ListNames(queue), "Wait/ late.q0 late.q1");
 }
 
 TEST_F(SievbatTest, SkipsWhatIsNotAMessagePair) {

@@ -99,18 +99,18 @@ std::vector<ListingCase> Cases() {
        .rows = {a_row, b_row},
        .err = Counters(2, pair_bytes)},
       // A header that cannot be opened or read whole: listed with its size
-      // and no fields, so no rule applies; pairs have no read-failure message.
+      // and no fields, so no rule applies, and named on stderr.
       {.name = "PairHeaderOpenRefused",
        .args = {"/q"},
        .faults = {Refuse(Op::kOpenRead, "/q/a.q0")},
        .rows = {"a.q0|" + Size(kDel, "12345") + "||", b_row},
-       .err = Counters(2, pair_bytes)},
+       .err = "qvue: /q/a.q0 could not be read whole; listed with what was read\n" + Counters(2, pair_bytes)},
       {.name = "PairHeaderReadFailsHalfway",
        .args = {"/q"},
        .faults = {Refuse(Op::kRead, "/q/a.q0", 2)},
        .read_chunk = 16,
        .rows = {"a.q0|" + Size(kDel, "12345") + "||", b_row},
-       .err = Counters(2, pair_bytes)},
+       .err = "qvue: /q/a.q0 could not be read whole; listed with what was read\n" + Counters(2, pair_bytes)},
       // Gone between the listing and the read: still a row, of size 0.
       {.name = "PairHeaderVanishesBeforeItsRead",
        .args = {"/q"},

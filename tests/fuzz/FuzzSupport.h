@@ -51,6 +51,30 @@ inline bool SameRecord(const MessageRecord& a, const MessageRecord& b) {
   return true;
 }
 
+// A record read with lines cut at `max_line` bytes (more than any header
+// prefix has) against the same file read with no line cut: each field is the
+// whole one cut to what its line kept, and the salvage tag comes only from a
+// line that was not cut. Dates are not compared.
+inline bool AgreesWhenCut(const MessageRecord& whole, const MessageRecord& cut, std::size_t max_line) {
+  // Lengths of "Return-Path: ", "From: ", ..., "X-Salvaged: ", as TextFields orders them.
+  constexpr std::size_t kPrefix[] = {13, 6, 10, 4, 4, 5, 9, 12, 12};
+  auto w = TextFields(whole), c = TextFields(cut);
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    const std::string& full = *w[i].second;
+    const std::string& kept = *c[i].second;
+    bool salvage_tag = i + 1 == w.size();
+    bool agrees = !salvage_tag                          ? kept == full.substr(0, max_line - kPrefix[i])
+                  : kPrefix[i] + full.size() <= max_line ? kept == full
+                                                         : kPrefix[i] + kept.size() <= max_line;
+    if (!agrees) {
+      std::fprintf(stderr, "field %s read with lines cut at %zu: \"%s\", whole: \"%s\"\n", w[i].first, max_line,
+                   kept.c_str(), full.c_str());
+      return false;
+    }
+  }
+  return whole.Path == cut.Path && whole.Size == cut.Size;
+}
+
 inline bool ContainsIgnoreCase(std::string_view text, std::string_view word) {
   return platform::AsciiLower(text).find(platform::AsciiLower(word)) != std::string::npos;
 }

@@ -1,7 +1,8 @@
 // The pair reader. The first input byte gives the bytes per read (1..64, so
 // that line ends fall across reads) and the companion's length (0..3); the
 // rest is the header file. Reading in small pieces must give the same record
-// as reading in large ones.
+// as reading in large ones, also with lines cut at a small length (the last
+// input byte gives it), and cut lines must leave their first bytes.
 #include <cstdint>
 #include <string>
 
@@ -11,7 +12,8 @@
 
 namespace {
 
-MessageRecord Read(const std::string& q0, const std::string& q1, std::size_t chunk) {
+MessageRecord Read(const std::string& q0, const std::string& q1, std::size_t chunk,
+                   std::size_t max_line = kMaxHeaderLine) {
   testing_host::FakeFileSystem fs;
   fs.AddFile("/queue/m.q0", q0);
   fs.AddFile("/queue/m.q1", q1);
@@ -19,7 +21,7 @@ MessageRecord Read(const std::string& q0, const std::string& q1, std::size_t chu
   platform::ScopedHost host(fs);
   MessageRecord record;
   record.Path = "/queue/m.q0";
-  ReadMessageHeaders(record);
+  ReadMessageHeaders(record, max_line);
   return record;
 }
 
@@ -44,6 +46,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   MessageRecord record = Read(q0, q1, chunk);
   FUZZ_CHECK(fuzz::SameRecord(record, Read(q0, q1, 4096)));
+  std::size_t max_line = 14 + data[size - 1] % 48;
+  MessageRecord cut = Read(q0, q1, chunk, max_line);
+  FUZZ_CHECK(fuzz::SameRecord(cut, Read(q0, q1, 4096, max_line)));
+  FUZZ_CHECK(fuzz::AgreesWhenCut(record, cut, max_line));
+  // A tag read with cut lines is the value of a whole line: a CR or the end follows it.
+  std::string_view headers_cut = AfterTwoLines(q0);
+  bool whole_line = cut.XSalvaged.empty();
+  for (std::size_t at = headers_cut.find(cut.XSalvaged); !whole_line && at != std::string_view::npos;
+       at = headers_cut.find(cut.XSalvaged, at + 1)) {
+    std::size_t end = at + cut.XSalvaged.size();
+    whole_line = end == headers_cut.size() || headers_cut[end] == '\r';
+  }
+  FUZZ_CHECK(whole_line);
   FUZZ_CHECK(record.Path == "/queue/m.q0");
   FUZZ_CHECK(record.Size == static_cast<std::int64_t>(q0.size() + q1.size()));
   // Header fields come whole from single lines after the first two.

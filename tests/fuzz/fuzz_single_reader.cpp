@@ -1,7 +1,8 @@
 // The one-file reader. The first input byte gives the bytes per read
 // (1..64); the rest is the message file. Fields come only from the header
 // block, which ends at the first empty line, and reading in small pieces
-// gives the same record as reading in large ones.
+// gives the same record as reading in large ones, also with lines cut at a
+// small length (the last input byte gives it), which keeps their first bytes.
 #include <cstdint>
 #include <string>
 
@@ -11,14 +12,14 @@
 
 namespace {
 
-MessageRecord Read(const std::string& text, std::size_t chunk) {
+MessageRecord Read(const std::string& text, std::size_t chunk, std::size_t max_line = kMaxHeaderLine) {
   testing_host::FakeFileSystem fs;
   fs.AddFile("/folder/message.eml", text);
   fs.read_chunk = chunk;
   platform::ScopedHost host(fs);
   MessageRecord record;
   record.Path = "/folder/message.eml";
-  FUZZ_CHECK(ReadSingleFileHeaders(record));  // nothing fails on this host
+  FUZZ_CHECK(ReadSingleFileHeaders(record, nullptr, max_line));  // nothing fails on this host
   return record;
 }
 
@@ -42,6 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   MessageRecord record = Read(text, chunk);
   FUZZ_CHECK(fuzz::SameRecord(record, Read(text, 4096)));
+  std::size_t max_line = 14 + data[size - 1] % 48;
+  MessageRecord cut = Read(text, chunk, max_line);
+  FUZZ_CHECK(fuzz::SameRecord(cut, Read(text, 4096, max_line)));
+  FUZZ_CHECK(fuzz::AgreesWhenCut(record, cut, max_line));
   FUZZ_CHECK(record.Size == static_cast<std::int64_t>(text.size()));
   std::string_view block = HeaderBlock(text);
   for (const auto& [name, field] : fuzz::TextFields(record)) {

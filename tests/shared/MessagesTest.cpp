@@ -12,14 +12,15 @@ namespace {
 using testing_host::FakeFileSystem;
 using testing_host::Op;
 
-std::vector<std::string> LinesOf(const std::string& bytes, std::size_t chunk) {
+// The lines of `bytes`; a line cut at `max_line` bytes is followed by "~cut".
+std::vector<std::string> LinesOf(const std::string& bytes, std::size_t chunk, std::size_t max_line = 1 << 20) {
   FakeFileSystem fs;
   fs.read_chunk = chunk;
   fs.AddFile("/f", bytes);
-  LineReader reader(fs.OpenRead("/f"));
+  LineReader reader(fs.OpenRead("/f"), max_line);
   std::vector<std::string> lines;
   std::string line;
-  while (reader.Next(&line)) lines.push_back(line);
+  while (reader.Next(&line)) lines.push_back(line + (reader.cut() ? "~cut" : ""));
   return lines;
 }
 
@@ -30,6 +31,10 @@ TEST(LineReader, EndsLinesAtCrLfOrCrButNotAtLf) {
     EXPECT_EQ(LinesOf("a\rb\r\r\nc", chunk), (V{"a", "b", "", "c"})) << chunk;
     EXPECT_EQ(LinesOf("a\nb\r\n\r\n", chunk), (V{"a\nb", ""})) << chunk;
     EXPECT_EQ(LinesOf("", chunk), V{}) << chunk;
+    // Past the cap the rest of a line is dropped; the lines after it are whole.
+    EXPECT_EQ(LinesOf("abcdef\r\ngh\r\nabcd\r\n", chunk, 4), (V{"abcd~cut", "gh", "abcd"})) << chunk;
+    EXPECT_EQ(LinesOf("abcde\r\r\nx\nyz12\r\nlast-one", chunk, 4), (V{"abcd~cut", "", "x\nyz~cut", "last~cut"}))
+        << chunk;
   }
 }
 
@@ -97,6 +102,28 @@ TEST_F(ReadMessageHeadersTest, LineTwoDateFollowsTheLocaleDateOrder) {
     EXPECT_EQ(SortableDateText(Read("/q/m.q0").Date), c.expected) << c.locale << " " << c.line2;
   }
   std::setlocale(LC_TIME, "C");
+}
+
+// Fields keep the first bytes of a long line; a cut line is never the tag.
+TEST_F(ReadMessageHeadersTest, LongLinesKeepTheirFirstBytesAndAreNeverTheTag) {
+  const std::string l12 = "l1\r\nl2\r\n";
+  struct Case {
+    std::string q0;
+    std::string subject, salvaged;
+  } cases[] = {
+      {l12 + "Subject: 0123456789\r\nX-Salvaged: yes\r\n", "012345", "yes"},
+      {l12 + "Subject: 012345\r\nX-Salvaged: yes!\r\n", "012345", ""},
+      {l12 + "X-Salvaged: yes\r\nX-Salvaged: yes yes\r\nSubject: s\r\n", "s", "yes"},
+      {l12 + "X-Salvaged: yes\r\nX-Salvaged: no\r\n", "", "no"},
+  };
+  for (const Case& c : cases) {
+    Pair("/q/m", c.q0);
+    MessageRecord r;
+    r.Path = "/q/m.q0";
+    EXPECT_TRUE(ReadMessageHeaders(r, 15)) << c.q0;
+    EXPECT_EQ(r.Subject, c.subject) << c.q0;
+    EXPECT_EQ(r.XSalvaged, c.salvaged) << c.q0;
+  }
 }
 
 TEST_F(ReadMessageHeadersTest, IncompletePairsGiveOnlyWhatWasReached) {

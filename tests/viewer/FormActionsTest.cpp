@@ -244,6 +244,29 @@ class FormActionsTest : public QObject {
     QCOMPARE(ListNames(inst->root1 + "/Mail/Mailout/Wait"), std::string("a.q0 a.q1 b.q0 b.q1 c.q0 c.q1 d.q0 d.q1"));
   }
 
+  // An edited file-name cell that is no plain name addresses nothing: no
+  // file inside or outside the listed folder changes, no editor starts, and
+  // the row stays as after a failed move.
+  void fileNameCellsThatAreNoPlainNameActOnNothing() {
+    Pair(mailout, "x");  // outside Wait, reached by "../x.q0"
+    std::filesystem::create_directory(wait + "/sub.q0");
+    const std::string tree = ListNames(mailout) + "|" + ListNames(wait) + "|" + ListNames(errors);
+    for (const char* name : {"../x.q0", "..", ".", "sub.q0/../a.q0", "/x.q0", "a.q0/"}) {
+      for (auto handler : {&frm_Qvue::MnuPOPBDelete_Click, &frm_Qvue::MnuPOPBErrore_Click, &frm_Qvue::MnuPOPBHold_Click,
+                           &frm_Qvue::MnuPOPBRelease_Click, &frm_Qvue::MnuPOPBSalvage_Click,
+                           &frm_Qvue::MnuPOPBMagic1_Click, &frm_Qvue::MnuPOPBMagic2_Click}) {
+        Grid()->SetTextMatrix(1, 1, name);
+        Select(1, 1);
+        (form.get()->*handler)();
+        QCOMPARE(Names(), (std::vector<std::string>{name, "b.q0", "c.q0", "d.q0"}));
+      }
+    }
+    QCOMPARE(ListNames(mailout) + "|" + ListNames(wait) + "|" + ListNames(errors), tree);
+    QCOMPARE(ReadFile(mailout + "/x.q0"), kHeader);
+    QCOMPARE(ReadFile(wait + "/a.q0"), kHeader);
+    QVERIFY(inst->launcher.started.empty());
+  }
+
   void holdReleaseAndSalvageMoveWithoutOverwriting() {
     Select(1, 1);
     form->MnuPOPBHold_Click();  // into the listed folder itself: a collision name
