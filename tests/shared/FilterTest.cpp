@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "platform/FileSystem.h"
 #include "shared/Module_Filter.h"
+#include "shared/PatternMatcher.h"
 #include "tests/platform/FakeFileSystem.h"
 
 namespace {
