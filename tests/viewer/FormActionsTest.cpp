@@ -11,7 +11,6 @@
 #include <filesystem>
 
 #include "shared/Module_MySafeRename.h"
-#include "tests/platform/FakeFileSystem.h"
 #include "tests/viewer/FormTestSupport.h"
 #include "viewer/MSFlexGrid.h"
 #include "viewer/frm_Qvue.h"
@@ -35,21 +34,11 @@ class FormActionsTest : public QObject {
   std::string wait, errors, mailout;
 
   MSFlexGrid* Grid() { return form->Grid(); }
-  std::vector<std::string> Names() {
-    std::vector<std::string> names;
-    for (std::int64_t r = 1; r < Grid()->Rows(); ++r) names.push_back(Grid()->TextMatrix(r, 1));
-    return names;
-  }
-  std::int64_t RowOf(const std::string& name) {
-    for (std::int64_t r = 1; r < Grid()->Rows(); ++r)
-      if (Grid()->TextMatrix(r, 1) == name) return r;
-    return -1;
-  }
+  std::vector<std::string> Names() { return form_test::Names(Grid()); }
+  std::vector<std::int64_t> Corners() { return {Grid()->Row(), Grid()->RowSel(), Grid()->Col(), Grid()->ColSel()}; }
+  std::int64_t RowOf(const std::string& name) { return form_test::RowOf(Grid(), name); }
   void Select(std::int64_t row, std::int64_t row_sel, int col = 1, int col_sel = 1) {
-    Grid()->SetRow(row);
-    Grid()->SetCol(col);
-    Grid()->SetRowSel(row_sel);
-    Grid()->SetColSel(col_sel);
+    form_test::Select(Grid(), row, row_sel, col, col_sel);
   }
   // Sorts by file name so that tests can name rows by position.
   void SortByName() {
@@ -90,7 +79,7 @@ class FormActionsTest : public QObject {
     QCOMPARE(ListNames(errors), std::string("a.q0 a.q1 b.q0 b.q1"));
     QCOMPARE(Names(), (std::vector<std::string>{"c.q0", "d.q0"}));
     QCOMPARE(Grid()->TextMatrix(2, 0), number_of_d);  // no renumbering
-    QCOMPARE(Grid()->Row() + Grid()->RowSel() + Grid()->Col() + Grid()->ColSel(), std::int64_t{0});
+    QCOMPARE(Corners(), (std::vector<std::int64_t>{0, 0, 0, 0}));
 
     Select(0, 0);  // the header row alone acts on nothing
     form->MnuPOPBDelete_Click();
@@ -102,38 +91,6 @@ class FormActionsTest : public QObject {
     QCOMPARE(Grid()->Rows(), std::int64_t{2});
     QCOMPARE(Grid()->TextMatrix(1, 0), std::string("001"));
     QCOMPARE(Grid()->TextMatrix(1, 1), std::string(""));
-  }
-
-  void failedOperationsKeepTheirRowsAndFlags() {
-    std::filesystem::remove_all(errors);  // the target folder is missing
-    Select(2, 2);
-    form->MnuPOPBFlag_Click();
-    Select(1, 3);
-    form->MnuPOPBErrore_Click();
-    QCOMPARE(Names(), (std::vector<std::string>{"a.q0", "b.q0", "c.q0", "d.q0"}));
-    QCOMPARE(Grid()->Data().CellPicture(2, 3), frm_Qvue::kFlagMark);
-    QCOMPARE(ListNames(wait), std::string("a.q0 a.q1 b.q0 b.q1 c.q0 c.q1 d.q0 d.q1"));
-
-    // The name is taken in the target: a fresh collision name, nothing overwritten.
-    std::filesystem::create_directory(errors);
-    WriteFile(errors + "/b.q0", "theirs");
-    Select(1, 2);
-    form->MnuPOPBErrore_Click();
-    QCOMPARE(Names(), (std::vector<std::string>{"c.q0", "d.q0"}));
-    QCOMPARE(ReadFile(errors + "/b.q0"), std::string("theirs"));
-    ResetCollisionNameGenerator();
-    std::string c1 = NewCollisionName();
-    for (char& ch : c1) ch = static_cast<char>(std::tolower(ch));
-    QCOMPARE(ListNames(errors), "a.q0 a.q1 b.q0 " + c1 + ".q0 " + c1 + ".q1");
-
-    // The last data row whose move fails stays as it was: no reset.
-    form->Option3_Click(3);  // list Errors, then Hold into a missing Wait
-    std::filesystem::remove_all(wait);
-    QCOMPARE(Grid()->Rows(), std::int64_t{4});
-    Select(1, 3);
-    form->MnuPOPBHold_Click();
-    QCOMPARE(Grid()->Rows(), std::int64_t{4});
-    QVERIFY(!Grid()->TextMatrix(1, 1).empty());
   }
 
   // "Decoded Headers" changes what the header cells show, and back, without
@@ -152,8 +109,7 @@ class FormActionsTest : public QObject {
     QCOMPARE(Grid()->TextMatrix(5, 4), decoded);
     QCOMPARE(Grid()->TextMatrix(5, 1), std::string("e.q0"));
     QCOMPARE(Grid()->TextMatrix(1, 4), std::string("s"));
-    QCOMPARE(std::vector<std::int64_t>({Grid()->Row(), Grid()->RowSel(), Grid()->Col(), Grid()->ColSel()}),
-             (std::vector<std::int64_t>{5, 3, 4, 2}));
+    QCOMPARE(Corners(), (std::vector<std::int64_t>{5, 3, 4, 2}));
     Select(5, 5, 4, 4);
     form->BeginCellEdit();  // the edit box gets the text shown
     QCOMPARE(form->txt_WWW->text().toStdString(), decoded);
@@ -180,32 +136,6 @@ class FormActionsTest : public QObject {
     QCOMPARE(left, (std::vector<std::string>{"a.q0", "b.q0", "c.q0", "d.q0"}));
   }
 
-  // A move refused in the middle of a block (file in use, no right): that
-  // row stays, the rows after it are still acted on.
-  void aRefusedMoveInTheMiddleKeepsOnlyItsRow() {
-    testing_host::FakeFileSystem fs;
-    fs.AddFile("/prog/Filter.ini", "");
-    fs.AddFolder(wait);
-    for (const char* stem : {"a", "b", "c"}) {
-      fs.AddFile(wait + "/" + stem + ".q0", kHeader);
-      fs.AddFile(wait + "/" + stem + ".q1", "body");
-    }
-    fs.AddFolder(errors);
-    fs.before = [this](testing_host::Op op, const std::string& path) {
-      return !(op == testing_host::Op::kRename && path == wait + "/b.q0");
-    };
-    platform::ScopedHost host(fs);
-    form->cmd_GO_Click();
-    SortByName();
-    Grid()->Data().SetCellPicture(2, 3, frm_Qvue::kFlagMark);
-    Select(1, 3);
-    form->MnuPOPBErrore_Click();
-    QCOMPARE(Names(), std::vector<std::string>{"b.q0"});
-    QCOMPARE(Grid()->Data().CellPicture(1, 3), frm_Qvue::kFlagMark);
-    QVERIFY(fs.HasFile(errors + "/a.q0") && fs.HasFile(errors + "/c.q1") && fs.HasFile(wait + "/b.q0"));
-    QVERIFY(fs.HasFile(wait + "/b.q1"));  // the companion stays with its header
-  }
-
   void deleteFindsCompanionsInAnyCaseAndOnlyPairs() {
     Pair(wait, "CAPS", kHeader, "x");
     std::filesystem::rename(wait + "/CAPS.q1", wait + "/CAPS.Q1");
@@ -229,29 +159,14 @@ class FormActionsTest : public QObject {
     QVERIFY(Exists(wait + "/note.txt"));
   }
 
-  void emptyFileNameCellsNeverActOnTheFolder() {
-    form->Option2_Click(5);  // NNTP: an empty listing
-    QCOMPARE(Grid()->Rows(), std::int64_t{2});
-    std::string nntp = inst->root1 + "/Mail/NNTP";
-    for (auto handler : {&frm_Qvue::MnuPOPBDelete_Click, &frm_Qvue::MnuPOPBHold_Click, &frm_Qvue::MnuPOPBSalvage_Click,
-                         &frm_Qvue::MnuPOPBMagic1_Click}) {
-      Select(1, 1);
-      (form.get()->*handler)();
-      QVERIFY(std::filesystem::is_directory(nntp));
-      QCOMPARE(Grid()->TextMatrix(1, 0), std::string("001"));
-    }
-    QVERIFY(inst->launcher.started.empty());
-    QCOMPARE(ListNames(inst->root1 + "/Mail/Mailout/Wait"), std::string("a.q0 a.q1 b.q0 b.q1 c.q0 c.q1 d.q0 d.q1"));
-  }
-
-  // An edited file-name cell that is no plain name addresses nothing: no
+  // An edited file-name cell that is empty or no plain name addresses nothing: no
   // file inside or outside the listed folder changes, no editor starts, and
   // the row stays as after a failed move.
   void fileNameCellsThatAreNoPlainNameActOnNothing() {
     Pair(mailout, "x");  // outside Wait, reached by "../x.q0"
     std::filesystem::create_directory(wait + "/sub.q0");
     const std::string tree = ListNames(mailout) + "|" + ListNames(wait) + "|" + ListNames(errors);
-    for (const char* name : {"../x.q0", "..", ".", "sub.q0/../a.q0", "/x.q0", "a.q0/"}) {
+    for (const char* name : {"", "../x.q0", "..", ".", "sub.q0/../a.q0", "/x.q0", "a.q0/"}) {
       for (auto handler : {&frm_Qvue::MnuPOPBDelete_Click, &frm_Qvue::MnuPOPBErrore_Click, &frm_Qvue::MnuPOPBHold_Click,
                            &frm_Qvue::MnuPOPBRelease_Click, &frm_Qvue::MnuPOPBSalvage_Click,
                            &frm_Qvue::MnuPOPBMagic1_Click, &frm_Qvue::MnuPOPBMagic2_Click}) {
@@ -305,10 +220,7 @@ class FormActionsTest : public QObject {
     for (std::int64_t r = 1; r <= 3; ++r) QCOMPARE(Grid()->Data().CellPicture(r, 3), frm_Qvue::kFlagMark);
     QCOMPARE(Grid()->Data().CellPicture(4, 3), 0);
     QCOMPARE(Grid()->TextMatrix(1, 3), std::string(""));  // the text is untouched
-    QCOMPARE(Grid()->Row(), std::int64_t{1});
-    QCOMPARE(Grid()->RowSel(), std::int64_t{3});
-    QCOMPARE(Grid()->Col(), 2);
-    QCOMPARE(Grid()->ColSel(), 4);
+    QCOMPARE(Corners(), (std::vector<std::int64_t>{1, 3, 2, 4}));
     Select(2, 4);
     form->cmd_UNFLAG_Click();
     QCOMPARE(Grid()->Data().CellPicture(1, 3), frm_Qvue::kFlagMark);
@@ -355,17 +267,13 @@ class FormActionsTest : public QObject {
     QCOMPARE(Grid()->TextMatrix(0, 2), std::string("Size: "));
   }
 
-  void selectAllCountsAndTheBodyMenu() {
+  void selectAllAndAClickCountTheSelection() {
     form->MnuPOPBSelectAll->trigger();
     QCOMPARE(form->txt_NbSelV->text(), QString("4"));
     QCOMPARE(form->txt_NbSelH->text(), QString("8"));
     QRect cell = Grid()->visualRect(Grid()->model()->index(1, 4));
-    QTest::mouseClick(Grid()->viewport(), Qt::RightButton, {}, cell.center());
-    QVERIFY(form->MnuPOPB->isVisible());
-    form->MnuPOPB->hide();
     QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {}, cell.center());
     QCOMPARE(form->txt_NbSelV->text(), QString("1"));
-    QVERIFY(!form->MnuPOPB->isVisible());
   }
 
   // The Body menu acts on the row pointed at, or on the block that row is in.
@@ -453,11 +361,9 @@ class FormActionsTest : public QObject {
       std::int64_t row;
       int col;
     };
-    form->cmd_HO_Click();
-    QCOMPARE(Grid()->Row(), std::int64_t{0});
-    QCOMPARE(Grid()->Col(), 0);
+    Select(3, 3, 5, 5);
     const Step steps[] = {
-        {&frm_Qvue::cmd_UP, 0, 0}, {&frm_Qvue::cmd_LT, 0, 0},  // nothing from (0, 0)
+        {&frm_Qvue::cmd_HO, 0, 0}, {&frm_Qvue::cmd_UP, 0, 0}, {&frm_Qvue::cmd_LT, 0, 0},  // nothing from (0, 0)
         {&frm_Qvue::cmd_DN, 1, 0}, {&frm_Qvue::cmd_RT, 1, 1},
         {&frm_Qvue::cmd_UP, 1, 1},  // row 1: never into the header row
         {&frm_Qvue::cmd_LT, 1, 1},  // column 1: never into column 0
@@ -475,15 +381,12 @@ class FormActionsTest : public QObject {
     QCOMPARE(Grid()->ColSel(), 8);
     Select(2, 4, 2, 5);
     form->cmd_UP_Click();  // one row selected afterwards, the current one
-    QCOMPARE(Grid()->Row(), std::int64_t{1});
-    QCOMPARE(Grid()->RowSel(), std::int64_t{1});
-    QCOMPARE(Grid()->ColSel(), 2);  // writing Row collapses the selection
+    QCOMPARE(Corners(), (std::vector<std::int64_t>{1, 1, 2, 2}));  // writing Row collapses the selection
   }
 
   void hoveringShowsTheCellTextButNotOverHeaders() {
     form->show();
     QRect cell = Grid()->visualRect(Grid()->model()->index(0, 1));
-    QTest::mouseMove(Grid()->viewport(), cell.center());
     QMouseEvent move(QEvent::MouseMove, QPointF(cell.center()), Grid()->viewport()->mapToGlobal(QPointF(cell.center())),
                      Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QCoreApplication::sendEvent(Grid()->viewport(), &move);

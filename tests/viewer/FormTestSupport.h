@@ -11,6 +11,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Launcher.h"
 #include "tests/TestSupport.h"
+#include "viewer/MSFlexGrid.h"
 #include "viewer/frm_Qvue.h"
 
 namespace form_test {
@@ -23,6 +24,40 @@ class RecordingLauncher : public platform::Launcher {
   }
   std::vector<std::string> started;
 };
+
+// A window started on `settings` as the only instance; errors go to
+// `errors` (dropped when null).
+inline std::unique_ptr<frm_Qvue> OpenForm(const QvueSettings& settings, std::vector<std::string>* errors) {
+  auto form = std::make_unique<frm_Qvue>(settings);
+  form->PreviousInstanceRunning = [] { return false; };
+  form->ShowError = [errors](const QString& text) {
+    if (errors != nullptr) errors->push_back(text.toStdString());
+  };
+  form->Form_Load();
+  return form;
+}
+
+// The file names the grid lists, top to bottom.
+inline std::vector<std::string> Names(MSFlexGrid* grid) {
+  std::vector<std::string> names;
+  for (std::int64_t r = 1; r < grid->Rows(); ++r) names.push_back(grid->TextMatrix(r, 1));
+  return names;
+}
+
+// The row listing `name`, -1 when none does.
+inline std::int64_t RowOf(MSFlexGrid* grid, const std::string& name) {
+  for (std::int64_t r = 1; r < grid->Rows(); ++r)
+    if (grid->TextMatrix(r, 1) == name) return r;
+  return -1;
+}
+
+// Selects the block from (row, col) to (row_sel, col_sel).
+inline void Select(MSFlexGrid* grid, std::int64_t row, std::int64_t row_sel, int col = 1, int col_sel = 1) {
+  grid->SetRow(row);
+  grid->SetCol(col);
+  grid->SetRowSel(row_sel);
+  grid->SetColSel(col_sel);
+}
 
 // One installation: ROOT1 and ROOT2 with their queue folders, a program
 // folder with a blank in its name, the host and launcher of the test.
@@ -52,13 +87,7 @@ struct Installation {
     settings.Root2 = root2;
     settings.Host1 = "alpha";
     settings.Host2 = "beta";
-    auto form = std::make_unique<frm_Qvue>(settings);
-    form->PreviousInstanceRunning = [] { return false; };
-    form->ShowError = [errors](const QString& text) {
-      if (errors != nullptr) errors->push_back(text.toStdString());
-    };
-    form->Form_Load();
-    return form;
+    return OpenForm(settings, errors);
   }
 };
 

@@ -59,15 +59,8 @@ TEST_F(LoadGridRowsTest, ListsPairsWithTheirCellsAndRunningCounters) {
 
   ASSERT_EQ(rec.rows.size(), 2u);
   const GridCells& a = rec.rows[0];
-  EXPECT_EQ(a[0], "1");
-  EXPECT_EQ(a[1], "a.q0");
-  EXPECT_EQ(a[2], std::to_string(fs.Contents("/q/a.q0").size() + 5));
-  EXPECT_EQ(a[3], "Suhold W");
-  EXPECT_EQ(a[4], "URGENT now");
-  EXPECT_EQ(a[5], "f");
-  EXPECT_EQ(a[6], "t");
-  EXPECT_EQ(a[7], "r");
-  EXPECT_EQ(a[8], "~2026/12/06 14:03:22");
+  EXPECT_EQ(a, (GridCells{"1", "a.q0", std::to_string(fs.Contents("/q/a.q0").size() + 5), "Suhold W", "URGENT now", "f",
+                          "t", "r", "~2026/12/06 14:03:22"}));
   EXPECT_EQ(rec.rows[1][0], "2");
   EXPECT_EQ(rec.rows[1][8], "~1899/12/30 00:00:00");
   EXPECT_EQ(c.Files, 2);
