@@ -266,14 +266,4 @@ TEST(RealFileSystem, SeesChangesMadeByOthersAfterIndexing) {
   EXPECT_FALSE(fs.RenameNoReplace(temp / "to/three.q0", temp / "to/THREE.Q0"));
 }
 
-TEST(Host, ScopedHostSwapsAndRestores) {
-  platform::FileSystem* real = &platform::Host();
-  testing_host::FakeFileSystem fake;
-  {
-    platform::ScopedHost guard(fake);
-    EXPECT_EQ(&platform::Host(), &fake);
-  }
-  EXPECT_EQ(&platform::Host(), real);
-}
-
 }  // namespace
