@@ -121,28 +121,6 @@ TEST_F(SievbatTest, StripsTheSalvageTagInsteadOfActingOnTheRules) {
   EXPECT_EQ(ListNames(queue), "Wait/");
 }
 
-TEST_F(SievbatTest, OnlyTheTagLinesGo) {
-  // A subject that quotes the tag is not the tag; the viewer's tag goes.
-  std::string quoting = "Q\r\n12/06/26\r\nSubject: re: X-Salvaged: yes\r\nFrom: a\r\n\r\n";
-  Pair("quote", quoting);
-  ASSERT_TRUE(AddSalvageTag(queue + "/quote.q0"));
-  // In a file that ended in a bare LF the tag joined the last line: no tag
-  // line, so the reader never sees it and nothing is cut.
-  std::string lf = "Q\r\n12/06/26\r\nFrom: a\r\nSubject: news\n";
-  Pair("lf", lf);
-  ASSERT_TRUE(AddSalvageTag(queue + "/lf.q0"));
-  std::string lf_tagged = ReadFile(queue + "/lf.q0");
-  // A line of its own ending in a bare CR, and one closing the file without a line end.
-  Pair("cr", "Q\r\n12/06/26\r\nX-SALVAGED: Yes\rTo: b\r\nX-Salvaged: yes");
-  QueueFolder = queue;
-  EXPECT_TRUE(StripSalvageTag("quote.q0"));
-  EXPECT_FALSE(StripSalvageTag("lf.q0"));
-  EXPECT_TRUE(StripSalvageTag("cr.q0"));
-  EXPECT_EQ(ReadFile(queue + "/quote.q0"), quoting);
-  EXPECT_EQ(ReadFile(queue + "/lf.q0"), lf_tagged);
-  EXPECT_EQ(ReadFile(queue + "/cr.q0"), "Q\r\n12/06/26\r\nTo: b\r\n");
-}
-
 // A dry run tells each header file's action and leaves the tree as it was,
 // byte for byte; a verbose pass tells what it did, a failed hold included.
 // Lines are compared sorted: the folder order is the file system's.
