@@ -12,7 +12,6 @@
 #include "shared/Module_Messages.h"
 #include "shared/Module_MySafeRename.h"
 #include "tests/TestSupport.h"
-#include "tests/platform/FakeFileSystem.h"
 
 namespace {
 
@@ -120,28 +119,6 @@ TEST_F(SievbatTest, StripsTheSalvageTagInsteadOfActingOnTheRules) {
 
   EXPECT_EQ(RunOnQueue(), 0);  // the next pass applies the rules again
   EXPECT_EQ(ListNames(queue), "Wait/");
-}
-
-TEST_F(SievbatTest, OnlyTheTagLinesGo) {
-  // A subject that quotes the tag is not the tag; the viewer's tag goes.
-  std::string quoting = "Q\r\n12/06/26\r\nSubject: re: X-Salvaged: yes\r\nFrom: a\r\n\r\n";
-  Pair("quote", quoting);
-  ASSERT_TRUE(AddSalvageTag(queue + "/quote.q0"));
-  // In a file that ended in a bare LF the tag joined the last line: no tag
-  // line, so the reader never sees it and nothing is cut.
-  std::string lf = "Q\r\n12/06/26\r\nFrom: a\r\nSubject: news\n";
-  Pair("lf", lf);
-  ASSERT_TRUE(AddSalvageTag(queue + "/lf.q0"));
-  std::string lf_tagged = ReadFile(queue + "/lf.q0");
-  // A line of its own ending in a bare CR, and one closing the file without a line end.
-  Pair("cr", "Q\r\n12/06/26\r\nX-SALVAGED: Yes\rTo: b\r\nX-Salvaged: yes");
-  QueueFolder = queue;
-  EXPECT_TRUE(StripSalvageTag("quote.q0"));
-  EXPECT_FALSE(StripSalvageTag("lf.q0"));
-  EXPECT_TRUE(StripSalvageTag("cr.q0"));
-  EXPECT_EQ(ReadFile(queue + "/quote.q0"), quoting);
-  EXPECT_EQ(ReadFile(queue + "/lf.q0"), lf_tagged);
-  EXPECT_EQ(ReadFile(queue + "/cr.q0"), "Q\r\n12/06/26\r\nTo: b\r\n");
 }
 
 // A dry run tells each header file's action and leaves the tree as it was,
@@ -292,13 +269,6 @@ TEST_F(SievbatTest, AFileOfAnotherMessageIsNeverTakenAsCompanion) {
   EXPECT_EQ(ListNames(queue), "A.q0 Wait/ a.q0 a.q1");
 }
 
-TEST_F(SievbatTest, HoldWithoutAWaitFolderMovesNothing) {
-  std::filesystem::remove(queue + "/Wait");
-  Pair("hold", Header("newsletter@shop", "news"));
-  EXPECT_EQ(RunOnQueue(), 0);
-  EXPECT_EQ(ListNames(queue), "hold.q0 hold.q1");
-}
-
 TEST_F(SievbatTest, CommandLineAndRuleFileFaultsTouchNothing) {
   Pair("del", Header("a@x", "lottery"));
   std::string out, err;
@@ -341,76 +311,6 @@ TEST_F(SievbatTest, CommandLineAndRuleFileFaultsTouchNothing) {
   std::filesystem::remove(temp / "Filter.ini");
 
   EXPECT_EQ(Run({temp / "no such folder"}, &out, &err), 1);  // still no rules
-}
-
-// Faults forced through the fake host: what is on disk afterwards.
-class SievbatFaultTest : public ::testing::Test {
- protected:
-  testing_host::FakeFileSystem fs;
-  platform::ScopedHost host{fs};
-  void SetUp() override {
-    fs.AddFile("/prog/Filter.ini", "\"junk-\",\"Subject: \",\"lottery\"\r\n");
-    fs.AddFolder("/q/Wait");
-  }
-  std::string RunOnQueue(const char* option = "--verbose") {
-    std::ostringstream out, err;
-    EXPECT_EQ(Main({option, "/q"}, out, err), 0);
-    return out.str();
-  }
-};
-
-TEST_F(SievbatFaultTest, ACompanionGoneBeforeTheDeleteStillDeletesTheHeader) {
-  fs.AddFile("/q/m.q0", Header("a", "lottery"));
-  fs.AddFile("/q/m.q1", "b");
-  fs.before = [this](testing_host::Op op, const std::string& path) {
-    if (op == testing_host::Op::kRemove && path == "/q/m.q0") fs.RemoveTree("/q/m.q1");
-    return true;
-  };
-  RunOnQueue();
-  EXPECT_TRUE(fs.Files().count("/q/m.q0") == 0);
-}
-
-TEST_F(SievbatFaultTest, ASalvagedFileThatVanishesOrCannotBeCutIsLeftAsItWas) {
-  std::string tagged = Header("a", "x");
-  tagged.replace(tagged.size() - 2, 2, SalvageTagText);
-  fs.AddFile("/q/gone.q0", tagged);
-  fs.AddFile("/q/gone.q1", "b");
-  fs.AddFile("/q/busy.q0", tagged);
-  fs.AddFile("/q/busy.q1", "b");
-  int reads_of_gone = 0;
-  fs.before = [&](testing_host::Op op, const std::string& path) {
-    // The second open of gone.q0 is the salvage action's: the remailer took it.
-    if (op == testing_host::Op::kOpenRead && path == "/q/gone.q0" && ++reads_of_gone == 2) fs.RemoveTree(path);
-    return !(op == testing_host::Op::kTruncate && path == "/q/busy.q0");
-  };
-  // Neither is told as done.
-  EXPECT_EQ(SortedLines(RunOnQueue()), "busy.q0\tXXX\tfailed\tstrip\ngone.q0\tXXX\tfailed\tstrip\n");
-  EXPECT_FALSE(fs.HasFile("/q/gone.q0"));  // not re-created
-  EXPECT_EQ(fs.Contents("/q/busy.q0"), tagged);  // no stray CR LF appended
-}
-
-// The operator moves the message to Wait and the remailer writes a new file
-// under its old name while the tag is being stripped: the strip finishes on
-// the moved file, and the new file is not touched.
-TEST_F(SievbatFaultTest, AMessageMovedDuringTheStripIsStrippedWhereItWentAndTheNewcomerKept) {
-  std::string original = Header("a", "x");
-  std::string tagged = original;
-  tagged.replace(tagged.size() - 2, 2, SalvageTagText);
-  fs.AddFile("/q/m.q0", tagged);
-  fs.AddFile("/q/m.q1", "b");
-  bool moved = false;
-  fs.before = [&](testing_host::Op op, const std::string& path) {
-    if (op == testing_host::Op::kWriteAt && path == "/q/m.q0" && !moved) {
-      moved = true;
-      EXPECT_TRUE(fs.RenameNoReplace("/q/m.q0", "/q/Wait/m.q0"));
-      fs.AddFile("/q/m.q0", "newcomer");
-    }
-    return true;
-  };
-  RunOnQueue();
-  EXPECT_TRUE(moved);
-  EXPECT_EQ(fs.Contents("/q/Wait/m.q0"), original);
-  EXPECT_EQ(fs.Contents("/q/m.q0"), "newcomer");
 }
 
 }  // namespace

@@ -153,6 +153,25 @@ std::vector<SievbatCase> Cases() {
       {.name = "SalvagedFileVanishesBeforeTheCut",
        .faults = {Before(Op::kTruncate, kQ + "/c-salv.q0", 1, Vanish({kQ + "/c-salv.q0"}))},
        .expected = {{kQ + "/c-salv.q0", std::nullopt}}},
+      {.name = "SalvagedFileVanishesBeforeTheStripOpensIt",  // not re-created
+       .faults = {Before(Op::kOpenRead, kQ + "/c-salv.q0", 2, Vanish({kQ + "/c-salv.q0"}))},
+       .expected = {{kQ + "/c-salv.q0", std::nullopt}}},
+      {.name = "CutOfTheSalvagedFileRefused",  // no stray CR LF appended
+       .faults = {Refuse(Op::kTruncate, kQ + "/c-salv.q0")},
+       .expected = untouched_salvage},
+      {.name = "CompanionVanishesBeforeTheDelete",  // the header still goes
+       .faults = {Before(Op::kRemove, kQ + "/a-del.q0", 1, Vanish({kQ + "/a-del.q1"}))},
+       .expected = {}},
+      // The operator moves the message to Wait and the remailer writes a new
+      // file under its old name during the strip: the strip finishes on the
+      // moved file, the newcomer is not touched.
+      {.name = "MessageMovedDuringTheStrip",
+       .faults = {Before(Op::kWriteAt, kQ + "/c-salv.q0", 1,
+                         [](FakeFileSystem& fs) {
+                           fs.RenameNoReplace(kQ + "/c-salv.q0", kW + "/c-salv.q0");
+                           fs.AddFile(kQ + "/c-salv.q0", "newcomer");
+                         })},
+       .expected = {{kQ + "/c-salv.q0", "newcomer"}, {kW + "/c-salv.q0", kDel}}},
 
       // Hold targets taken at the rename: never overwritten, the pair stays.
       {.name = "HoldTargetTakenAtTheRename",

@@ -199,8 +199,7 @@ TYPED_TEST(FileSystemContract, TakesAnotherCaseOnlyWhenUnambiguous) {
 }
 
 // Links, FIFOs and devices are never files: not listed, not opened (and so
-// never waited on), not moved or removed; a name they hold is taken. A
-// settings file alone may be a link to an ordinary file.
+// never waited on), not moved or removed; a name they hold is taken.
 TEST(RealFileSystem, LinksAndFifosAreNeverFiles) {
   test_support::TempFolder temp;
   platform::RealFileSystem fs;
@@ -226,19 +225,6 @@ TEST(RealFileSystem, LinksAndFifosAreNeverFiles) {
   }
   EXPECT_EQ(test_support::ListNames(temp.path()), "fifo.q0 file.q0 link.q0 outside");
   EXPECT_EQ(test_support::ReadFile(temp / "outside"), "outside bytes");
-
-  platform::FileKind kind = platform::FileKind::kMissing;
-  std::string text;
-  std::unique_ptr<platform::ReadStream> settings = fs.OpenSettingsFile(temp / "link.q0", &kind);
-  ASSERT_TRUE(settings);
-  EXPECT_TRUE(platform::ReadToEnd(*settings, &text));
-  EXPECT_EQ(text, "outside bytes");
-  EXPECT_FALSE(fs.OpenSettingsFile(temp / "fifo.q0", &kind));
-  EXPECT_EQ(kind, platform::FileKind::kFifo);
-  EXPECT_FALSE(fs.OpenSettingsFile(temp.path(), &kind));
-  EXPECT_EQ(kind, platform::FileKind::kFolder);
-  EXPECT_FALSE(fs.OpenSettingsFile(temp / "none", &kind));
-  EXPECT_EQ(kind, platform::FileKind::kMissing);
 }
 
 // The real host keeps an index of capitalised names per folder; it must see
@@ -264,16 +250,6 @@ TEST(RealFileSystem, SeesChangesMadeByOthersAfterIndexing) {
   EXPECT_TRUE(fs.FileExists(temp / "to/THREE.q0"));
   EXPECT_FALSE(fs.FileExists(temp / "TWO.Q0"));
   EXPECT_FALSE(fs.RenameNoReplace(temp / "to/three.q0", temp / "to/THREE.Q0"));
-}
-
-TEST(Host, ScopedHostSwapsAndRestores) {
-  platform::FileSystem* real = &platform::Host();
-  testing_host::FakeFileSystem fake;
-  {
-    platform::ScopedHost guard(fake);
-    EXPECT_EQ(&platform::Host(), &fake);
-  }
-  EXPECT_EQ(&platform::Host(), real);
 }
 
 }  // namespace

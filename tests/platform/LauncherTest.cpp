@@ -55,23 +55,6 @@ std::size_t OpenDescriptors() {
   return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
 
-TEST(SplitCommandLine, SplitsAtTheFirstBlankOnly) {
-  struct Case {
-    std::string line, program, argument;
-  } cases[] = {
-      {"EditPad.exe /q/a b.q0", "EditPad.exe", "/q/a b.q0"},
-      {"Sievbat.exe  /q", "Sievbat.exe", " /q"},
-      {"EditPad.exe ", "EditPad.exe", ""},
-      {"Sievbat.exe", "Sievbat.exe", ""},
-      {"x a;b|c$(d)`e`'f'\"g\"", "x", "a;b|c$(d)`e`'f'\"g\""},
-      {" lead", "", "lead"},
-      {"", "", ""},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(platform::SplitCommandLine(c.line), std::make_pair(c.program, c.argument)) << c.line;
-  }
-}
-
 class ResolveTest : public ::testing::Test {
  protected:
   ResolveTest() {

@@ -114,25 +114,6 @@ TEST_F(SafeRenameTest, OddPairsAndMissingFolders) {
   EXPECT_TRUE(test_support::Exists(src + "/x.q0"));
 }
 
-// The target name is free when tested and taken just before the rename (by
-// the remailer, say): nothing is overwritten and the message stays put.
-TEST(SafeRenameRace, ATargetTakenAfterTheTestIsNeverOverwritten) {
-  testing_host::FakeFileSystem fs;
-  platform::ScopedHost host(fs);
-  fs.AddFile("/src/m.q0", "head");
-  fs.AddFile("/src/m.q1", "body");
-  fs.AddFolder("/dst");
-  fs.before = [&fs](testing_host::Op op, const std::string& path) {
-    if (op == testing_host::Op::kRename && path == "/src/m.q0") fs.AddFile("/dst/m.q0", "theirs");
-    return true;
-  };
-  SafeRenameMessage("/src", "/dst", "m.q0");
-  EXPECT_EQ(fs.Contents("/src/m.q0"), "head");
-  EXPECT_EQ(fs.Contents("/dst/m.q0"), "theirs");
-  EXPECT_EQ(fs.Contents("/src/m.q1"), "body");  // the companion stays with its header
-  EXPECT_FALSE(fs.HasFile("/dst/m.q1"));
-}
-
 TEST(AddSalvageTag, WritesOverTheLastTwoBytesOrLeavesTheFileAlone) {
   testing_host::FakeFileSystem fs;
   platform::ScopedHost host(fs);
