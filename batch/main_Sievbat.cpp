@@ -9,6 +9,7 @@
 #include "shared/Module_Filter.h"
 #include "shared/Module_Messages.h"
 #include "shared/Module_MySafeRename.h"
+#include "shared/Module_SalvageTag.h"
 
 std::string QueueFolder;
 
@@ -121,30 +122,6 @@ bool StripSalvageTag(const std::string& name) {
   if (file->WriteAt(from, tail) && TruncateFileAt(*file, static_cast<std::int64_t>(kept.size()))) return true;
   file->WriteAt(from, std::string_view(content).substr(from));
   return false;
-}
-
-std::string WithoutSalvageTags(std::string_view content, std::size_t* first_removed) {
-  // Lines as the header reader sees them: a line ends at CR LF or at a CR
-  // alone; lines 1 and 2 are never header lines.
-  std::string kept;
-  kept.reserve(content.size());
-  std::size_t start = 0;
-  bool removed = false;
-  for (int line = 1; start < content.size(); ++line) {
-    std::size_t cr = content.find('\r', start);
-    std::size_t text_end = cr == std::string_view::npos ? content.size() : cr;
-    std::size_t next = cr == std::string_view::npos ? content.size() : cr + 1;
-    if (next < content.size() && cr != std::string_view::npos && content[next] == '\n') ++next;
-    std::string_view text = content.substr(start, text_end - start);
-    if (line >= 3 && platform::EqualsIgnoreCase(text, SalvageTagHeader)) {
-      if (!removed && first_removed != nullptr) *first_removed = start;
-      removed = true;
-    } else {
-      kept.append(content.substr(start, next - start));
-    }
-    start = next;
-  }
-  return kept;
 }
 
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -28,12 +28,6 @@ bool DeleteFilteredMessage(const std::string& name);
 std::optional<std::string> HoldFilteredMessage(const std::string& name);
 bool StripSalvageTag(const std::string& name);
 
-// A header file's bytes without its salvage tag lines: every line from line
-// 3 on that reads "X-Salvaged: yes" (letter case ignored, as the header
-// reader recognises the tag), with its line end; every other byte is kept.
-// `first_removed` (when given) gets the offset of the first line removed.
-std::string WithoutSalvageTags(std::string_view content, std::size_t* first_removed = nullptr);
-
 // The program: `args` are the command-line arguments after the program name.
 // Returns the exit status: 0 done, 1 Filter.ini could not be loaded or the
 // folder could not be listed, 2 no folder given. A first argument --dry-run

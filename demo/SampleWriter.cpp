@@ -8,6 +8,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "shared/Module_SalvageTag.h"
+
 namespace sample {
 
 namespace {
@@ -218,13 +220,6 @@ std::string RenderHeaderFile(const PairMessage& message) {
   return out;
 }
 
-std::string WithSalvageTag(std::string q0) {
-  if (q0.size() < 2) return q0;
-  q0.resize(q0.size() - 2);
-  q0 += kSalvageTag;
-  return q0;
-}
-
 PairNames PairFileNames(std::string_view base, bool capitals) {
   PairNames names{std::string(base) + ".q0", std::string(base) + ".q1"};
   if (capitals) {
@@ -248,13 +243,8 @@ void WriteFile(const std::filesystem::path& path, std::string_view content) {
 }
 
 void ApplySalvageTag(const std::filesystem::path& q0_path) {
-  const std::uintmax_t size = std::filesystem::file_size(q0_path);
-  if (size < 2) return;
-  std::fstream file(q0_path, std::ios::binary | std::ios::in | std::ios::out);
-  file.seekp(static_cast<std::streamoff>(size - 2));
-  file.write(kSalvageTag.data(), static_cast<std::streamsize>(kSalvageTag.size()));
-  file.close();
-  if (!file) throw std::runtime_error("cannot tag " + q0_path.string());
+  if (std::filesystem::file_size(q0_path) < 2) return;
+  if (!AddSalvageTag(q0_path.string())) throw std::runtime_error("cannot tag " + q0_path.string());
 }
 
 std::uintmax_t WritePair(const std::filesystem::path& folder, std::string_view base, bool capitals,
@@ -268,7 +258,7 @@ std::uintmax_t WritePair(const std::filesystem::path& folder, std::string_view b
   std::uintmax_t written = header_file.size() + message.body.size();
   if (content == PairContent::kSalvaged) {
     ApplySalvageTag(q0);
-    written += kSalvageTag.size() - 2;
+    written += SalvageTagText.size() - 2;
   }
   return written;
 }

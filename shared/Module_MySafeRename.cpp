@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <random>
+#include <string_view>
 
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
@@ -124,20 +125,3 @@ bool DeleteMessageFiles(const std::string& path) {
   return deleted;
 }
 
-bool AddSalvageTag(const std::string& path) {
-  // One open file for every step, so that a move of the message meanwhile
-  // cannot split the tag between two files.
-  std::unique_ptr<platform::FileHandle> file = platform::Host().OpenReadWrite(path);
-  if (!file) return false;
-  std::optional<std::uint64_t> length = file->Size();
-  if (!length || *length < 2) return false;
-  // The 17 bytes that grow the file go first: if they cannot be written (disk
-  // full), the file is cut back to its old length and stays as it was. The
-  // two bytes written over the old ending need no new space.
-  if (file->WriteAt(*length, SalvageTagText.substr(2)) &&
-      file->WriteAt(*length - 2, SalvageTagText.substr(0, 2))) {
-    return true;
-  }
-  file->Truncate(*length);
-  return false;
-}

@@ -13,6 +13,7 @@
 #include "platform/Text.h"
 #include "shared/Module_Messages.h"
 #include "shared/Module_MySafeRename.h"
+#include "shared/Module_SalvageTag.h"
 #include "viewer/FlexGridModel.h"
 #include "viewer/MSFlexGrid.h"
 #include "viewer/frm_Qvue.h"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "batch/main_Sievbat.h"
-#include "shared/Module_MySafeRename.h"
+#include "shared/Module_SalvageTag.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tests/platform/FakeFileSystem.h"
 

@@ -52,6 +52,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "shared/Module_MySafeRename.h"
+#include "shared/Module_SalvageTag.h"
 
 namespace {
 
