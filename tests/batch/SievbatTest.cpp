@@ -136,10 +136,9 @@ TEST_F(SievbatTest, OnlyTheTagLinesGo) {
   std::string lf_tagged = ReadFile(queue + "/lf.q0");
   // A line of its own ending in a bare CR, and one closing the file without a line end.
   Pair("cr", "Q\r\n12/06/26\r\nX-SALVAGED: Yes\rTo: b\r\nX-Salvaged: yes");
-  QueueFolder = queue;
-  EXPECT_TRUE(StripSalvageTag("quote.q0"));
-  EXPECT_FALSE(StripSalvageTag("lf.q0"));
-  EXPECT_TRUE(StripSalvageTag("cr.q0"));
+  EXPECT_TRUE(StripSalvageTag(queue, "quote.q0"));
+  EXPECT_FALSE(StripSalvageTag(queue, "lf.q0"));
+  EXPECT_TRUE(StripSalvageTag(queue, "cr.q0"));
   EXPECT_EQ(ReadFile(queue + "/quote.q0"), quoting);
   EXPECT_EQ(ReadFile(queue + "/lf.q0"), lf_tagged);
   EXPECT_EQ(ReadFile(queue + "/cr.q0"), "Q\r\n12/06/26\r\nTo: b\r\n");

@@ -25,8 +25,7 @@ std::string Stripped(const std::string& content) {
   fs.AddFile(kPath, content);
   fs.AddFile("/queue/m.q1", "b");
   platform::ScopedHost host(fs);
-  QueueFolder = "/queue";
-  StripSalvageTag("m.q0");
+  StripSalvageTag("/queue", "m.q0");
   return fs.Contents(kPath);
 }
 
