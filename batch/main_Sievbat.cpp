@@ -35,10 +35,6 @@ constexpr const char* kUsage =
     "Exit status: 0 done (also for a folder that does not exist), 1 Filter.ini\n"
     "cannot be loaded or FOLDER cannot be listed, 2 no folder given.\n";
 
-std::string InQueueFolder(const std::string& folder, const std::string& name) {
-  return folder + std::string(platform::kSep) + name;
-}
-
 void Dispatch(const std::string& folder, const std::string& name, const std::string& classification,
               PassOutput output, PassReport* report) {
   std::string_view action = ActionFor(classification);
@@ -79,10 +75,10 @@ bool ScanQueueFolder(const std::string& folder, PassOutput output, PassReport* r
   pair.MeasureCompanion = false;
   for (const platform::DirEntry& entry : listing.entries()) {
     if (entry.is_directory || !platform::MatchesMask(entry.name, "*.q0*")) continue;
-    record.Path = InQueueFolder(folder, entry.name);
+    record.Path = platform::JoinPath(folder, entry.name);
     pair.Companion.reset();
     if (std::optional<std::string> companion = listing.Companion(entry.name)) {
-      pair.Companion = InQueueFolder(folder, *companion);
+      pair.Companion = platform::JoinPath(folder, *companion);
     }
     // A header file read only in part (held open by the remailer, a read
     // error) could hide the line that decides, the salvage tag among them:
@@ -100,18 +96,18 @@ bool ScanQueueFolder(const std::string& folder, PassOutput output, PassReport* r
 }
 
 bool DeleteFilteredMessage(const std::string& folder, const std::string& name) {
-  return DeleteMessageFiles(InQueueFolder(folder, name));
+  return DeleteMessageFiles(platform::JoinPath(folder, name));
 }
 
 std::optional<std::string> HoldFilteredMessage(const std::string& folder, const std::string& name) {
-  return SafeRenameMessage(folder, InQueueFolder(folder, "Wait"), name);
+  return SafeRenameMessage(folder, platform::JoinPath(folder, "Wait"), name);
 }
 
 bool StripSalvageTag(const std::string& folder, const std::string& name) {
   // One open file for the whole rewrite: the remailer or an operator may
   // move the message meanwhile, or put another file under its name, and
   // every step must stay on the file that was read.
-  std::unique_ptr<platform::FileHandle> file = platform::Host().OpenReadWrite(InQueueFolder(folder, name));
+  std::unique_ptr<platform::FileHandle> file = platform::Host().OpenReadWrite(platform::JoinPath(folder, name));
   if (!file) return false;
   std::string content;
   if (!file->ReadAll(&content)) return false;

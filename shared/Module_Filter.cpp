@@ -165,7 +165,7 @@ void LoadFilterTableFrom(const std::string& path) {
 }
 
 void LoadFilterTable() {
-  LoadFilterTableFrom(platform::Host().ProgramFolder() + std::string(platform::kSep) + "Filter.ini");
+  LoadFilterTableFrom(platform::JoinPath(platform::Host().ProgramFolder(), "Filter.ini"));
 }
 
 std::string ClassifyMessage(const MessageRecord& record) { return ClassifyMessage(record, Table()); }

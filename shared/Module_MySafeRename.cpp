@@ -46,7 +46,7 @@ double NextRandom() {
 }
 
 std::string InFolder(const std::string& folder, const std::string& name) {
-  return folder + std::string(platform::kSep) + name;
+  return platform::JoinPath(folder, name);
 }
 
 }  // namespace

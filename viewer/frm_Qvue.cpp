@@ -52,7 +52,6 @@ int CaptionRoom(const QRadioButton* button) {
   return button->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, button).width();
 }
 
-std::string Sep() { return std::string(platform::kSep); }
 
 }  // namespace
 
@@ -483,8 +482,8 @@ void frm_Qvue::txt_DIR_LostFocus() {
 void frm_Qvue::StartCommand(const std::string& command_line) { platform::HostLauncher().Start(command_line); }
 
 void frm_Qvue::MnuSView_Click(int Index) {
-  StartCommand("EditPad.exe " + platform::Host().ProgramFolder() + Sep() +
-               MnuSViewCaption_[static_cast<std::size_t>(Index)]);
+  StartCommand("EditPad.exe " +
+               platform::JoinPath(platform::Host().ProgramFolder(), MnuSViewCaption_[static_cast<std::size_t>(Index)]));
 }
 
 void frm_Qvue::MnuSViewDecoded_Click() {

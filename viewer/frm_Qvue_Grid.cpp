@@ -233,7 +233,7 @@ void frm_Qvue::RestoreSelection(const SelectionRange& range) {
 
 std::string frm_Qvue::MessagePath(std::int64_t r) const {
   const std::string name = FileNameCell(MSFlexGrid1, r);
-  return name.empty() ? std::string() : CurrentFolder_ + std::string(platform::kSep) + name;
+  return name.empty() ? std::string() : platform::JoinPath(CurrentFolder_, name);
 }
 
 void frm_Qvue::RemovingAction(const std::function<void(std::int64_t)>& operation) {
@@ -318,11 +318,11 @@ void frm_Qvue::OpenMessagePairInEditor(std::int64_t r) {
 }
 
 void frm_Qvue::MoveMessageToErrors(std::int64_t r) {
-  MoveRowMessage(MSFlexGrid1, r, CurrentFolder_, RemailerRoot_ + QueuePart_ + std::string(platform::kSep) + "Errors");
+  MoveRowMessage(MSFlexGrid1, r, CurrentFolder_, platform::JoinPath(RemailerRoot_ + QueuePart_, "Errors"));
 }
 
 void frm_Qvue::MoveMessageToWait(std::int64_t r) {
-  MoveRowMessage(MSFlexGrid1, r, CurrentFolder_, RemailerRoot_ + QueuePart_ + std::string(platform::kSep) + "Wait");
+  MoveRowMessage(MSFlexGrid1, r, CurrentFolder_, platform::JoinPath(RemailerRoot_ + QueuePart_, "Wait"));
 }
 
 void frm_Qvue::MoveMessageToQueue(std::int64_t r) {
