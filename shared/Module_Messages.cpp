@@ -19,10 +19,6 @@ std::string_view HeaderValueView(std::string_view line, std::string_view prefix)
   return line.substr(prefix.size());
 }
 
-bool EndsWithQ0(std::string_view path) {
-  return path.size() >= 3 && platform::EqualsIgnoreCase(path.substr(path.size() - 3), ".q0");
-}
-
 }  // namespace
 
 std::string GetHeaderValue(std::string_view line, std::string_view prefix) {
@@ -46,7 +42,7 @@ void ResetAllButPath(MessageRecord& record) {
 
 bool ReadMessageHeaders(MessageRecord& record, std::size_t max_line) {
   ResetAllButPath(record);
-  if (record.Path.empty() || !EndsWithQ0(record.Path)) return true;
+  if (record.Path.empty() || !platform::EndsWithQ0(record.Path)) return true;
   return ReadMessageHeaders(record, ListedPair{platform::Host().FindCompanion(record.Path), true}, nullptr, max_line);
 }
 
@@ -54,7 +50,7 @@ bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed, std::op
                         std::size_t max_line) {
   ResetAllButPath(record);
   if (header_length != nullptr) header_length->reset();
-  if (record.Path.empty() || !EndsWithQ0(record.Path)) return true;
+  if (record.Path.empty() || !platform::EndsWithQ0(record.Path)) return true;
   platform::FileSystem& fs = platform::Host();
   auto companion_size = [&]() -> std::optional<std::uint64_t> {
     if (!listed.Companion) return std::nullopt;

@@ -25,10 +25,6 @@ constexpr int kDeleteKey = 46;
 constexpr int kFileNameColumn = 1;
 constexpr int kClassificationColumn = 3;
 
-bool HasCompanion(const std::string& path) {
-  return path.size() >= 3 && platform::EqualsIgnoreCase(std::string_view(path).substr(path.size() - 3), ".q0");
-}
-
 // The file name in row r, or empty when the cell holds no plain name (the
 // operator may edit it): a name with a separator, ".", ".." or a NUL byte
 // would address something other than a file of the listed folder.
@@ -314,7 +310,7 @@ void frm_Qvue::OpenMessagePairInEditor(std::int64_t r) {
   std::string path = MessagePath(r);
   if (path.empty()) return;
   StartCommand("EditPad.exe " + path);
-  if (HasCompanion(path)) StartCommand("EditPad.exe " + CompanionFile(path));
+  if (platform::EndsWithQ0(path)) StartCommand("EditPad.exe " + CompanionFile(path));
 }
 
 void frm_Qvue::MoveMessageToErrors(std::int64_t r) {
