@@ -8,6 +8,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/SplitMix.h"
 #include "shared/Module_SalvageTag.h"
 
 namespace sample {
@@ -48,12 +49,7 @@ std::string AsciiLower(std::string_view text) {
 
 }  // namespace
 
-std::uint64_t Rng::Next() {
-  std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-  return z ^ (z >> 31);
-}
+std::uint64_t Rng::Next() { return platform::SplitMix64(state_); }
 
 std::int64_t Rng::Between(std::int64_t lo, std::int64_t hi) {
   return lo + static_cast<std::int64_t>(Below(static_cast<std::uint64_t>(hi - lo) + 1));

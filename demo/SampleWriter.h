@@ -21,8 +21,7 @@ namespace sample {
 
 inline constexpr std::string_view kCrLf = "\r\n";
 
-// splitmix64: small, fast, and the same sequence on every platform, which the
-// standard distributions do not promise.
+// A seedable generator on platform::SplitMix64: the same sequence everywhere.
 class Rng {
  public:
   explicit Rng(std::uint64_t seed) : state_(seed) {}

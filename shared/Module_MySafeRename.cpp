@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/FileSystem.h"
+#include "platform/SplitMix.h"
 #include "platform/Text.h"
 
 namespace {
@@ -36,12 +37,9 @@ std::uint64_t& GeneratorState() {
   return state;
 }
 
-// splitmix64: a portable sequence of values in [0, 1).
+// A portable sequence of values in [0, 1).
 double NextRandom() {
-  std::uint64_t z = (GeneratorState() += 0x9E3779B97F4A7C15ULL);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-  z ^= z >> 31;
+  std::uint64_t z = platform::SplitMix64(GeneratorState());
   return static_cast<double>(z >> 11) * (1.0 / 9007199254740992.0);
 }
 
