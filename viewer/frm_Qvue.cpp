@@ -100,8 +100,8 @@ frm_Qvue::frm_Qvue(const QvueSettings& settings, QWidget* parent) : QMainWindow(
   };
 
   Option1Caption_ = {"", settings_.Root1, settings_.Root2};
-  Option2Caption_ = {"", "/Mail/~Filtered", "/Mail/MailIn", "/Mail/Trash", "/Mail/Mailout", "/Mail/NNTP",
-                     "/Mail/~Bounces"};
+  // The queue folders are named once, in the listing table.
+  for (int i = 1; i <= kQueueChoices; ++i) Option2Caption_[static_cast<std::size_t>(i)] = ListingFor(i).QueuePart;
   Option3Caption_ = {"", "", "/Wait", "/Errors", "/Local"};
   MnuSViewCaption_ = {"", "Filter.ini"};
   MnuSAppsCaption_ = {"", "Sievbat.exe"};
