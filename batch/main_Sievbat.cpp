@@ -144,10 +144,8 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     err << "usage: sievbat [--dry-run | --verbose] FOLDER   (sievbat --help tells more)\n";
     return 2;
   }
-  try {
-    LoadFilterTable();
-  } catch (const FilterFileError& e) {
-    err << "sievbat: " << e.what() << "\n";
+  if (std::optional<std::string> fault = TryLoadFilterTable()) {
+    err << "sievbat: " << *fault << "\n";
     return 1;
   }
   // A folder that is not there is an empty queue; one that is there but

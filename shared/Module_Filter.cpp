@@ -168,6 +168,15 @@ void LoadFilterTable() {
   LoadFilterTableFrom(platform::JoinPath(platform::Host().ProgramFolder(), "Filter.ini"));
 }
 
+std::optional<std::string> TryLoadFilterTable() {
+  try {
+    LoadFilterTable();
+  } catch (const FilterFileError& e) {
+    return std::string(e.what());
+  }
+  return std::nullopt;
+}
+
 std::string ClassifyMessage(const MessageRecord& record) { return ClassifyMessage(record, Table()); }
 
 std::string ClassifyMessage(const MessageRecord& record, const FilterTable& table) {

@@ -359,11 +359,7 @@ bool frm_Qvue::Form_Load() {
   Option2_Click(4);
   Option3_Click(2);
   show();
-  try {
-    LoadFilterTable();
-  } catch (const FilterFileError& e) {
-    ShowError(QString::fromLocal8Bit(e.what()) + "\n\nThe rules are empty until Filter.ini is fixed and FILTER is pressed.");
-  }
+  LoadFilterRules();
   LoadGrid();
   GridLoaded_ = true;
   return true;
@@ -413,12 +409,15 @@ void frm_Qvue::Option3_Click(int Index) {
 
 void frm_Qvue::cmd_GO_Click() { LoadGrid(); }
 
-void frm_Qvue::cmd_FILTER_Click() {
-  try {
-    LoadFilterTable();
-  } catch (const FilterFileError& e) {
-    ShowError(QString::fromLocal8Bit(e.what()) + "\n\nThe rules are empty until Filter.ini is fixed and FILTER is pressed.");
+void frm_Qvue::LoadFilterRules() {
+  if (std::optional<std::string> fault = TryLoadFilterTable()) {
+    ShowError(QString::fromLocal8Bit(fault->c_str()) +
+              "\n\nThe rules are empty until Filter.ini is fixed and FILTER is pressed.");
   }
+}
+
+void frm_Qvue::cmd_FILTER_Click() {
+  LoadFilterRules();
   LoadGrid();
 }
 
