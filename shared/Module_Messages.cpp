@@ -9,20 +9,11 @@
 #include "shared/LocalDateText.h"
 #include "shared/Module_InternetTime.h"
 
-namespace {
-
-// Header value of `line` for `prefix`, without copying; empty when no match.
-std::string_view HeaderValueView(std::string_view line, std::string_view prefix) {
+std::string_view GetHeaderValue(std::string_view line, std::string_view prefix) {
   if (line.size() < prefix.size() || !platform::EqualsIgnoreCase(line.substr(0, prefix.size()), prefix)) {
     return {};
   }
   return line.substr(prefix.size());
-}
-
-}  // namespace
-
-std::string GetHeaderValue(std::string_view line, std::string_view prefix) {
-  return std::string(HeaderValueView(line, prefix));
 }
 
 std::string CompanionFile(std::string_view q0_path) {
@@ -90,7 +81,7 @@ bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed, std::op
   }};
   while (lines.Next(&line)) {
     for (const auto& [prefix, field] : headers) {
-      std::string_view value = HeaderValueView(line, prefix);
+      std::string_view value = GetHeaderValue(line, prefix);
       if (!value.empty()) {
         // The rules look at what a cut line kept; the tag, which turns the
         // rules off, must be a whole line.
@@ -128,7 +119,7 @@ bool ReadSingleFileHeaders(MessageRecord& record, std::optional<std::uint64_t>* 
   }};
   while (lines.Next(&line) && !line.empty()) {
     for (const auto& [prefix, field] : headers) {
-      std::string_view value = HeaderValueView(line, prefix);
+      std::string_view value = GetHeaderValue(line, prefix);
       if (!value.empty()) {
         field->assign(value);
         break;
