@@ -9,8 +9,7 @@
 #include "shared/Module_Filter.h"
 #include "shared/Module_Messages.h"
 #include "shared/Module_MySafeRename.h"
-
-std::string QueueFolder;
+#include "shared/Module_SalvageTag.h"
 
 namespace {
 
@@ -36,9 +35,8 @@ constexpr const char* kUsage =
     "Exit status: 0 done (also for a folder that does not exist), 1 Filter.ini\n"
     "cannot be loaded or FOLDER cannot be listed, 2 no folder given.\n";
 
-std::string InQueueFolder(const std::string& name) { return QueueFolder + std::string(platform::kSep) + name; }
-
-void Dispatch(const std::string& name, const std::string& classification, PassOutput output, PassReport* report) {
+void Dispatch(const std::string& folder, const std::string& name, const std::string& classification,
+              PassOutput output, PassReport* report) {
   std::string_view action = ActionFor(classification);
   if (output == PassOutput::kDryRun) {
     report->Line(name, classification, action);
@@ -47,11 +45,11 @@ void Dispatch(const std::string& name, const std::string& classification, PassOu
   std::string held_as;
   bool done = false;
   if (action == "strip") {
-    done = StripSalvageTag(name);
+    done = StripSalvageTag(folder, name);
   } else if (action == "delete") {
-    done = DeleteFilteredMessage(name);
+    done = DeleteFilteredMessage(folder, name);
   } else if (action == "hold") {
-    std::optional<std::string> held = HoldFilteredMessage(name);
+    std::optional<std::string> held = HoldFilteredMessage(folder, name);
     done = held.has_value();
     if (held) held_as = *held;
   }
@@ -65,22 +63,22 @@ void Dispatch(const std::string& name, const std::string& classification, PassOu
 
 }  // namespace
 
-bool ScanQueueFolder(PassOutput output, PassReport* report) {
+bool ScanQueueFolder(const std::string& folder, PassOutput output, PassReport* report) {
   if (report == nullptr) output = PassOutput::kSilent;
   // One read of the folder tells every entry's type and which companions
   // exist; a message that changes nothing costs the open, status, read and
   // close of its header file alone.
   platform::FolderListing listing;
-  if (!platform::Host().ReadFolder(QueueFolder, &listing)) return false;
+  if (!platform::Host().ReadFolder(folder, &listing)) return false;
   MessageRecord record;
   ListedPair pair;
   pair.MeasureCompanion = false;
   for (const platform::DirEntry& entry : listing.entries()) {
     if (entry.is_directory || !platform::MatchesMask(entry.name, "*.q0*")) continue;
-    record.Path = InQueueFolder(entry.name);
+    record.Path = platform::JoinPath(folder, entry.name);
     pair.Companion.reset();
     if (std::optional<std::string> companion = listing.Companion(entry.name)) {
-      pair.Companion = InQueueFolder(*companion);
+      pair.Companion = platform::JoinPath(folder, *companion);
     }
     // A header file read only in part (held open by the remailer, a read
     // error) could hide the line that decides, the salvage tag among them:
@@ -92,22 +90,24 @@ bool ScanQueueFolder(PassOutput output, PassReport* report) {
       if (output == PassOutput::kDryRun) report->Line(entry.name, "", "keep");
       continue;
     }
-    Dispatch(entry.name, ClassifyMessage(record), output, report);
+    Dispatch(folder, entry.name, ClassifyMessage(record), output, report);
   }
   return true;
 }
 
-bool DeleteFilteredMessage(const std::string& name) { return DeleteMessageFiles(InQueueFolder(name)); }
-
-std::optional<std::string> HoldFilteredMessage(const std::string& name) {
-  return SafeRenameMessage(QueueFolder, QueueFolder + std::string(platform::kSep) + "Wait", name);
+bool DeleteFilteredMessage(const std::string& folder, const std::string& name) {
+  return DeleteMessageFiles(platform::JoinPath(folder, name));
 }
 
-bool StripSalvageTag(const std::string& name) {
+std::optional<std::string> HoldFilteredMessage(const std::string& folder, const std::string& name) {
+  return SafeRenameMessage(folder, platform::JoinPath(folder, "Wait"), name);
+}
+
+bool StripSalvageTag(const std::string& folder, const std::string& name) {
   // One open file for the whole rewrite: the remailer or an operator may
   // move the message meanwhile, or put another file under its name, and
   // every step must stay on the file that was read.
-  std::unique_ptr<platform::FileHandle> file = platform::Host().OpenReadWrite(InQueueFolder(name));
+  std::unique_ptr<platform::FileHandle> file = platform::Host().OpenReadWrite(platform::JoinPath(folder, name));
   if (!file) return false;
   std::string content;
   if (!file->ReadAll(&content)) return false;
@@ -121,30 +121,6 @@ bool StripSalvageTag(const std::string& name) {
   if (file->WriteAt(from, tail) && TruncateFileAt(*file, static_cast<std::int64_t>(kept.size()))) return true;
   file->WriteAt(from, std::string_view(content).substr(from));
   return false;
-}
-
-std::string WithoutSalvageTags(std::string_view content, std::size_t* first_removed) {
-  // Lines as the header reader sees them: a line ends at CR LF or at a CR
-  // alone; lines 1 and 2 are never header lines.
-  std::string kept;
-  kept.reserve(content.size());
-  std::size_t start = 0;
-  bool removed = false;
-  for (int line = 1; start < content.size(); ++line) {
-    std::size_t cr = content.find('\r', start);
-    std::size_t text_end = cr == std::string_view::npos ? content.size() : cr;
-    std::size_t next = cr == std::string_view::npos ? content.size() : cr + 1;
-    if (next < content.size() && cr != std::string_view::npos && content[next] == '\n') ++next;
-    std::string_view text = content.substr(start, text_end - start);
-    if (line >= 3 && platform::EqualsIgnoreCase(text, SalvageTagHeader)) {
-      if (!removed && first_removed != nullptr) *first_removed = start;
-      removed = true;
-    } else {
-      kept.append(content.substr(start, next - start));
-    }
-    start = next;
-  }
-  return kept;
 }
 
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -168,20 +144,17 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
     err << "usage: sievbat [--dry-run | --verbose] FOLDER   (sievbat --help tells more)\n";
     return 2;
   }
-  try {
-    LoadFilterTable();
-  } catch (const FilterFileError& e) {
-    err << "sievbat: " << e.what() << "\n";
+  if (std::optional<std::string> fault = TryLoadFilterTable()) {
+    err << "sievbat: " << *fault << "\n";
     return 1;
   }
-  QueueFolder = folder;
   // A folder that is not there is an empty queue; one that is there but
   // cannot be read is a fault to report.
   // The report is written as the pass goes; a dry run's many lines in large
   // pieces, a verbose pass's few at once, for the journal of an unattended run.
   PassReport report(out, output == PassOutput::kVerbose);
-  if (!ScanQueueFolder(output, &report) && platform::Host().PathExists(QueueFolder)) {
-    err << "sievbat: " << QueueFolder << ": cannot be listed\n";
+  if (!ScanQueueFolder(folder, output, &report) && platform::Host().PathExists(folder)) {
+    err << "sievbat: " << folder << ": cannot be listed\n";
     return 1;
   }
   return 0;

@@ -13,26 +13,19 @@
 
 #include "batch/PassReport.h"
 
-// The folder of the pass, without a trailing separator.
-extern std::string QueueFolder;
-
-// The pass over QueueFolder: every "*.q0*" entry that is a non-empty file.
+// The pass over `folder` (given without a trailing separator): every "*.q0*"
+// entry that is a non-empty file.
 // False when the folder cannot be listed. A dry run changes nothing and
 // reports every header file it looks at; a verbose pass reports every
 // message it acted on.
-bool ScanQueueFolder(PassOutput output = PassOutput::kSilent, PassReport* report = nullptr);
+bool ScanQueueFolder(const std::string& folder, PassOutput output = PassOutput::kSilent,
+                     PassReport* report = nullptr);
 
-// The actions, each given the bare name of a .q0 file in QueueFolder.
+// The actions, each given the queue folder and the bare name of a .q0 file in it.
 // True (or the name the message got in Wait) when the action was done.
-bool DeleteFilteredMessage(const std::string& name);
-std::optional<std::string> HoldFilteredMessage(const std::string& name);
-bool StripSalvageTag(const std::string& name);
-
-// A header file's bytes without its salvage tag lines: every line from line
-// 3 on that reads "X-Salvaged: yes" (letter case ignored, as the header
-// reader recognises the tag), with its line end; every other byte is kept.
-// `first_removed` (when given) gets the offset of the first line removed.
-std::string WithoutSalvageTags(std::string_view content, std::size_t* first_removed = nullptr);
+bool DeleteFilteredMessage(const std::string& folder, const std::string& name);
+std::optional<std::string> HoldFilteredMessage(const std::string& folder, const std::string& name);
+bool StripSalvageTag(const std::string& folder, const std::string& name);
 
 // The program: `args` are the command-line arguments after the program name.
 // Returns the exit status: 0 done, 1 Filter.ini could not be loaded or the

@@ -8,6 +8,9 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "platform/SplitMix.h"
+#include "shared/Module_SalvageTag.h"
+
 namespace sample {
 
 namespace {
@@ -46,12 +49,7 @@ std::string AsciiLower(std::string_view text) {
 
 }  // namespace
 
-std::uint64_t Rng::Next() {
-  std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
-  z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-  z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-  return z ^ (z >> 31);
-}
+std::uint64_t Rng::Next() { return platform::SplitMix64(state_); }
 
 std::int64_t Rng::Between(std::int64_t lo, std::int64_t hi) {
   return lo + static_cast<std::int64_t>(Below(static_cast<std::uint64_t>(hi - lo) + 1));
@@ -218,13 +216,6 @@ std::string RenderHeaderFile(const PairMessage& message) {
   return out;
 }
 
-std::string WithSalvageTag(std::string q0) {
-  if (q0.size() < 2) return q0;
-  q0.resize(q0.size() - 2);
-  q0 += kSalvageTag;
-  return q0;
-}
-
 PairNames PairFileNames(std::string_view base, bool capitals) {
   PairNames names{std::string(base) + ".q0", std::string(base) + ".q1"};
   if (capitals) {
@@ -248,13 +239,8 @@ void WriteFile(const std::filesystem::path& path, std::string_view content) {
 }
 
 void ApplySalvageTag(const std::filesystem::path& q0_path) {
-  const std::uintmax_t size = std::filesystem::file_size(q0_path);
-  if (size < 2) return;
-  std::fstream file(q0_path, std::ios::binary | std::ios::in | std::ios::out);
-  file.seekp(static_cast<std::streamoff>(size - 2));
-  file.write(kSalvageTag.data(), static_cast<std::streamsize>(kSalvageTag.size()));
-  file.close();
-  if (!file) throw std::runtime_error("cannot tag " + q0_path.string());
+  if (std::filesystem::file_size(q0_path) < 2) return;
+  if (!AddSalvageTag(q0_path.string())) throw std::runtime_error("cannot tag " + q0_path.string());
 }
 
 std::uintmax_t WritePair(const std::filesystem::path& folder, std::string_view base, bool capitals,
@@ -268,7 +254,7 @@ std::uintmax_t WritePair(const std::filesystem::path& folder, std::string_view b
   std::uintmax_t written = header_file.size() + message.body.size();
   if (content == PairContent::kSalvaged) {
     ApplySalvageTag(q0);
-    written += kSalvageTag.size() - 2;
+    written += SalvageTagText.size() - 2;
   }
   return written;
 }

@@ -21,12 +21,7 @@ namespace sample {
 
 inline constexpr std::string_view kCrLf = "\r\n";
 
-// The viewer marks a pair an operator salvaged by writing this tag
-// over the last two bytes of the .q0 file (the final CR LF of the empty line).
-inline constexpr std::string_view kSalvageTag = "X-Salvaged: yes\r\n\r\n";
-
-// splitmix64: small, fast, and the same sequence on every platform, which the
-// standard distributions do not promise.
+// A seedable generator on platform::SplitMix64: the same sequence everywhere.
 class Rng {
  public:
   explicit Rng(std::uint64_t seed) : state_(seed) {}
@@ -112,10 +107,6 @@ struct PairMessage {
 };
 
 std::string RenderHeaderFile(const PairMessage& message);
-
-// `q0` with its last two bytes replaced by kSalvageTag. Text shorter than two
-// bytes is returned unchanged: there is nothing to overwrite.
-std::string WithSalvageTag(std::string q0);
 
 struct PairNames {
   std::string header_file;  // base.q0

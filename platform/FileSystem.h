@@ -29,7 +29,16 @@
 namespace platform {
 
 inline constexpr char kPathSeparator = '/';
-inline constexpr std::string_view kSep = "/";
+
+// `name` in `folder`: the two joined by one separator, nothing normalised.
+inline std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path;
+  path.reserve(folder.size() + 1 + name.size());
+  path.append(folder);
+  path += kPathSeparator;
+  path.append(name);
+  return path;
+}
 
 // What stands at a path that is asked for as a file.
 enum class FileKind { kMissing, kFile, kFolder, kFifo, kDevice, kOther };

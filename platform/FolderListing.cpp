@@ -4,14 +4,6 @@
 
 namespace platform {
 
-namespace {
-
-bool EndsWithQ0(const std::string& name) {
-  return name.size() > 3 && EqualsIgnoreCase(std::string_view(name).substr(name.size() - 3), ".q0");
-}
-
-}  // namespace
-
 std::optional<std::string> ResolveName(NameIndex& folder, const std::string& name) {
   if (name.empty() || name.front() == '.') return std::nullopt;
   switch (folder.KindOf(name)) {

@@ -17,7 +17,7 @@ namespace {
 std::string FolderForOpen(const std::string& folder) { return folder.empty() ? "." : folder; }
 
 std::string Join(const std::string& folder, const std::string& name) {
-  return folder.empty() ? name : folder + std::string(kSep) + name;
+  return folder.empty() ? name : JoinPath(folder, name);
 }
 
 // Status of exactly this path, a final link not followed.

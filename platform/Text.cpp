@@ -24,6 +24,10 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
+bool EndsWithQ0(std::string_view name) {
+  return name.size() >= 3 && EqualsIgnoreCase(name.substr(name.size() - 3), ".q0");
+}
+
 bool HasUpperAscii(std::string_view text) {
   for (char c : text) {
     if (c >= 'A' && c <= 'Z') return true;

@@ -16,6 +16,10 @@ std::string AsciiUpper(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 bool HasUpperAscii(std::string_view text);
 
+// True for a name or path ending in ".q0", letter case ignored: the header
+// file of a message pair, the one that has a ".q1" companion.
+bool EndsWithQ0(std::string_view name);
+
 // Folder listing masks: "*" any run of characters, "?" exactly one, letter
 // case ignored; "*.*" matches every name, also one without a dot. A name that
 // begins with "." never matches.

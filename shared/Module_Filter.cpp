@@ -165,7 +165,16 @@ void LoadFilterTableFrom(const std::string& path) {
 }
 
 void LoadFilterTable() {
-  LoadFilterTableFrom(platform::Host().ProgramFolder() + std::string(platform::kSep) + "Filter.ini");
+  LoadFilterTableFrom(platform::JoinPath(platform::Host().ProgramFolder(), "Filter.ini"));
+}
+
+std::optional<std::string> TryLoadFilterTable() {
+  try {
+    LoadFilterTable();
+  } catch (const FilterFileError& e) {
+    return std::string(e.what());
+  }
+  return std::nullopt;
 }
 
 std::string ClassifyMessage(const MessageRecord& record) { return ClassifyMessage(record, Table()); }

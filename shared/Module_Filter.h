@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,6 +44,9 @@ const FilterTable& CurrentFilterTable();
 // Loads Filter.ini from the program folder, replacing the whole table. On a
 // fault the table is left empty and FilterFileError is thrown.
 void LoadFilterTable();
+// The same load for a program that reports the fault itself: the text that
+// names the file and the fault, nullopt when the table was loaded.
+std::optional<std::string> TryLoadFilterTable();
 void LoadFilterTableFrom(const std::string& path);
 
 // Parses the text of a rule file into `table`; throws FilterFileError naming

@@ -9,24 +9,11 @@
 #include "shared/LocalDateText.h"
 #include "shared/Module_InternetTime.h"
 
-namespace {
-
-// Header value of `line` for `prefix`, without copying; empty when no match.
-std::string_view HeaderValueView(std::string_view line, std::string_view prefix) {
+std::string_view GetHeaderValue(std::string_view line, std::string_view prefix) {
   if (line.size() < prefix.size() || !platform::EqualsIgnoreCase(line.substr(0, prefix.size()), prefix)) {
     return {};
   }
   return line.substr(prefix.size());
-}
-
-bool EndsWithQ0(std::string_view path) {
-  return path.size() >= 3 && platform::EqualsIgnoreCase(path.substr(path.size() - 3), ".q0");
-}
-
-}  // namespace
-
-std::string GetHeaderValue(std::string_view line, std::string_view prefix) {
-  return std::string(HeaderValueView(line, prefix));
 }
 
 std::string CompanionFile(std::string_view q0_path) {
@@ -46,7 +33,7 @@ void ResetAllButPath(MessageRecord& record) {
 
 bool ReadMessageHeaders(MessageRecord& record, std::size_t max_line) {
   ResetAllButPath(record);
-  if (record.Path.empty() || !EndsWithQ0(record.Path)) return true;
+  if (record.Path.empty() || !platform::EndsWithQ0(record.Path)) return true;
   return ReadMessageHeaders(record, ListedPair{platform::Host().FindCompanion(record.Path), true}, nullptr, max_line);
 }
 
@@ -54,7 +41,7 @@ bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed, std::op
                         std::size_t max_line) {
   ResetAllButPath(record);
   if (header_length != nullptr) header_length->reset();
-  if (record.Path.empty() || !EndsWithQ0(record.Path)) return true;
+  if (record.Path.empty() || !platform::EndsWithQ0(record.Path)) return true;
   platform::FileSystem& fs = platform::Host();
   auto companion_size = [&]() -> std::optional<std::uint64_t> {
     if (!listed.Companion) return std::nullopt;
@@ -94,7 +81,7 @@ bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed, std::op
   }};
   while (lines.Next(&line)) {
     for (const auto& [prefix, field] : headers) {
-      std::string_view value = HeaderValueView(line, prefix);
+      std::string_view value = GetHeaderValue(line, prefix);
       if (!value.empty()) {
         // The rules look at what a cut line kept; the tag, which turns the
         // rules off, must be a whole line.
@@ -132,7 +119,7 @@ bool ReadSingleFileHeaders(MessageRecord& record, std::optional<std::uint64_t>* 
   }};
   while (lines.Next(&line) && !line.empty()) {
     for (const auto& [prefix, field] : headers) {
-      std::string_view value = HeaderValueView(line, prefix);
+      std::string_view value = GetHeaderValue(line, prefix);
       if (!value.empty()) {
         field->assign(value);
         break;

@@ -26,8 +26,9 @@ struct MessageRecord {
 };
 
 // The value of a header line: the text after `prefix` when the line begins
-// with it (letter case ignored), else empty. Nothing is trimmed.
-std::string GetHeaderValue(std::string_view line, std::string_view prefix);
+// with it (letter case ignored), else empty. Nothing is trimmed or copied:
+// the value is a view into `line`.
+std::string_view GetHeaderValue(std::string_view line, std::string_view prefix);
 
 // The .q1 companion of a .q0 path: the path with its last three characters
 // replaced by ".q1".

@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstdint>
 #include <random>
+#include <string_view>
 
 #include "platform/FileSystem.h"
+#include "platform/SplitMix.h"
 #include "platform/Text.h"
 
 namespace {
@@ -35,17 +37,14 @@ std::uint64_t& GeneratorState() {
   return state;
 }
 
-// splitmix64: a portable sequence of values in [0, 1).
+// A portable sequence of values in [0, 1).
 double NextRandom() {
-  std::uint64_t z = (GeneratorState() += 0x9E3779B97F4A7C15ULL);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-  z ^= z >> 31;
+  std::uint64_t z = platform::SplitMix64(GeneratorState());
   return static_cast<double>(z >> 11) * (1.0 / 9007199254740992.0);
 }
 
 std::string InFolder(const std::string& folder, const std::string& name) {
-  return folder + std::string(platform::kSep) + name;
+  return platform::JoinPath(folder, name);
 }
 
 }  // namespace
@@ -124,20 +123,3 @@ bool DeleteMessageFiles(const std::string& path) {
   return deleted;
 }
 
-bool AddSalvageTag(const std::string& path) {
-  // One open file for every step, so that a move of the message meanwhile
-  // cannot split the tag between two files.
-  std::unique_ptr<platform::FileHandle> file = platform::Host().OpenReadWrite(path);
-  if (!file) return false;
-  std::optional<std::uint64_t> length = file->Size();
-  if (!length || *length < 2) return false;
-  // The 17 bytes that grow the file go first: if they cannot be written (disk
-  // full), the file is cut back to its old length and stays as it was. The
-  // two bytes written over the old ending need no new space.
-  if (file->WriteAt(*length, SalvageTagText.substr(2)) &&
-      file->WriteAt(*length - 2, SalvageTagText.substr(0, 2))) {
-    return true;
-  }
-  file->Truncate(*length);
-  return false;
-}

@@ -1,18 +1,9 @@
 // Moving messages between queue folders without ever overwriting one, and
-// the salvage tag that marks a message an operator sent back to its queue.
+// deleting them.
 #pragma once
 
 #include <optional>
 #include <string>
-#include <string_view>
-
-// The header line "X-Salvaged: yes" and an empty line, CR LF each: written
-// over the last two bytes of a header file, it becomes the file's last header
-// line when the file ended with an empty line.
-inline constexpr std::string_view SalvageTagText = "X-Salvaged: yes\r\n\r\n";
-// The tag line without its line end. The batch filter removes every header
-// line that reads so, letter case ignored, as the header reader recognises it.
-inline constexpr std::string_view SalvageTagHeader = "X-Salvaged: yes";
 
 // The part of a file name before its first "." (all of it without one), in
 // lower case.
@@ -46,7 +37,3 @@ std::optional<std::string> SafeRenameMessage(const std::string& SourceFolder, co
 // True when the file at `path` was deleted.
 bool DeleteMessageFiles(const std::string& path);
 
-// Writes SalvageTagText over the last two bytes of the file at `path`. A
-// file shorter than two bytes, or missing, is left unchanged. True when the
-// tag was written whole.
-bool AddSalvageTag(const std::string& path);

@@ -82,12 +82,12 @@ GridCounters LoadGridRows(const std::string& current_folder, int queue_index, Gr
   for (const platform::DirEntry& entry : folder.entries()) {
     if (entry.is_directory || !platform::MatchesMask(entry.name, listing.FileMask)) continue;
     observer.FileListed(entry.name);
-    record.Path = current_folder + std::string(platform::kSep) + entry.name;
+    record.Path = platform::JoinPath(current_folder, entry.name);
     std::optional<std::uint64_t> length;
     if (listing.Pairs) {
       ListedPair pair;
       if (std::optional<std::string> companion = folder.Companion(entry.name)) {
-        pair.Companion = current_folder + std::string(platform::kSep) + *companion;
+        pair.Companion = platform::JoinPath(current_folder, *companion);
       }
       if (!ReadMessageHeaders(record, pair, &length)) observer.ReadFailed(record.Path);
     } else if (!ReadSingleFileHeaders(record, &length)) {

@@ -80,10 +80,8 @@ int RunListCommand(const std::vector<std::string>& args, std::FILE* out, std::FI
     std::fprintf(err, "usage: qvue --list [--single] [--decode] FOLDER   (qvue --help tells more)\n");
     return 2;
   }
-  try {
-    LoadFilterTable();
-  } catch (const FilterFileError& e) {
-    std::fprintf(err, "qvue: %s\n", e.what());
+  if (std::optional<std::string> fault = TryLoadFilterTable()) {
+    std::fprintf(err, "qvue: %s\n", fault->c_str());
     return 1;
   }
   // The pair queues are listed like "Mailout", the one-file queues like "MailIn".

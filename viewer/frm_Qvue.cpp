@@ -52,7 +52,6 @@ int CaptionRoom(const QRadioButton* button) {
   return button->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, button).width();
 }
 
-std::string Sep() { return std::string(platform::kSep); }
 
 }  // namespace
 
@@ -101,8 +100,8 @@ frm_Qvue::frm_Qvue(const QvueSettings& settings, QWidget* parent) : QMainWindow(
   };
 
   Option1Caption_ = {"", settings_.Root1, settings_.Root2};
-  Option2Caption_ = {"", "/Mail/~Filtered", "/Mail/MailIn", "/Mail/Trash", "/Mail/Mailout", "/Mail/NNTP",
-                     "/Mail/~Bounces"};
+  // The queue folders are named once, in the listing table.
+  for (int i = 1; i <= kQueueChoices; ++i) Option2Caption_[static_cast<std::size_t>(i)] = ListingFor(i).QueuePart;
   Option3Caption_ = {"", "", "/Wait", "/Errors", "/Local"};
   MnuSViewCaption_ = {"", "Filter.ini"};
   MnuSAppsCaption_ = {"", "Sievbat.exe"};
@@ -360,11 +359,7 @@ bool frm_Qvue::Form_Load() {
   Option2_Click(4);
   Option3_Click(2);
   show();
-  try {
-    LoadFilterTable();
-  } catch (const FilterFileError& e) {
-    ShowError(QString::fromLocal8Bit(e.what()) + "\n\nThe rules are empty until Filter.ini is fixed and FILTER is pressed.");
-  }
+  LoadFilterRules();
   LoadGrid();
   GridLoaded_ = true;
   return true;
@@ -414,12 +409,15 @@ void frm_Qvue::Option3_Click(int Index) {
 
 void frm_Qvue::cmd_GO_Click() { LoadGrid(); }
 
-void frm_Qvue::cmd_FILTER_Click() {
-  try {
-    LoadFilterTable();
-  } catch (const FilterFileError& e) {
-    ShowError(QString::fromLocal8Bit(e.what()) + "\n\nThe rules are empty until Filter.ini is fixed and FILTER is pressed.");
+void frm_Qvue::LoadFilterRules() {
+  if (std::optional<std::string> fault = TryLoadFilterTable()) {
+    ShowError(QString::fromLocal8Bit(fault->c_str()) +
+              "\n\nThe rules are empty until Filter.ini is fixed and FILTER is pressed.");
   }
+}
+
+void frm_Qvue::cmd_FILTER_Click() {
+  LoadFilterRules();
   LoadGrid();
 }
 
@@ -483,8 +481,8 @@ void frm_Qvue::txt_DIR_LostFocus() {
 void frm_Qvue::StartCommand(const std::string& command_line) { platform::HostLauncher().Start(command_line); }
 
 void frm_Qvue::MnuSView_Click(int Index) {
-  StartCommand("EditPad.exe " + platform::Host().ProgramFolder() + Sep() +
-               MnuSViewCaption_[static_cast<std::size_t>(Index)]);
+  StartCommand("EditPad.exe " +
+               platform::JoinPath(platform::Host().ProgramFolder(), MnuSViewCaption_[static_cast<std::size_t>(Index)]));
 }
 
 void frm_Qvue::MnuSViewDecoded_Click() {

@@ -90,6 +90,8 @@ class frm_Qvue : public QMainWindow {
   void MnuSApps_Click(int Index);
 
   void LoadGrid();
+  // Loads Filter.ini; a fault is shown, and the rules stay empty.
+  void LoadFilterRules();
   void InitGrid();
   void UpdateSelectionCounts();
 

@@ -13,6 +13,7 @@
 #include "platform/Text.h"
 #include "shared/Module_Messages.h"
 #include "shared/Module_MySafeRename.h"
+#include "shared/Module_SalvageTag.h"
 #include "viewer/FlexGridModel.h"
 #include "viewer/MSFlexGrid.h"
 #include "viewer/frm_Qvue.h"
@@ -23,10 +24,6 @@ constexpr int kLeftButton = 1;
 constexpr int kDeleteKey = 46;
 constexpr int kFileNameColumn = 1;
 constexpr int kClassificationColumn = 3;
-
-bool HasCompanion(const std::string& path) {
-  return path.size() >= 3 && platform::EqualsIgnoreCase(std::string_view(path).substr(path.size() - 3), ".q0");
-}
 
 // The file name in row r, or empty when the cell holds no plain name (the
 // operator may edit it): a name with a separator, ".", ".." or a NUL byte
@@ -232,7 +229,7 @@ void frm_Qvue::RestoreSelection(const SelectionRange& range) {
 
 std::string frm_Qvue::MessagePath(std::int64_t r) const {
   const std::string name = FileNameCell(MSFlexGrid1, r);
-  return name.empty() ? std::string() : CurrentFolder_ + std::string(platform::kSep) + name;
+  return name.empty() ? std::string() : platform::JoinPath(CurrentFolder_, name);
 }
 
 void frm_Qvue::RemovingAction(const std::function<void(std::int64_t)>& operation) {
@@ -313,15 +310,15 @@ void frm_Qvue::OpenMessagePairInEditor(std::int64_t r) {
   std::string path = MessagePath(r);
   if (path.empty()) return;
   StartCommand("EditPad.exe " + path);
-  if (HasCompanion(path)) StartCommand("EditPad.exe " + CompanionFile(path));
+  if (platform::EndsWithQ0(path)) StartCommand("EditPad.exe " + CompanionFile(path));
 }
 
 void frm_Qvue::MoveMessageToErrors(std::int64_t r) {
-  MoveRowMessage(MSFlexGrid1, r, CurrentFolder_, RemailerRoot_ + QueuePart_ + std::string(platform::kSep) + "Errors");
+  MoveRowMessage(MSFlexGrid1, r, CurrentFolder_, platform::JoinPath(RemailerRoot_ + QueuePart_, "Errors"));
 }
 
 void frm_Qvue::MoveMessageToWait(std::int64_t r) {
-  MoveRowMessage(MSFlexGrid1, r, CurrentFolder_, RemailerRoot_ + QueuePart_ + std::string(platform::kSep) + "Wait");
+  MoveRowMessage(MSFlexGrid1, r, CurrentFolder_, platform::JoinPath(RemailerRoot_ + QueuePart_, "Wait"));
 }
 
 void frm_Qvue::MoveMessageToQueue(std::int64_t r) {

@@ -11,6 +11,7 @@
 #include "platform/RealFileSystem.h"
 #include "shared/Module_Messages.h"
 #include "shared/Module_MySafeRename.h"
+#include "shared/Module_SalvageTag.h"
 #include "tests/TestSupport.h"
 
 namespace {

@@ -9,6 +9,7 @@
 #include "batch/main_Sievbat.h"
 #include "platform/Text.h"
 #include "shared/Module_MySafeRename.h"
+#include "shared/Module_SalvageTag.h"
 #include "tests/faults/FaultScript.h"
 
 namespace {

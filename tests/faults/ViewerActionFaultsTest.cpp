@@ -7,6 +7,7 @@
 
 #include "platform/Text.h"
 #include "shared/Module_MySafeRename.h"
+#include "shared/Module_SalvageTag.h"
 #include "tests/faults/FaultScript.h"
 #include "tests/viewer/FormTestSupport.h"
 #include "viewer/MSFlexGrid.h"

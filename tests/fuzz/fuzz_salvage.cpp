@@ -12,7 +12,7 @@
 #include <string>
 
 #include "batch/main_Sievbat.h"
-#include "shared/Module_MySafeRename.h"
+#include "shared/Module_SalvageTag.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tests/platform/FakeFileSystem.h"
 
@@ -25,8 +25,7 @@ std::string Stripped(const std::string& content) {
   fs.AddFile(kPath, content);
   fs.AddFile("/queue/m.q1", "b");
   platform::ScopedHost host(fs);
-  QueueFolder = "/queue";
-  StripSalvageTag("m.q0");
+  StripSalvageTag("/queue", "m.q0");
   return fs.Contents(kPath);
 }
 

@@ -114,7 +114,7 @@ std::string FakeFileSystem::Contents(const std::string& exact_path) const {
 }
 
 void FakeFileSystem::RemoveTree(const std::string& path) {
-  std::string prefix = path + std::string(platform::kSep);
+  std::string prefix = path + platform::kPathSeparator;
   for (auto it = nodes_.begin(); it != nodes_.end();) {
     if (it->first == path || it->first.starts_with(prefix)) {
       it = nodes_.erase(it);
@@ -153,7 +153,7 @@ class FakeFolder : public platform::NameIndex {
     }
     return like;
   }
-  std::string Path(const std::string& name) const { return folder_ + std::string(platform::kSep) + name; }
+  std::string Path(const std::string& name) const { return platform::JoinPath(folder_, name); }
 
  private:
   const FakeFileSystem& fs_;

@@ -5,6 +5,7 @@
 
 #include "platform/FileSystem.h"
 #include "shared/Module_MySafeRename.h"
+#include "shared/Module_SalvageTag.h"
 #include "tests/TestSupport.h"
 #include "tests/platform/FakeFileSystem.h"
 

@@ -43,8 +43,10 @@
 #include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/SplitMix.h"
 #include "platform/Text.h"
 #include "shared/Module_MySafeRename.h"
+#include "shared/Module_SalvageTag.h"
 
 namespace {
 
@@ -56,12 +58,7 @@ std::int64_t NowMicros() {
       .count();
 }
 
-std::uint64_t Mix(std::uint64_t z) {
-  z += 0x9E3779B97F4A7C15ULL;
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-  return z ^ (z >> 31);
-}
+std::uint64_t Mix(std::uint64_t z) { return platform::SplitMix64(z); }
 
 // The file's bytes; empty when it cannot be read.
 std::string ReadFile(const std::string& path) {

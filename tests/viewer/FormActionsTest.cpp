@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "shared/Module_MySafeRename.h"
+#include "shared/Module_SalvageTag.h"
 #include "tests/viewer/FormTestSupport.h"
 #include "viewer/MSFlexGrid.h"
 #include "viewer/frm_Qvue.h"

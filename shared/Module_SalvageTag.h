@@ -1,0 +1,27 @@
+// The salvage tag that marks a message an operator sent back to its queue:
+// the viewer and the sample writer add it, the batch filter removes it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// The header line "X-Salvaged: yes" and an empty line, CR LF each: written
+// over the last two bytes of a header file, it becomes the file's last header
+// line when the file ended with an empty line.
+inline constexpr std::string_view SalvageTagText = "X-Salvaged: yes\r\n\r\n";
+// The tag line without its line end. The batch filter removes every header
+// line that reads so, letter case ignored, as the header reader recognises it.
+inline constexpr std::string_view SalvageTagHeader = "X-Salvaged: yes";
+
+// Writes SalvageTagText over the last two bytes of the file at `path`. A
+// file shorter than two bytes, or missing, is left unchanged. True when the
+// tag was written whole.
+bool AddSalvageTag(const std::string& path);
+
+// A header file's bytes without its salvage tag lines: every line from line
+// 3 on that reads "X-Salvaged: yes" (letter case ignored, as the header
+// reader recognises the tag), with its line end; every other byte is kept.
+// `first_removed` (when given) gets the offset of the first line removed.
+std::string WithoutSalvageTags(std::string_view content, std::size_t* first_removed = nullptr);
+
