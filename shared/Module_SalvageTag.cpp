@@ -41,6 +41,10 @@ std::string WithoutSalvageTags(std::string_view content, std::size_t* first_remo
     if (line >= 3 && platform::EqualsIgnoreCase(text, SalvageTagHeader)) {
       if (!removed && first_removed != nullptr) *first_removed = start;
       removed = true;
+      // After a line that ended in a bare CR, the LF of a CR LF tag line
+      // stays: that CR then ends its line with it, and a following line
+      // that begins with an LF cannot join the CR into a new line end.
+      if (!kept.empty() && kept.back() == '\r' && next - text_end == 2) kept.push_back('\n');
     } else {
       kept.append(content.substr(start, next - start));
     }
