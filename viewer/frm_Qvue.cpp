@@ -19,6 +19,7 @@
 #include <QStyleOptionButton>
 #include <QTimer>
 #include <cmath>
+#include <variant>
 
 #include "platform/FileSystem.h"
 #include "platform/Launcher.h"
@@ -50,6 +51,41 @@ int CaptionRoom(const QRadioButton* button) {
   QStyleOptionButton option;
   option.initFrom(button);
   return button->style()->subElementRect(QStyle::SE_RadioButtonContents, &option, button).width();
+}
+
+// A caption shown as written: "&" marks no shortcut key.
+QString NoMnemonic(QString caption) { return caption.replace("&", "&&"); }
+
+// One control of the window's layout. The control is named by the address of
+// the form's member that gets it, and its kind follows from that member's type.
+struct ControlRow {
+  std::variant<QGroupBox**, QRadioButton**, QPushButton**, QLineEdit**> control;
+  QGroupBox** parent;   // the frame it sits in; nullptr: the client area
+  QString caption;      // a frame's title, a button's caption, a text box's text
+  const char* picture;  // a button's icon, by its name in :/icons; or nullptr
+  const char* colour;   // the background colour; or nullptr
+  struct {
+    int left, top, width, height;
+  } rect;  // in twips, inside the parent; empty: placed when shown
+  QString tooltip;
+};
+
+QWidget* MakeControl(QGroupBox** slot, const ControlRow& row, QWidget* parent) {
+  return *slot = new QGroupBox(row.caption, parent);
+}
+
+QWidget* MakeControl(QRadioButton** slot, const ControlRow& row, QWidget* parent) {
+  return *slot = new QRadioButton(NoMnemonic(row.caption), parent);
+}
+
+QWidget* MakeControl(QPushButton** slot, const ControlRow& row, QWidget* parent) {
+  *slot = new QPushButton(NoMnemonic(row.caption), parent);
+  if (row.picture != nullptr) (*slot)->setIcon(QIcon(QString(":/icons/%1.png").arg(row.picture)));
+  return *slot;
+}
+
+QWidget* MakeControl(QLineEdit** slot, const ControlRow& row, QWidget* parent) {
+  return *slot = new QLineEdit(row.caption, parent);
 }
 
 
@@ -144,118 +180,103 @@ void frm_Qvue::Place(QWidget* widget, int left, int top, int width, int height) 
 }
 
 void frm_Qvue::BuildControls() {
-  auto radio = [this](QWidget* parent, const std::string& caption, int left, int top, int width, int height) {
-    auto* button = new QRadioButton(Show(caption).replace("&", "&&"), parent);
-    Place(button, left, top, width, height);
-    return button;
+  const QString root1 = Show(Option1Caption_[1]), root2 = Show(Option1Caption_[2]);
+  const QString remailers = Show("Selected Remailer (" + settings_.Root1 + "=" + settings_.Host1 + ", " +
+                                 settings_.Root2 + "=" + settings_.Host2 + ")");
+  auto queue = [this](int i) { return Show(Option2Caption_[static_cast<std::size_t>(i)]); };
+  auto subfolder = [this](int i) { return Show(Option3Caption_[static_cast<std::size_t>(i)]); };
+  const char* const orange = "rgb(255,128,0)";
+  const char* const white = "rgb(255,255,255)";
+  const char* const green = "rgb(0,255,0)";
+  const char* const blue = "rgb(0,0,255)";
+  const char* const processed = "Files Processed (Number/Size)";
+  // The controls in the order they are made: a later one is drawn over an
+  // earlier one it meets, and Tab goes through them in this order.
+  const ControlRow layout[] = {
+      // control     parent   caption           picture   colour      left   top width height tooltip
+      {&Frame1,      nullptr, "Parameters 1",   nullptr,  nullptr, {  120,  120, 1455, 975}, remailers},
+      {&Option1[1],  &Frame1, root1,            nullptr,  nullptr, {  120,  240, 1215, 255}, root1},
+      {&Option1[2],  &Frame1, root2,            nullptr,  nullptr, {  120,  600, 1215, 255}, root2},
+      {&Frame2,      nullptr, "Parameters 2",   nullptr,  nullptr, { 1680,  120, 3135, 975}, "Folder to peep in"},
+      {&Option2[1],  &Frame2, queue(1),         nullptr,  nullptr, {  120,  240, 1455, 255}, ""},
+      {&Option2[2],  &Frame2, queue(2),         nullptr,  nullptr, {  120,  480, 1455, 255}, ""},
+      {&Option2[3],  &Frame2, queue(3),         nullptr,  nullptr, {  120,  720, 1455, 255}, ""},
+      {&Option2[4],  &Frame2, queue(4),         nullptr,  nullptr, { 1560,  240, 1575, 255}, ""},
+      {&Option2[5],  &Frame2, queue(5),         nullptr,  nullptr, { 1560,  480, 1575, 255}, ""},
+      {&Option2[6],  &Frame2, queue(6),         nullptr,  nullptr, { 1560,  720, 1575, 255}, ""},
+      {&cmd_FILTER,  nullptr, "FILTER",         nullptr,  nullptr, { 4920,  120,  735, 255},
+       "Reloads Filtering Parameters (Fillter.ini)"},
+      {&cmd_GO,      nullptr, "GO",             nullptr,  nullptr, { 5760,  120, 2055, 255}, kGoToolTip},
+      {&Frame4,      nullptr, processed,        nullptr,  nullptr, { 4920,  480, 2895, 615}, ""},
+      {&txt_Info1,   &Frame4, "00 000",         nullptr,  nullptr, {  120,  240,  615, 285}, ""},
+      {&txt_Info2,   &Frame4, "00 000 000 000", nullptr,  nullptr, {  840,  240, 1215, 285}, ""},
+      {&txt_Info3,   &Frame4, "00 000",         nullptr,  nullptr, { 2160,  240,  615, 285}, ""},
+      {&cmd_UP,      nullptr, "",               "up",     nullptr, { 8280,  120,  255, 375}, ""},
+      {&cmd_LT,      nullptr, "",               "left",   nullptr, { 7920,  480,  375, 255}, ""},
+      {&cmd_RT,      nullptr, "",               "right",  nullptr, { 8520,  480,  375, 255}, ""},
+      {&cmd_DN,      nullptr, "",               "down",   nullptr, { 8280,  720,  255, 375}, ""},
+      {&cmd_HO,      nullptr, "",               nullptr,  orange,  { 8280,  480,  255, 255}, ""},
+      {&txt_NbSelV,  nullptr, "",               nullptr,  nullptr, { 7920,  840,  375, 285}, ""},
+      {&txt_NbSelH,  nullptr, "",               nullptr,  nullptr, { 8520,  840,  375, 285}, ""},
+      {&Frame3,      nullptr, "Parameters3",    nullptr,  nullptr, { 9000,  120, 2775, 495},
+       "Special Subfolder (When applicable)"},
+      {&Option3[1],  &Frame3, subfolder(1),     nullptr,  nullptr, {  120,  240,  375, 195}, ""},
+      {&Option3[2],  &Frame3, subfolder(2),     nullptr,  nullptr, {  600,  240,  855, 195}, ""},
+      {&Option3[3],  &Frame3, subfolder(3),     nullptr,  nullptr, { 1560,  240,  855, 195}, ""},
+      {&Option3[4],  &Frame3, subfolder(4),     nullptr,  nullptr, { 2520,  240,  255, 195}, "Special Extra Folders"},
+      {&txt_DIR,     &Frame3, "",               nullptr,  nullptr, {    0,    0,    0,   0},
+       "Double-Click for Folders Dialog Box"},
+      {&cmd_MAGIC1,  nullptr, "",               "magic1", nullptr, { 9000,  720,  375, 375},
+       "MAGIC1 (To View Selected Messages Content)"},
+      {&cmd_MAGIC2,  nullptr, "",               "magic2", nullptr, { 9360,  720,  375, 375},
+       "MAGIC2 (To View Selected Messages Content)"},
+      {&cmd_DELETE,  nullptr, "",               "delete", nullptr, { 9720,  720,  375, 375},
+       "DELETE (To Delete Selected Messages Contents)"},
+      {&cmd_FLAG,    nullptr, "",               "flag",   nullptr, {10080,  720,  375, 375},
+       "FLAG (To Flag Selected Messages)"},
+      {&cmd_UNFLAG,  nullptr, "",               "unflag", nullptr, {10440,  720,  375, 375},
+       "UNFLAG (To UnFlag Selected Messages)"},
+      {&cmd_ERRORE,  nullptr, "E",              nullptr,  orange,  {10800,  720,  255, 375},
+       "ERRORE (To Move Selected Messages in Error Queue)"},
+      {&cmd_HOLD,    nullptr, "H",              nullptr,  white,   {11040,  720,  255, 375},
+       "HOLD (To Move Selected Messages in Wait Queue)"},
+      {&cmd_RELEASE, nullptr, "R",              nullptr,  green,   {11280,  720,  255, 375},
+       "RELEASE (To Move Selected Messages back in normal  Queue)"},
+      {&cmd_SALVAGE, nullptr, "S",              nullptr,  blue,    {11520,  720,  255, 375},
+       "SALVAGE (To Move Selected Messages back in normal  Queue + SALVAGED tag)"},
   };
+  for (const ControlRow& row : layout) {
+    QWidget* parent = row.parent != nullptr ? *row.parent : client_;
+    QWidget* control = std::visit([&](auto* slot) { return MakeControl(slot, row, parent); }, row.control);
+    if (row.rect.width > 0) Place(control, row.rect.left, row.rect.top, row.rect.width, row.rect.height);
+    if (row.colour != nullptr) control->setStyleSheet(QString("background-color: %1;").arg(row.colour));
+    control->setToolTip(row.tooltip);
+  }
 
-  Frame1 = new QGroupBox("Parameters 1", client_);
-  Place(Frame1, 120, 120, 1455, 975);
-  Frame1->setToolTip(Show("Selected Remailer (" + settings_.Root1 + "=" + settings_.Host1 + ", " + settings_.Root2 +
-                          "=" + settings_.Host2 + ")"));
-  group1_ = new QButtonGroup(this);
+  // The installation's name is the root's last folder; the whole path is in
+  // the tooltip.
   for (int i = 1; i <= 2; ++i) {
-    Option1[i] = radio(Frame1, Option1Caption_[i], 120, i == 1 ? 240 : 600, 1215, 255);
-    group1_->addButton(Option1[i], i);
-    // The installation's name is the root's last folder; the whole path is
-    // in the tooltip.
     QString full = Show(Option1Caption_[i]);
-    Option1[i]->setText(RootCaption(full, Option1[i]->fontMetrics(), CaptionRoom(Option1[i])).replace("&", "&&"));
-    Option1[i]->setToolTip(full);
+    Option1[i]->setText(NoMnemonic(RootCaption(full, Option1[i]->fontMetrics(), CaptionRoom(Option1[i]))));
   }
-
-  Frame2 = new QGroupBox("Parameters 2", client_);
-  Place(Frame2, 1680, 120, 3135, 975);
-  Frame2->setToolTip("Folder to peep in");
+  group1_ = new QButtonGroup(this);
   group2_ = new QButtonGroup(this);
-  for (int i = 1; i <= 6; ++i) {
-    bool left_column = i <= 3;
-    Option2[i] = radio(Frame2, Option2Caption_[i], left_column ? 120 : 1560, 240 + 240 * ((i - 1) % 3),
-                       left_column ? 1455 : 1575, 255);
-    group2_->addButton(Option2[i], i);
-  }
-
-  cmd_FILTER = new QPushButton("FILTER", client_);
-  Place(cmd_FILTER, 4920, 120, 735, 255);
-  cmd_FILTER->setToolTip("Reloads Filtering Parameters (Fillter.ini)");
-  cmd_GO = new QPushButton("GO", client_);
-  Place(cmd_GO, 5760, 120, 2055, 255);
-  cmd_GO->setToolTip(kGoToolTip);
-
-  Frame4 = new QGroupBox("Files Processed (Number/Size)", client_);
-  Place(Frame4, 4920, 480, 2895, 615);
-  auto counter = [this](QWidget* parent, const char* text, int left, int top, int width, int height) {
-    auto* box = new QLineEdit(text, parent);
-    Place(box, left, top, width, height);
-    // Display only, and as readable as any text: read-only, not disabled,
-    // and in the normal colours also while a load disables the form.
+  group3_ = new QButtonGroup(this);
+  for (int i = 1; i <= 2; ++i) group1_->addButton(Option1[i], i);
+  for (int i = 1; i <= 6; ++i) group2_->addButton(Option2[i], i);
+  for (int i = 1; i <= 4; ++i) group3_->addButton(Option3[i], i);
+  // The counters are display only, and as readable as any text: read-only,
+  // not disabled, and in the normal colours also while a load disables the form.
+  for (QLineEdit* box : {txt_Info1, txt_Info2, txt_Info3, txt_NbSelV, txt_NbSelH}) {
     box->setReadOnly(true);
     QPalette palette = box->palette();
     for (QPalette::ColorRole role : {QPalette::Text, QPalette::Base})
       palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
     box->setPalette(palette);
-    return box;
-  };
-  txt_Info1 = counter(Frame4, "00 000", 120, 240, 615, 285);
-  txt_Info2 = counter(Frame4, "00 000 000 000", 840, 240, 1215, 285);
-  txt_Info3 = counter(Frame4, "00 000", 2160, 240, 615, 285);
-
-  auto picture_button = [this](const char* icon, int left, int top, int width, int height) {
-    auto* button = new QPushButton(client_);
-    Place(button, left, top, width, height);
-    if (icon != nullptr) button->setIcon(QIcon(icon));
-    return button;
-  };
-  cmd_UP = picture_button(":/icons/up.png", 8280, 120, 255, 375);
-  cmd_LT = picture_button(":/icons/left.png", 7920, 480, 375, 255);
-  cmd_RT = picture_button(":/icons/right.png", 8520, 480, 375, 255);
-  cmd_DN = picture_button(":/icons/down.png", 8280, 720, 255, 375);
-  cmd_HO = picture_button(nullptr, 8280, 480, 255, 255);  // drawn over the arms it meets
-  cmd_HO->setStyleSheet("background-color: rgb(255,128,0);");
-
-  txt_NbSelV = counter(client_, "", 7920, 840, 375, 285);
-  txt_NbSelH = counter(client_, "", 8520, 840, 375, 285);
-
-  Frame3 = new QGroupBox("Parameters3", client_);
-  Place(Frame3, 9000, 120, 2775, 495);
-  Frame3->setToolTip("Special Subfolder (When applicable)");
-  Frame3->installEventFilter(this);
-  group3_ = new QButtonGroup(this);
-  const int option3_left[] = {0, 120, 600, 1560, 2520};
-  const int option3_width[] = {0, 375, 855, 855, 255};
-  for (int i = 1; i <= 4; ++i) {
-    Option3[i] = radio(Frame3, Option3Caption_[i], option3_left[i], 240, option3_width[i], 195);
-    group3_->addButton(Option3[i], i);
   }
-  Option3[4]->setToolTip("Special Extra Folders");
-  txt_DIR = new QLineEdit(Frame3);
-  txt_DIR->setToolTip("Double-Click for Folders Dialog Box");
+  Frame3->installEventFilter(this);
   txt_DIR->hide();
   txt_DIR->installEventFilter(this);
-
-  auto action_button = [this](const char* icon, const char* caption, const char* colour, int left, int width,
-                              const char* tooltip) {
-    auto* button = new QPushButton(caption, client_);
-    Place(button, left, 720, width, 375);
-    if (icon != nullptr) button->setIcon(QIcon(icon));
-    if (colour != nullptr) button->setStyleSheet(QString("background-color: %1;").arg(colour));
-    button->setToolTip(tooltip);
-    return button;
-  };
-  cmd_MAGIC1 = action_button(":/icons/magic1.png", "", nullptr, 9000, 375, "MAGIC1 (To View Selected Messages Content)");
-  cmd_MAGIC2 = action_button(":/icons/magic2.png", "", nullptr, 9360, 375, "MAGIC2 (To View Selected Messages Content)");
-  cmd_DELETE = action_button(":/icons/delete.png", "", nullptr, 9720, 375, "DELETE (To Delete Selected Messages Contents)");
-  cmd_FLAG = action_button(":/icons/flag.png", "", nullptr, 10080, 375, "FLAG (To Flag Selected Messages)");
-  cmd_UNFLAG = action_button(":/icons/unflag.png", "", nullptr, 10440, 375, "UNFLAG (To UnFlag Selected Messages)");
-  cmd_ERRORE = action_button(nullptr, "E", "rgb(255,128,0)", 10800, 255,
-                             "ERRORE (To Move Selected Messages in Error Queue)");
-  cmd_HOLD = action_button(nullptr, "H", "rgb(255,255,255)", 11040, 255,
-                           "HOLD (To Move Selected Messages in Wait Queue)");
-  cmd_RELEASE = action_button(nullptr, "R", "rgb(0,255,0)", 11280, 255,
-                              "RELEASE (To Move Selected Messages back in normal  Queue)");
-  cmd_SALVAGE = action_button(nullptr, "S", "rgb(0,0,255)", 11520, 255,
-                              "SALVAGE (To Move Selected Messages back in normal  Queue + SALVAGED tag)");
 
   MSFlexGrid1 = new MSFlexGrid(kGridColumns, client_);
   MSFlexGrid1->SetToolTipText("Double-Click to Modify, Right-Click for PopupMenu,Left-Click on Hd to Sort");
@@ -472,7 +493,7 @@ void frm_Qvue::txt_DIR_DblClick() {
 void frm_Qvue::txt_DIR_LostFocus() {
   txt_DIR->hide();
   Option3Caption_[4] = QFile::encodeName(txt_DIR->text()).toStdString();
-  Option3[4]->setText(txt_DIR->text().replace("&", "&&"));
+  Option3[4]->setText(NoMnemonic(txt_DIR->text()));
   Option3[4]->setToolTip(txt_DIR->text());
   QCoreApplication::processEvents();
   if (Option3[4]->isChecked()) Option3_Click(4);
