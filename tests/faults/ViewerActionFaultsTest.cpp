@@ -25,7 +25,10 @@ std::string Header(const std::string& subject) {
   return "Q 1 smtp\r\n12/06/26 14:03:22\r\nFrom: a@x\r\nSubject: " + subject + "\r\n\r\n";
 }
 const std::string kA = Header("a"), kB = Header("b"), kEHeader = Header("e");
-const std::string kTaggedA = kA.substr(0, kA.size() - 2) + std::string(SalvageTagText);
+std::string Tagged(const std::string& header) {
+  return header.substr(0, header.size() - 2) + std::string(SalvageTagText);
+}
+const std::string kTaggedA = Tagged(kA);
 
 // Wait holds a and b, Errors holds e; the window lists Wait (or Errors).
 FileMap StartTree() {
@@ -81,6 +84,25 @@ const std::vector<ViewerCase>& Cases() {
                   hold = &frm_Qvue::MnuPOPBHold_Click, salvage = &frm_Qvue::MnuPOPBSalvage_Click;
     const Delta e_held_as_c1 = Gone(kE, {"e"}) + Delta{{kW + "/" + c1 + ".q0", kEHeader}, {kW + "/" + c1 + ".q1", "e body"}};
     return std::vector<ViewerCase>{
+        // Without faults: the companion in another letter case goes too; a
+        // hold into the listed folder itself, and a salvage whose name the
+        // queue has, take a collision name; a header too short for the tag
+        // is salvaged untagged.
+        {.name = "DeleteTakesTheCompanionInOtherCase", .action = del, .first = "C.q0", .last = "C.q0",
+         .extra = {{kW + "/C.q0", kA}, {kW + "/C.Q1", "x"}}, .expected = {{kW + "/C.q0", std::nullopt},
+         {kW + "/C.Q1", std::nullopt}}, .rows = {"a.q0", "b.q0"}},
+        {.name = "Release", .action = &frm_Qvue::MnuPOPBRelease_Click, .first = "a.q0", .last = "a.q0",
+         .expected = Gone(kW, {"a"}) + Delta{{kM + "/a.q0", kA}, {kM + "/a.q1", "a body"}}, .rows = {"b.q0"}},
+        {.name = "HoldIntoTheListedWait", .action = hold, .first = "a.q0", .last = "a.q0",
+         .expected = Gone(kW, {"a"}) + Delta{{kW + "/" + c1 + ".q0", kA}, {kW + "/" + c1 + ".q1", "a body"}},
+         .rows = {"b.q0"}},
+        {.name = "SalvageIntoAQueueThatHasTheName", .action = salvage, .first = "b.q0", .last = "b.q0",
+         .extra = {{kM + "/b.q0", "theirs"}},
+         .expected = Gone(kW, {"b"}) + Delta{{kM + "/" + c1 + ".q0", Tagged(kB)}, {kM + "/" + c1 + ".q1", "b body"}},
+         .rows = {"a.q0"}},
+        {.name = "SalvageOfAHeaderTooShortForTheTag", .action = salvage, .first = "t.q0", .last = "t.q0",
+         .extra = {{kW + "/t.q0", "x"}, {kW + "/t.q1", "y"}},
+         .expected = Gone(kW, {"t"}) + Delta{{kM + "/t.q0", "x"}, {kM + "/t.q1", "y"}}, .rows = {"a.q0", "b.q0"}},
         // A file of another message in another letter case is never taken
         // as the companion: only A.q0 goes.
         {.name = "DeleteLeavesTheOtherCaseBodyOfAnotherMessage", .action = del, .first = "A.q0", .last = "A.q0",

@@ -6,19 +6,17 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QtTest>
 #include <algorithm>
 #include <filesystem>
 
-#include "shared/Module_MySafeRename.h"
-#include "shared/Module_SalvageTag.h"
 #include "tests/viewer/FormTestSupport.h"
 #include "viewer/MSFlexGrid.h"
 #include "viewer/frm_Qvue.h"
 
 namespace {
 
-using test_support::Exists;
 using test_support::ListNames;
 using test_support::ReadFile;
 using test_support::WriteFile;
@@ -63,7 +61,6 @@ class FormActionsTest : public QObject {
     wait = mailout + "/Wait";
     errors = mailout + "/Errors";
     for (const char* stem : {"a", "b", "c", "d"}) Pair(wait, stem);
-    ResetCollisionNameGenerator();
     form = inst->Open();
     SortByName();
   }
@@ -86,8 +83,8 @@ class FormActionsTest : public QObject {
     form->MnuPOPBDelete_Click();
     QCOMPARE(Names().size(), std::size_t{2});
 
-    Select(1, 2);  // every row: the last is reset, never deleted
-    form->MnuPOPBDelete->trigger();
+    Select(1, 2);  // every row, by the Delete key: the last is reset, never deleted
+    QTest::keyClick(Grid(), Qt::Key_Delete);
     QCOMPARE(ListNames(wait), std::string(""));
     QCOMPARE(Grid()->Rows(), std::int64_t{2});
     QCOMPARE(Grid()->TextMatrix(1, 0), std::string("001"));
@@ -103,13 +100,10 @@ class FormActionsTest : public QObject {
     SortByName();
     const int loads = form->LoadCount();
     QVERIFY(!form->MnuSViewDecoded->isChecked());  // off at every start
-    QCOMPARE(Grid()->TextMatrix(5, 4), raw);
-
     Select(5, 3, 4, 2);
     form->MnuSViewDecoded->trigger();
-    QCOMPARE(Grid()->TextMatrix(5, 4), decoded);
-    QCOMPARE(Grid()->TextMatrix(5, 1), std::string("e.q0"));
-    QCOMPARE(Grid()->TextMatrix(1, 4), std::string("s"));
+    QCOMPARE(Grid()->TextMatrix(5, 4) + "|" + Grid()->TextMatrix(5, 1) + "|" + Grid()->TextMatrix(1, 4),
+             decoded + "|e.q0|s");
     QCOMPARE(Corners(), (std::vector<std::int64_t>{5, 3, 4, 2}));
     Select(5, 5, 4, 4);
     form->BeginCellEdit();  // the edit box gets the text shown
@@ -120,44 +114,16 @@ class FormActionsTest : public QObject {
     QCOMPARE(form->LoadCount(), loads);
 
     // Decoded again, reloaded (the rows come in decoded) and sorted by the
-    // shown subject: the row whose subject reads "über dich" moves its own file.
+    // shown subject: after "s" as shown (raw, "=" would come first), and the
+    // row moves its own file.
     form->MnuSViewDecoded->trigger();
     form->cmd_GO_Click();
     Select(0, 0, 4, 4);
     form->MnuPOPHSortA_Click();
-    std::int64_t row = -1;
-    for (std::int64_t r = 1; r < Grid()->Rows(); ++r)
-      if (Grid()->TextMatrix(r, 4) == decoded) row = r;
-    QCOMPARE(row, std::int64_t{5});  // after "s" as shown; raw, "=" would come first
-    Select(row, row);
+    QCOMPARE(Grid()->TextMatrix(5, 4), decoded);
+    Select(5, 5);
     form->MnuPOPBErrore_Click();
     QCOMPARE(ListNames(errors), std::string("e.q0 e.q1"));
-    std::vector<std::string> left = Names();  // equal subjects: in no fixed order
-    std::sort(left.begin(), left.end());
-    QCOMPARE(left, (std::vector<std::string>{"a.q0", "b.q0", "c.q0", "d.q0"}));
-  }
-
-  void deleteFindsCompanionsInAnyCaseAndOnlyPairs() {
-    Pair(wait, "CAPS", kHeader, "x");
-    std::filesystem::rename(wait + "/CAPS.q1", wait + "/CAPS.Q1");
-    WriteFile(wait + "/note.txt", "n");
-    std::filesystem::remove(wait + "/c.q0");  // its header is gone already
-    form->cmd_GO_Click();
-    QCOMPARE(Names().size(), std::size_t{4});  // a, b, d and CAPS (c.q0 is gone, note.txt is no .q0)
-    SortByName();
-    Select(RowOf("CAPS.q0"), RowOf("CAPS.q0"));
-    QTest::keyClick(Grid(), Qt::Key_Delete);  // the Delete key runs Delete
-    QVERIFY(!Exists(wait + "/CAPS.q0") && !Exists(wait + "/CAPS.Q1"));
-    QCOMPARE(RowOf("CAPS.q0"), std::int64_t{-1});
-    QVERIFY(Exists(wait + "/c.q1"));
-
-    // A row whose file-name cell was edited acts on the file it now names.
-    Select(1, 1, 1, 1);
-    Grid()->SetTextMatrix(1, 1, "c.q0");
-    form->MnuPOPBDelete_Click();
-    QVERIFY(!Exists(wait + "/c.q1"));  // the header file was gone, its companion goes
-    QVERIFY(Exists(wait + "/a.q0"));
-    QVERIFY(Exists(wait + "/note.txt"));
   }
 
   // An edited file-name cell that is empty or no plain name addresses nothing: no
@@ -181,51 +147,26 @@ class FormActionsTest : public QObject {
     QCOMPARE(ReadFile(mailout + "/x.q0"), kHeader);
     QCOMPARE(ReadFile(wait + "/a.q0"), kHeader);
     QVERIFY(inst->launcher.started.empty());
-  }
-
-  void holdReleaseAndSalvageMoveWithoutOverwriting() {
-    Select(1, 1);
-    form->MnuPOPBHold_Click();  // into the listed folder itself: a collision name
-    ResetCollisionNameGenerator();
-    std::string c1 = NewCollisionName();
-    for (char& ch : c1) ch = static_cast<char>(std::tolower(ch));
-    QVERIFY(Exists(wait + "/" + c1 + ".q0") && Exists(wait + "/" + c1 + ".q1") && !Exists(wait + "/a.q0"));
-
-    WriteFile(wait + "/tiny.q0", "x");
-    WriteFile(wait + "/tiny.q1", "y");
-    Pair(mailout, "b", "already in the queue", "q1");
-    form->cmd_GO_Click();
-    SortByName();
-    Select(RowOf("b.q0"), RowOf("b.q0"));
-    form->MnuPOPBSalvage_Click();
-    Select(RowOf("tiny.q0"), RowOf("tiny.q0"));
-    form->cmd_SALVAGE_Click();
-    Select(RowOf("c.q0"), RowOf("c.q0"));
-    form->cmd_RELEASE_Click();
-
-    QCOMPARE(ReadFile(mailout + "/b.q0"), std::string("already in the queue"));
-    QCOMPARE(ReadFile(mailout + "/tiny.q0"), std::string("x"));  // too short for the tag, moved all the same
-    QCOMPARE(ReadFile(mailout + "/c.q0"), kHeader);
-    std::string salvaged;
-    for (const auto& entry : std::filesystem::directory_iterator(mailout)) {
-      std::string name = entry.path().filename().string();
-      if (name.starts_with("~col") && name.ends_with(".q0")) salvaged = ReadFile(entry.path().string());
-    }
-    QCOMPARE(salvaged, kHeader.substr(0, kHeader.size() - 2) + std::string(SalvageTagText));
-    QCOMPARE(Names(), (std::vector<std::string>{"d.q0", c1 + ".q0"}));  // "~" sorts after letters
+    Grid()->SetTextMatrix(1, 1, "b.q0");  // a plain name: the row acts on the file it now names
+    form->MnuPOPBDelete_Click();
+    QCOMPARE(ListNames(wait), std::string("a.q0 a.q1 c.q0 c.q1 d.q0 d.q1 sub.q0/"));
   }
 
   void flagsVisitsAndTheirSelection() {
+    auto flags = [this] {
+      std::string marks;
+      for (std::int64_t r = 1; r < Grid()->Rows(); ++r)
+        marks += Grid()->Data().CellPicture(r, 3) == frm_Qvue::kFlagMark ? 'F' : '-';
+      return marks;
+    };
     Select(3, 1, 4, 2);  // a block given from its lower corner
     form->cmd_FLAG_Click();
-    for (std::int64_t r = 1; r <= 3; ++r) QCOMPARE(Grid()->Data().CellPicture(r, 3), frm_Qvue::kFlagMark);
-    QCOMPARE(Grid()->Data().CellPicture(4, 3), 0);
+    QCOMPARE(flags(), std::string("FFF-"));
     QCOMPARE(Grid()->TextMatrix(1, 3), std::string(""));  // the text is untouched
     QCOMPARE(Corners(), (std::vector<std::int64_t>{1, 3, 2, 4}));
     Select(2, 4);
     form->cmd_UNFLAG_Click();
-    QCOMPARE(Grid()->Data().CellPicture(1, 3), frm_Qvue::kFlagMark);
-    QCOMPARE(Grid()->Data().CellPicture(2, 3) + Grid()->Data().CellPicture(4, 3), 0);
+    QCOMPARE(flags(), std::string("F---"));
 
     Select(1, 2);
     form->cmd_MAGIC1_Click();
@@ -236,35 +177,24 @@ class FormActionsTest : public QObject {
                                          "EditPad.exe " + wait + "/b.q0", "EditPad.exe " + wait + "/b.q1"}));
   }
 
-  void headerClicksSortNumbersAsNumbersAndMarkTheColumn() {
-    for (const char* stem : {"a", "b", "c", "d"}) {
-      std::filesystem::remove(wait + "/" + std::string(stem) + ".q0");
-      std::filesystem::remove(wait + "/" + std::string(stem) + ".q1");
-    }
-    Pair(wait, "nine", "12345678", "9");      // 9 bytes
-    Pair(wait, "ten", "123456789", "0");      // 10 bytes
-    Pair(wait, "hundred", std::string(99, 'x'), "1");
-    form->cmd_GO_Click();
-    QTest::mouseClick(Grid()->horizontalHeader()->viewport(), Qt::LeftButton, {}, HeaderPoint(2));
-    QCOMPARE(Grid()->TextMatrix(0, 2), std::string("Size:+"));
-    QCOMPARE(Names(), (std::vector<std::string>{"nine.q0", "ten.q0", "hundred.q0"}));
-    QTest::mouseClick(Grid()->horizontalHeader()->viewport(), Qt::LeftButton, {}, HeaderPoint(2));
-    QCOMPARE(Grid()->TextMatrix(0, 2), std::string("Size:-"));
-    QCOMPARE(Names(), (std::vector<std::string>{"hundred.q0", "ten.q0", "nine.q0"}));
-    QTest::mouseClick(Grid()->horizontalHeader()->viewport(), Qt::LeftButton, {}, HeaderPoint(1));
-    QCOMPARE(Grid()->TextMatrix(0, 2), std::string("Size: "));
-    QCOMPARE(Grid()->TextMatrix(0, 1), std::string("File Name+"));
-
-    QTest::mouseClick(Grid()->horizontalHeader()->viewport(), Qt::RightButton, {}, HeaderPoint(2));
+  // A click on a header sorts by its column, ascending first, and marks the
+  // column; a reload forgets the sort.
+  void headerClicksSortAndMarkTheColumn() {
+    auto click = [this](Qt::MouseButton button, int col) {
+      QTest::mouseClick(Grid()->horizontalHeader()->viewport(), button, {}, HeaderPoint(col));
+      return Grid()->TextMatrix(0, 1) + "|" + Grid()->TextMatrix(0, 2) + "|" + Names().front();
+    };
+    QCOMPARE(click(Qt::LeftButton, 2), std::string("File Name |Size:+|a.q0"));
+    QCOMPARE(click(Qt::LeftButton, 1), std::string("File Name+|Size: |a.q0"));
+    QCOMPARE(click(Qt::LeftButton, 1), std::string("File Name-|Size: |d.q0"));
+    QCOMPARE(click(Qt::LeftButton, 1), std::string("File Name+|Size: |a.q0"));
+    click(Qt::RightButton, 2);
     QVERIFY(form->MnuPOPH->isVisible());
     form->MnuPOPH->hide();
     QCOMPARE(Grid()->Col(), 2);
     form->MnuPOPHSortD->trigger();
-    form->MnuPOPHSortD->trigger();  // again: still descending, mark kept
     QCOMPARE(Grid()->TextMatrix(0, 2), std::string("Size:-"));
-    QCOMPARE(Names().front(), std::string("hundred.q0"));
-
-    form->cmd_GO_Click();  // a reload forgets the sort
+    form->cmd_GO_Click();
     QCOMPARE(Grid()->TextMatrix(0, 2), std::string("Size: "));
   }
 
@@ -305,7 +235,7 @@ class FormActionsTest : public QObject {
   void goShowsThatOthersChangedTheFolder() {
     Pair(mailout, "m1");
     Pair(mailout, "m2");
-    form->Option3_Click(1);  // Mailout itself
+    QTest::mouseClick(form->Option3[1], Qt::LeftButton);  // Mailout itself
     QCOMPARE(Names().size(), std::size_t{2});
     Select(1, 1);
     form->MnuPOPBHold_Click();
@@ -323,37 +253,31 @@ class FormActionsTest : public QObject {
     QCOMPARE(form->cmd_GO->toolTip(), QString("Forces Reloading of Grid"));
   }
 
+  // The edit box opens on the cell's text; Enter writes it back, Escape and
+  // a click elsewhere drop it.
   void editingACellCommitsOnEnterOnly() {
     form->show();
     Select(2, 2, 4, 4);
-    form->MSFlexGrid1_DblClick();
-    QVERIFY(form->txt_WWW->isVisible());
-    QCOMPARE(form->txt_WWW->text(), QString("s"));
-    form->txt_WWW->setText(QString::fromUtf8("new subject é"));
-    QTest::keyClick(form->txt_WWW, Qt::Key_Return);
-    QVERIFY(!form->txt_WWW->isVisible());
-    QCOMPARE(Grid()->TextMatrix(2, 4), std::string("new subject \xC3\xA9"));
-
-    form->MSFlexGrid1_DblClick();
-    form->txt_WWW->setText("discarded");
-    QTest::keyClick(form->txt_WWW, Qt::Key_Escape);
-    QCOMPARE(Grid()->TextMatrix(2, 4), std::string("new subject \xC3\xA9"));
-
-    form->MSFlexGrid1_DblClick();
-    form->txt_WWW->setText("also discarded");
-    form->txt_WWW_LostFocus();  // a click elsewhere
-    QCOMPARE(Grid()->TextMatrix(2, 4), std::string("new subject \xC3\xA9"));
+    for (auto [text, key] : {std::pair{"new subject \xC3\xA9", Qt::Key_Return}, {"dropped", Qt::Key_Escape},
+                             {"dropped too", Qt::Key_unknown}}) {
+      form->MSFlexGrid1_DblClick();
+      QVERIFY(form->txt_WWW->isVisible());
+      QCOMPARE(form->txt_WWW->text().toStdString(), Grid()->TextMatrix(2, 4));
+      form->txt_WWW->setText(QString::fromUtf8(text));
+      if (key == Qt::Key_unknown) form->txt_WWW_LostFocus(); else QTest::keyClick(form->txt_WWW, key);
+      QVERIFY(!form->txt_WWW->isVisible());
+      QCOMPARE(Grid()->TextMatrix(2, 4), std::string("new subject \xC3\xA9"));
+    }
 
     Select(2, 2, 3, 3);  // "FA ": opens the message, no edit box
     form->MSFlexGrid1_DblClick();
     Select(2, 2, 0, 0);
     form->MSFlexGrid1_DblClick();
-    QVERIFY(!form->txt_WWW->isVisible());
-    QCOMPARE(inst->launcher.started,
-             (std::vector<std::string>{"EditPad.exe " + wait + "/b.q0", "EditPad.exe " + wait + "/b.q0"}));
     Select(0, 0, 4, 4);
     form->MSFlexGrid1_DblClick();  // the header row: nothing
     QVERIFY(!form->txt_WWW->isVisible());
+    QCOMPARE(inst->launcher.started,
+             (std::vector<std::string>{"EditPad.exe " + wait + "/b.q0", "EditPad.exe " + wait + "/b.q0"}));
   }
 
   void theNavigationCrossStopsAtEveryEdge() {
