@@ -1,5 +1,5 @@
-// `qvue --list` under forced faults: what it prints for a message it could
-// not read, or that vanished while the folder was read, and that the listing
+// `qvue --list`: what it prints for a folder, also for a message it could
+// not read or that vanished while the folder was read, and that the listing
 // never changes a file.
 #include <gtest/gtest.h>
 
@@ -76,6 +76,7 @@ Listed List(const std::vector<std::string>& args) {
 struct ListingCase {
   std::string name = {};
   std::vector<std::string> args = {};
+  Delta extra = {};  // the start tree's changes before the listing
   std::vector<Fault> faults = {};
   std::size_t read_chunk = 4096;
   std::vector<std::string> rows = {};
@@ -94,11 +95,35 @@ std::vector<ListingCase> Cases() {
   const std::string m2_row = "m2|" + Size(kOnePlain) + "||hi";
   const std::size_t pair_bytes = kDel.size() + 5 + kPlain.size() + 1;
   const std::size_t single_bytes = kOneDel.size() + kOnePlain.size();
+  const std::string none = "Files Processed (Number/Size): 0 / 0, empty: 0\n";
+  const std::string usage = "usage: qvue --list [--single] [--decode] FOLDER   (qvue --help tells more)\n";
+  const std::string escaped = kHead + "Subject: tab\there \\ back\nlf\r\n\r\n";
+  // The subject decodes to "lottery"; the rule looks at the raw text.
+  const std::string encoded = kHead + "Subject: =?UTF-8?B?bG90dGVyeQ==?=\r\n\r\n";
   return {
-      {.name = "PairsWithoutFaults",
-       .args = {"/q"},
-       .rows = {a_row, b_row},
-       .err = Counters(2, pair_bytes)},
+      // Tabs, backslashes and line ends in a cell are escaped; an empty
+      // header counts in its own box; the file name is never decoded.
+      {.name = "EscapesCellsAndCountsEmptyHeaders",
+       .args = {"/e"},
+       .extra = {{"/e/my msg.q0", escaped}, {"/e/my msg.q1", "xyz"}, {"/e/zero.q0", ""}},
+       .rows = {"my msg.q0|" + Size(escaped, "xyz") + "||tab\\there \\\\ back\\nlf"},
+       .err = "Files Processed (Number/Size):  1 /   " + Size(escaped, "xyz") + ", empty:  1\n"},
+      {.name = "RawHeaderTexts",
+       .args = {"/d"},
+       .extra = {{"/d/=?UTF-8?Q?x?=.q0", encoded}, {"/d/=?UTF-8?Q?x?=.q1", ""}},
+       .rows = {"=?UTF-8?Q?x?=.q0|" + Size(encoded) + "||=?UTF-8?B?bG90dGVyeQ==?="},
+       .err = Counters(1, encoded.size())},
+      {.name = "DecodedHeaderTexts",
+       .args = {"--decode", "/d"},
+       .extra = {{"/d/=?UTF-8?Q?x?=.q0", encoded}, {"/d/=?UTF-8?Q?x?=.q1", ""}},
+       .rows = {"=?UTF-8?Q?x?=.q0|" + Size(encoded) + "||lottery"},
+       .err = Counters(1, encoded.size())},
+      {.name = "PairsInAOneFileFolderAreNone", .args = {"/in"}, .err = none},
+      {.name = "MissingFolder", .args = {"/nowhere"}, .err = none},
+      {.name = "NoFolder", .err = usage, .status = 2},
+      {.name = "TwoFolders", .args = {"/q", "/in"}, .err = usage, .status = 2},
+      {.name = "NoRuleFile", .args = {"/q"}, .extra = {{"/prog/Filter.ini", std::nullopt}},
+       .err = "qvue: /prog/Filter.ini: not found\n", .status = 1},
       // A header that cannot be opened or read whole: listed with its size
       // and no fields, so no rule applies, and named on stderr.
       {.name = "PairHeaderOpenRefused",
@@ -169,7 +194,8 @@ class ListingFaultTable : public ::testing::TestWithParam<ListingCase> {
 
 TEST_P(ListingFaultTable, PrintsTheseRowsAndChangesNoFile) {
   const ListingCase& c = GetParam();
-  for (const auto& [path, bytes] : StartTree()) fs.AddFile(path, bytes);
+  const FileMap start = Apply(StartTree(), c.extra);
+  for (const auto& [path, bytes] : start) fs.AddFile(path, bytes);
   fs.read_chunk = c.read_chunk;
   auto seen = Install(fs, c.faults);
   Listed listed = List(c.args);
@@ -178,7 +204,7 @@ TEST_P(ListingFaultTable, PrintsTheseRowsAndChangesNoFile) {
   EXPECT_EQ(listed.status, c.status);
   EXPECT_EQ(listed.rows, c.rows);
   EXPECT_EQ(listed.err, c.err);
-  EXPECT_EQ(Describe(fs.Files()), Describe(Apply(StartTree(), c.files_changed)));
+  EXPECT_EQ(Describe(fs.Files()), Describe(Apply(start, c.files_changed)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, ListingFaultTable, ::testing::ValuesIn(Cases()),

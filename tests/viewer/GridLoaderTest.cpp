@@ -87,11 +87,6 @@ TEST_F(LoadGridRowsTest, OneFileMessagesAndFaults) {
   EXPECT_EQ(rec.rows[1][8], "~2004/03/05 13:07:09");
   EXPECT_EQ(rec.failed, std::vector<std::string>{"/in/UNREADABLE.CNM"});
   EXPECT_EQ(c.Files, 2);
-
-  Recorder none;
-  GridCounters nothing = LoadGridRows("/missing", 2, none);
-  EXPECT_TRUE(none.rows.empty());
-  EXPECT_EQ(nothing.Info1 + nothing.Info2 + nothing.Info3, "000");
 }
 
 TEST_F(LoadGridRowsTest, RowNumbersKeepCountingPastSixteenBits) {
