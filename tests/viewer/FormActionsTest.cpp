@@ -35,7 +35,6 @@ class FormActionsTest : public QObject {
   MSFlexGrid* Grid() { return form->Grid(); }
   std::vector<std::string> Names() { return form_test::Names(Grid()); }
   std::vector<std::int64_t> Corners() { return {Grid()->Row(), Grid()->RowSel(), Grid()->Col(), Grid()->ColSel()}; }
-  std::int64_t RowOf(const std::string& name) { return form_test::RowOf(Grid(), name); }
   void Select(std::int64_t row, std::int64_t row_sel, int col = 1, int col_sel = 1) {
     form_test::Select(Grid(), row, row_sel, col, col_sel);
   }
