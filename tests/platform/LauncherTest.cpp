@@ -29,18 +29,17 @@ void MakeProgram(const std::string& path, const std::string& body = "#!/bin/sh\n
   ::chmod(path.c_str(), mode);
 }
 
-// Sets or unsets one environment variable for a scope.
+// Sets (or, given nullptr, unsets) one environment variable for a scope.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    if (value) ::setenv(name, value->c_str(), 1); else ::unsetenv(name);
+  ScopedEnv(const char* name, const char* value)
+      : name_(name), old_(::getenv(name) ? std::optional<std::string>(::getenv(name)) : std::nullopt) {
+    Set(value);
   }
-  ~ScopedEnv() {
-    if (old_) ::setenv(name_, old_->c_str(), 1); else ::unsetenv(name_);
-  }
+  ~ScopedEnv() { Set(old_ ? old_->c_str() : nullptr); }
 
  private:
+  void Set(const char* value) { value ? ::setenv(name_, value, 1) : ::unsetenv(name_); }
   const char* name_;
   std::optional<std::string> old_;
 };
@@ -145,9 +144,9 @@ TEST(CurrentLaunchSettings, ComeFromTheEnvironmentAndTheHost) {
   testing_host::FakeFileSystem fake;
   fake.program_folder = "/prog";
   platform::ScopedHost host(fake);
-  ScopedEnv path("PATH", bin.path());
+  ScopedEnv path("PATH", bin.path().c_str());
   ScopedEnv editor("QVUE_EDITOR", "chosen");
-  ScopedEnv visual("VISUAL", std::nullopt);
+  ScopedEnv visual("VISUAL", nullptr);
   EXPECT_EQ(platform::ResolveCommandLine("Sievbat.exe /q"), (Argv{"/prog/sievbat", "/q"}));
   EXPECT_EQ(platform::ResolveCommandLine("EditPad.exe /q/f"), (Argv{bin / "chosen", "/q/f"}));
 }
@@ -206,7 +205,7 @@ TEST(Start, FailsWhenTheProgramCannotBeRun) {
   MakeProgram(dir / "plain", "#!/bin/sh\n", 0644);
   MakeProgram(dir / "garbage", "not a program\n");
   std::filesystem::create_directories(dir / "folder");
-  ScopedEnv path("PATH", dir.path());
+  ScopedEnv path("PATH", dir.path().c_str());
   const std::string lines[] = {
       "",
       "no-such-program x",
