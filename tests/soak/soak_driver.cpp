@@ -21,14 +21,11 @@
 
 #include <array>
 #include <chrono>
-#include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
-#include <string>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -63,8 +60,6 @@ bool EndsWithIgnoreCase(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && platform::EqualsIgnoreCase(text.substr(text.size() - tail.size()), tail);
 }
 
-// ---------------------------------------------------------------- messages
-
 enum Folder { kMailout, kWait, kErrors };
 constexpr std::array<const char*, 3> kFolderNames = {"Mailout", "Wait", "Errors"};
 enum Class { kPlain, kJunk, kHold };
@@ -72,8 +67,7 @@ constexpr std::string_view kIdMark = "\r\nX-Soak-Id: ";
 constexpr std::string_view kBodyMark = "X-Soak-Body: ";
 
 // A message is made from the run's seed and its id alone, so the checker
-// rebuilds the exact bytes the writer published. `header` ends with an empty
-// line and has no salvage tag.
+// rebuilds the exact bytes the writer published.
 struct Message {
   Class cls = kPlain;
   bool salvaged = false;
@@ -115,9 +109,8 @@ Message MakeMessage(std::uint64_t seed, long id) {
   return m;
 }
 
-// What a file's bytes say about it: the id of its message and whether it is
-// a header. `marks` counts the id marks found; more than one means bytes of
-// two files in one.
+// The id a file's bytes name and whether it is a header; more than one mark
+// means bytes of two files in one.
 struct Identity {
   long id = -1;
   bool header = false;
@@ -150,21 +143,16 @@ struct Setup {
   std::string writer_log;  // "C id" per message published, "D id part" per file sent
 };
 
-// ---------------------------------------------------------------- writer
-
-// The remailer. It writes each file whole under a hidden name (never listed
-// by the tools) and renames it into place without replacing anything, body
-// first: a tool sees a file complete or not at all, so any odd bytes found at
-// the end come from the tools.
-class Writer {
- public:
+// The remailer. It writes each file whole under a hidden name and renames it
+// into place without replacing anything, body first: a tool sees a file
+// complete or not at all, so odd bytes found at the end come from the tools.
+struct Writer {
   explicit Writer(const Setup& setup) : s_(setup), q_(setup.folders[kMailout]), rng_(Mix(setup.seed ^ 0x57)) {
     log_ = std::fopen(s_.writer_log.c_str(), "w");
   }
   ~Writer() { std::fclose(log_); }
 
-  // Past kMaxFiles files in the three folders it only renames and sends, so
-  // that the load stays the same in a long run.
+  // Past kMaxFiles files it only renames and sends: a long run's load stays even.
   void Run() {
     static constexpr long kMaxFiles = 6000;
     bool full = false;
@@ -182,7 +170,6 @@ class Writer {
     }
   }
 
- private:
   struct Pending {
     long id;
     std::string name;  // where the writer last put it in Mailout
@@ -190,9 +177,8 @@ class Writer {
 
   std::string InQ(const std::string& name) const { return q_ + "/" + name; }
 
-  // A name free in Mailout: mostly a new one, sometimes one used before (its
-  // message may sit in Wait or Errors, so the tools must pick a collision
-  // name there), rarely "wwwwww"; a few in capitals.
+  // A name free in Mailout: mostly new, sometimes one used before (so the
+  // tools must pick collision names), rarely "wwwwww"; a few in capitals.
   std::string NewName() {
     for (;;) {
       unsigned pick = rng_() % 100;
@@ -232,10 +218,10 @@ class Writer {
     return n;
   }
 
-  // Takes the file at `name` away under a hidden name and reads it. True when
-  // it holds file `header` of message `id` (of any message not of the delete
-  // class when `id` is 0; `id` is then set): it stays at the hidden name for
-  // the caller. Any other file is put back, under a new name if need be.
+  // Takes the file at `name` away under a hidden name. True when it is file
+  // `header` of message `id` (with `id` 0: of any message not to be deleted,
+  // and `id` is set); it stays hidden for the caller. Any other file is put
+  // back, under a new name if need be.
   bool Claim(const std::string& name, long& id, bool header) {
     std::string hidden = InQ(header ? ".writer-claim.q0" : ".writer-claim.q1");
     if (!RenameNoReplace(InQ(name), hidden)) return false;
@@ -282,8 +268,7 @@ class Writer {
     }
   }
 
-  // Renames a pending pair within Mailout, header first, and the header back
-  // when the body cannot follow.
+  // Renames a pending pair in Mailout; the header goes back if the body cannot follow.
   void RenameOne() {
     Pending& p = pending_[rng_() % pending_.size()];
     std::string to = NewName();
@@ -293,9 +278,8 @@ class Writer {
     p.name = to;
   }
 
-  // Sends a random message of Mailout that is its own and not of the delete
-  // class (plain, or held and released by the operator): deletes each file
-  // only when what sits at its name really is that message's file.
+  // Sends (deletes) a random message of Mailout that is its own and not to be
+  // deleted (plain, or held and released), each file only when it is that message's.
   void SendOne() {
     std::vector<platform::DirEntry> names;
     platform::Host().ListFolder(q_, "*.q0", &names);
@@ -322,12 +306,9 @@ class Writer {
   std::vector<std::string> used_;
 };
 
-// ---------------------------------------------------------------- mover
-
-// The operator: lists the three folders, picks a block of up to 40 random
-// messages of one of them and moves them to another with SafeRenameMessage;
-// now and then salvages a block of Wait or Errors (AddSalvageTag on the
-// headers not yet tagged, then the move to Mailout).
+// The operator: moves blocks of up to 40 random messages between the folders;
+// now and then salvages a block of Wait or Errors (tags the headers, moves them
+// to Mailout).
 void RunMover(const Setup& s) {
   std::mt19937_64 rng(Mix(s.seed ^ 0x4D));
   platform::FileSystem& fs = platform::Host();
@@ -357,8 +338,6 @@ void RunMover(const Setup& s) {
   }
 }
 
-// ---------------------------------------------------------------- runs
-
 // The exit status of a child, or 128 + signal.
 int Wait(pid_t pid) {
   int status = 0;
@@ -366,7 +345,7 @@ int Wait(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Runs `body` in a child process, which SIGTERM asks to stop.
+// Runs `body` in a child that SIGTERM asks to stop.
 template <typename Body>
 pid_t StartChild(Body body) {
   std::fflush(nullptr);
@@ -387,16 +366,13 @@ int RunSievbat(const Setup& s) {
   }));
 }
 
-// Asks a child to end and waits for it (a hang is left to the test's
-// timeout); true when it ended cleanly.
+// Stops a child (a hang is left to the test's timeout); true when it ended cleanly.
 bool StopChild(pid_t pid, const char* what) {
   ::kill(pid, SIGTERM);
   int status = Wait(pid);
   if (status != 0) std::printf("FAULT: the %s ended with status %d\n", what, status);
   return status == 0;
 }
-
-// ---------------------------------------------------------------- check
 
 struct Place {
   int folder;
@@ -440,15 +416,12 @@ bool Check(const Setup& s, long passes, long failed_passes, bool child_fault) {
       std::string bytes = ReadFile(entry.path().string());
       Identity who = Identify(bytes);
       auto it = made.find(who.id);
-      if (who.marks == 0 || it == made.end() || !it->second.created) {
-        fault("unknown origin: " + place.Text());
-        continue;
-      }
+      bool known = it != made.end() && it->second.created;
       int part = who.header ? 0 : 1;
-      if (who.marks != 1 || !IsPart(MakeMessage(s.seed, who.id), bytes, who.header)) {
+      if (!known || who.marks != 1 || !IsPart(MakeMessage(s.seed, who.id), bytes, who.header)) {
         fault("overwritten: " + place.Text() + " (" + std::to_string(who.marks) + " id marks, message " +
-              std::to_string(who.id) + ")");
-        it->second.damaged[part] = true;
+              std::to_string(who.id) + (known ? ")" : ", never written)"));
+        if (known) it->second.damaged[part] = true;
         continue;
       }
       if (!EndsWithIgnoreCase(name, part == 0 ? ".q0" : ".q1")) {
