@@ -152,8 +152,8 @@ TEST(CurrentLaunchSettings, ComeFromTheEnvironmentAndTheHost) {
 }
 
 // A program that waits for a "go" file beside it, then writes how many
-// arguments it got and the first one. Waiting first shows that Start returned
-// while the program was still running.
+// arguments it got and the first one: no "args" file after Start shows that
+// Start returned while the program still ran.
 const char kRecorder[] =
     "#!/bin/sh\n"
     "dir=$(dirname \"$0\")\n"
@@ -183,10 +183,8 @@ TEST(Start, RunsTheProgramDetachedWithItsArgumentIntact) {
     std::string line = c.line.empty() ? "SievBat.EXE /q/a b" : dir.path() + c.line;
 
     const std::size_t descriptors = OpenDescriptors();
-    auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(platform::HostLauncher().Start(line)) << c.what;
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2)) << c.what;
-    EXPECT_EQ(OpenDescriptors(), descriptors) << c.what;
+    EXPECT_EQ(OpenDescriptors(), descriptors) << c.what;  // the report pipe's read end is closed too
     EXPECT_FALSE(test_support::Exists(dir / "args")) << c.what << ": Start waited for the program";
     EXPECT_TRUE(NoChildren()) << c.what;
 

@@ -76,8 +76,11 @@ struct Message {
 
   std::string Tagged() const { return header.substr(0, header.size() - 2) + std::string(SalvageTagText); }
   std::string Published() const { return salvaged ? Tagged() : header; }
-  // The writer tags some headers, the mover salvages others, sievbat strips them.
-  bool IsHeader(const std::string& bytes) const { return bytes == header || bytes == Tagged(); }
+  // Exactly file `is_header` of this message; the writer tags some headers,
+  // the mover salvages others, sievbat strips them.
+  bool Is(const std::string& bytes, bool is_header) const {
+    return is_header ? bytes == header || bytes == Tagged() : bytes == body;
+  }
 };
 
 std::string Letters(std::mt19937_64& rng, std::size_t n) {
@@ -130,11 +133,6 @@ Identity Identify(const std::string& bytes) {
   return who;
 }
 
-// True when `bytes` are exactly file `header` of message `m`.
-bool IsPart(const Message& m, const std::string& bytes, bool header) {
-  return header ? m.IsHeader(bytes) : bytes == m.body;
-}
-
 struct Setup {
   std::string root;
   std::string program;  // the copy of sievbat
@@ -149,6 +147,7 @@ struct Setup {
 struct Writer {
   explicit Writer(const Setup& setup) : s_(setup), q_(setup.folders[kMailout]), rng_(Mix(setup.seed ^ 0x57)) {
     log_ = std::fopen(s_.writer_log.c_str(), "w");
+    std::setvbuf(log_, nullptr, _IOLBF, 0);  // whole lines, at once
   }
   ~Writer() { std::fclose(log_); }
 
@@ -169,11 +168,6 @@ struct Writer {
       ::usleep(static_cast<useconds_t>(rng_() % 3000));
     }
   }
-
-  struct Pending {
-    long id;
-    std::string name;  // where the writer last put it in Mailout
-  };
 
   std::string InQ(const std::string& name) const { return q_ + "/" + name; }
 
@@ -229,7 +223,7 @@ struct Writer {
     Identity who = Identify(bytes);
     if (who.id > 0 && who.id < next_id_ && who.header == header && (id == 0 || who.id == id)) {
       Message m = MakeMessage(s_.seed, who.id);
-      if ((id != 0 || m.cls != kJunk) && IsPart(m, bytes, header)) {
+      if ((id != 0 || m.cls != kJunk) && m.Is(bytes, header)) {
         id = who.id;
         return true;
       }
@@ -261,8 +255,7 @@ struct Writer {
       }
       if (name0.empty()) continue;
       std::fprintf(log_, "C %ld\n", id);
-      std::fflush(log_);
-      pending_.push_back({id, name0});
+      pending_.push_back(name0);
       if (pending_.size() > 300) pending_.erase(pending_.begin());
       return;
     }
@@ -270,12 +263,12 @@ struct Writer {
 
   // Renames a pending pair in Mailout; the header goes back if the body cannot follow.
   void RenameOne() {
-    Pending& p = pending_[rng_() % pending_.size()];
+    std::string& from = pending_[rng_() % pending_.size()];
     std::string to = NewName();
-    bool ok0 = RenameNoReplace(InQ(p.name + ".q0"), InQ(to + ".q0"));
-    bool ok1 = ok0 && RenameNoReplace(InQ(p.name + ".q1"), InQ(to + ".q1"));
-    if (ok0 && !ok1 && RenameNoReplace(InQ(to + ".q0"), InQ(p.name + ".q0"))) to = p.name;
-    p.name = to;
+    bool ok0 = RenameNoReplace(InQ(from + ".q0"), InQ(to + ".q0"));
+    bool ok1 = ok0 && RenameNoReplace(InQ(from + ".q1"), InQ(to + ".q1"));
+    if (ok0 && !ok1 && RenameNoReplace(InQ(to + ".q0"), InQ(from + ".q0"))) to = from;
+    from = to;
   }
 
   // Sends (deletes) a random message of Mailout that is its own and not to be
@@ -292,7 +285,6 @@ struct Writer {
       if (!header && !Claim(stem + ".q1", id, false)) continue;
       ::unlink(InQ(header ? ".writer-claim.q0" : ".writer-claim.q1").c_str());
       std::fprintf(log_, "D %ld %d\n", id, header ? 0 : 1);
-      std::fflush(log_);
     }
   }
 
@@ -302,7 +294,7 @@ struct Writer {
   std::FILE* log_;
   long next_id_ = 1;
   long next_name_ = 1;
-  std::vector<Pending> pending_;
+  std::vector<std::string> pending_;  // names of pairs the writer last put in Mailout
   std::vector<std::string> used_;
 };
 
@@ -418,7 +410,7 @@ bool Check(const Setup& s, long passes, long failed_passes, bool child_fault) {
       auto it = made.find(who.id);
       bool known = it != made.end() && it->second.created;
       int part = who.header ? 0 : 1;
-      if (!known || who.marks != 1 || !IsPart(MakeMessage(s.seed, who.id), bytes, who.header)) {
+      if (!known || who.marks != 1 || !MakeMessage(s.seed, who.id).Is(bytes, who.header)) {
         fault("overwritten: " + place.Text() + " (" + std::to_string(who.marks) + " id marks, message " +
               std::to_string(who.id) + (known ? ")" : ", never written)"));
         if (known) it->second.damaged[part] = true;
