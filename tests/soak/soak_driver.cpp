@@ -51,10 +51,7 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
+bool Exists(const std::string& path) { struct stat st {}; return ::lstat(path.c_str(), &st) == 0; }
 
 bool EndsWithIgnoreCase(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && platform::EqualsIgnoreCase(text.substr(text.size() - tail.size()), tail);
