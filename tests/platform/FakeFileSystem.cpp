@@ -123,31 +123,53 @@ std::map<std::string, std::string> FakeFileSystem::Files() const {
   return files;
 }
 
-// The entries of `folder` as a listing: the letter-case rules are the
-// product's own (ResolveName, ResolveCompanion).
-void FakeFileSystem::Fill(const std::string& folder, platform::FolderListing* listing) const {
-  listing->Clear();
-  for (const auto& [path, node] : nodes_) {
-    auto [parent, name] = SplitPath(path);
-    if (!path.empty() && parent == folder && !name.empty() && name.front() != '.') listing->Add({name, node.folder});
+// One folder of the fake, for the shared letter-case rules.
+class FakeFolder : public platform::NameIndex {
+ public:
+  FakeFolder(const FakeFileSystem& fs, std::string folder) : fs_(fs), folder_(std::move(folder)) {}
+  Kind KindOf(const std::string& name) override {
+    auto it = fs_.nodes_.find(Path(name));
+    if (it == fs_.nodes_.end()) return Kind::kNone;
+    return it->second.folder ? Kind::kOther : Kind::kFile;
   }
-}
+  std::vector<std::string> FilesLike(const std::string& name) override { return Like(name, true); }
+  std::vector<std::string> Like(const std::string& name, bool files_only) const {
+    std::vector<std::string> like;
+    for (const auto& [candidate, node] : fs_.nodes_) {
+      auto [parent, other] = SplitPath(candidate);
+      if (!candidate.empty() && parent == folder_ && (!files_only || !node.folder) &&
+          platform::EqualsIgnoreCase(other, name)) {
+        like.push_back(other);
+      }
+    }
+    return like;
+  }
+  std::string Path(const std::string& name) const { return platform::JoinPath(folder_, name); }
+
+ private:
+  const FakeFileSystem& fs_;
+  std::string folder_;
+};
 
 bool FakeFileSystem::ReadFolder(const std::string& folder, platform::FolderListing* listing) {
   listing->Clear();
   if (!Allow(Op::kList, folder) || !HasFolder(folder)) return false;
-  Fill(folder, listing);
+  for (const auto& [path, node] : nodes_) {
+    auto [parent, name] = SplitPath(path);
+    if (path.empty() || parent != folder || name.empty() || name.front() == '.') continue;
+    listing->Add({name, node.folder});
+  }
   return true;
 }
 
 bool FakeFileSystem::PathExists(const std::string& path) { return nodes_.count(path) != 0; }
 
-std::optional<std::string> FakeFileSystem::Lookup(const std::string& path, bool companion) const {
+std::optional<std::string> FakeFileSystem::Lookup(const std::string& path) const {
   auto [folder, name] = SplitPath(path);
-  platform::FolderListing listing;
-  Fill(folder, &listing);
-  std::optional<std::string> actual = companion ? listing.Companion(name) : platform::ResolveName(listing, name);
-  return actual ? std::optional<std::string>(platform::JoinPath(folder, *actual)) : std::nullopt;
+  FakeFolder view(*this, folder);
+  std::optional<std::string> actual = platform::ResolveName(view, name);
+  if (!actual) return std::nullopt;
+  return view.Path(*actual);
 }
 
 std::optional<std::string> FakeFileSystem::Found(Op op, const std::string& path) {
@@ -157,16 +179,17 @@ std::optional<std::string> FakeFileSystem::Found(Op op, const std::string& path)
 std::optional<std::string> FakeFileSystem::FindFile(const std::string& path) { return Found(Op::kFind, path); }
 
 std::optional<std::string> FakeFileSystem::FindCompanion(const std::string& q0_path) {
-  return Allow(Op::kFind, q0_path) ? Lookup(q0_path, true) : std::nullopt;
+  if (!Allow(Op::kFind, q0_path)) return std::nullopt;
+  auto [folder, name] = SplitPath(q0_path);
+  FakeFolder view(*this, folder);
+  std::optional<std::string> actual = platform::ResolveCompanion(view, name);
+  if (!actual) return std::nullopt;
+  return view.Path(*actual);
 }
 
 bool FakeFileSystem::Taken(const std::string& path) const {
   auto [folder, name] = SplitPath(path);
-  for (const auto& [other, node] : nodes_) {
-    auto [parent, other_name] = SplitPath(other);
-    if (!other.empty() && parent == folder && platform::EqualsIgnoreCase(other_name, name)) return true;
-  }
-  return false;
+  return nodes_.count(path) != 0 || !FakeFolder(*this, folder).Like(name, false).empty();
 }
 
 // A refused look counts as taken: nothing is risked.

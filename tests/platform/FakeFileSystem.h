@@ -64,14 +64,12 @@ class FakeFileSystem : public platform::FileSystem {
   };
   friend class FakeReadStream;
   friend class FakeFileHandle;
+  friend class FakeFolder;
   Node* NodeById(std::uint64_t id);
   std::uint64_t next_id_ = 1;
 
   bool Allow(Op op, const std::string& path) { return !before || before(op, path); }
-  // The actual path `path` names by the letter-case rules; with `companion`,
-  // that of its companion.
-  std::optional<std::string> Lookup(const std::string& path, bool companion = false) const;
-  void Fill(const std::string& folder, platform::FolderListing* listing) const;
+  std::optional<std::string> Lookup(const std::string& path) const;
   std::optional<std::string> Found(Op op, const std::string& path);  // Lookup once the hook allows `op`
   bool Taken(const std::string& path) const;  // any entry of that name in any letter case
   bool WriteBytes(std::string& file, std::uint64_t offset, std::string_view bytes);
