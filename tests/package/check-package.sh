@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Checks the Debian package as an operator gets it. Builds it (scripts/package,
-# which also fails on lintian errors), reads its control data, unpacks it with
-# dpkg-deb -x into a temporary root and runs the unpacked programs there: the
-# versions, then sievbat passes over a small queue with the shipped empty
-# rules and with the example rules, found through the program folder's
-# relative link into the root's etc/kestrane. Last, `cmake --install` of the
-# same build into a prefix of its own.
+# Checks the Debian package as an operator gets it: builds it (scripts/package
+# fails on lintian errors), reads its control data, unpacks it into a temporary
+# root and runs the programs there, sievbat with the shipped empty rules and
+# the example rules (found through the program folder's link into etc). Last,
+# `cmake --install` of the same build into a prefix of its own.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -66,17 +64,13 @@ expect_equal "qvue --version" "$(QT_QPA_PLATFORM=offscreen "$root/usr/bin/qvue" 
 # A queue of three pairs: one for each action of the example rules
 # (delete on the subject, hold on the sender) and one no rule matches.
 make_queue() {  # FOLDER
-  rm -rf "$1"
-  mkdir -p "$1/Wait"
-  local name headers
-  for name in spam bulk plain; do
-    case $name in
-      spam) headers="Subject: cheap viagra\r\nFrom: a@example.org\r\n" ;;
-      bulk) headers="Subject: news\r\nFrom: newsletter@example.org\r\n" ;;
-      plain) headers="Subject: hello\r\nFrom: b@example.org\r\n" ;;
-    esac
-    printf "remailer line\r\n12/06/26 14:03:22\r\n${headers}\r\n" >"$1/$name.q0"
-    printf "body\r\n" >"$1/$name.q1"
+  rm -rf "$1" && mkdir -p "$1/Wait"
+  local pair name subject sender
+  for pair in "spam:cheap viagra:a" "bulk:news:newsletter" "plain:hello:b"; do
+    IFS=: read -r name subject sender <<<"$pair"
+    printf 'remailer line\r\n12/06/26 14:03:22\r\nSubject: %s\r\nFrom: %s@example.org\r\n\r\n' \
+      "$subject" "$sender" >"$1/$name.q0"
+    printf 'body\r\n' >"$1/$name.q1"
   done
 }
 listing() { (cd "$1" && find . -type f | sort | tr '\n' ' '); }

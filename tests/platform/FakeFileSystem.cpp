@@ -78,10 +78,8 @@ FakeFileSystem::Node* FakeFileSystem::NodeById(std::uint64_t id) {
 }
 
 std::unique_ptr<platform::FileHandle> FakeFileSystem::OpenReadWrite(const std::string& path) {
-  if (!Allow(Op::kOpenRead, path)) return nullptr;
-  std::optional<std::string> actual = Lookup(path);
-  if (!actual) return nullptr;
-  return std::make_unique<FakeFileHandle>(*this, *actual, nodes_[*actual].id);
+  std::optional<std::string> actual = Found(Op::kOpenRead, path);
+  return actual ? std::make_unique<FakeFileHandle>(*this, *actual, nodes_[*actual].id) : nullptr;
 }
 
 FakeFileSystem::FakeFileSystem() { nodes_[""] = Node{true, {}}; }
@@ -93,8 +91,7 @@ void FakeFileSystem::AddFolder(const std::string& path) {
 }
 
 void FakeFileSystem::AddFile(const std::string& path, std::string bytes) {
-  std::string parent = SplitPath(path).first;
-  if (!parent.empty() && !HasFolder(parent)) AddFolder(parent);
+  AddFolder(path);  // its parents; the node itself then becomes the file
   nodes_[path] = Node{false, std::move(bytes), next_id_++};
 }
 
@@ -115,13 +112,7 @@ std::string FakeFileSystem::Contents(const std::string& exact_path) const {
 
 void FakeFileSystem::RemoveTree(const std::string& path) {
   std::string prefix = path + platform::kPathSeparator;
-  for (auto it = nodes_.begin(); it != nodes_.end();) {
-    if (it->first == path || it->first.starts_with(prefix)) {
-      it = nodes_.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  std::erase_if(nodes_, [&](const auto& node) { return node.first == path || node.first.starts_with(prefix); });
 }
 
 std::map<std::string, std::string> FakeFileSystem::Files() const {
@@ -181,10 +172,11 @@ std::optional<std::string> FakeFileSystem::Lookup(const std::string& path) const
   return view.Path(*actual);
 }
 
-std::optional<std::string> FakeFileSystem::FindFile(const std::string& path) {
-  if (!Allow(Op::kFind, path)) return std::nullopt;
-  return Lookup(path);
+std::optional<std::string> FakeFileSystem::Found(Op op, const std::string& path) {
+  return Allow(op, path) ? Lookup(path) : std::nullopt;
 }
+
+std::optional<std::string> FakeFileSystem::FindFile(const std::string& path) { return Found(Op::kFind, path); }
 
 std::optional<std::string> FakeFileSystem::FindCompanion(const std::string& q0_path) {
   if (!Allow(Op::kFind, q0_path)) return std::nullopt;
@@ -195,11 +187,13 @@ std::optional<std::string> FakeFileSystem::FindCompanion(const std::string& q0_p
   return view.Path(*actual);
 }
 
-bool FakeFileSystem::NameTaken(const std::string& path) {
-  if (!Allow(Op::kFind, path)) return true;  // a refused look counts as taken: nothing is risked
+bool FakeFileSystem::Taken(const std::string& path) const {
   auto [folder, name] = SplitPath(path);
-  return PathExists(path) || !FakeFolder(*this, folder).Like(name, false).empty();
+  return nodes_.count(path) != 0 || !FakeFolder(*this, folder).Like(name, false).empty();
 }
+
+// A refused look counts as taken: nothing is risked.
+bool FakeFileSystem::NameTaken(const std::string& path) { return !Allow(Op::kFind, path) || Taken(path); }
 
 std::unique_ptr<platform::ReadStream> FakeFileSystem::OpenSettingsFile(const std::string& path,
                                                                       platform::FileKind* kind) {
@@ -210,51 +204,35 @@ std::unique_ptr<platform::ReadStream> FakeFileSystem::OpenSettingsFile(const std
 }
 
 std::optional<std::uint64_t> FakeFileSystem::FileLength(const std::string& path) {
-  if (!Allow(Op::kLength, path)) return std::nullopt;
-  std::optional<std::string> actual = Lookup(path);
-  if (!actual) return std::nullopt;
-  return nodes_[*actual].bytes.size();
+  std::optional<std::string> actual = Found(Op::kLength, path);
+  return actual ? std::optional<std::uint64_t>(nodes_[*actual].bytes.size()) : std::nullopt;
 }
 
 std::unique_ptr<platform::ReadStream> FakeFileSystem::OpenRead(const std::string& path) {
-  if (!Allow(Op::kOpenRead, path)) return nullptr;
-  std::optional<std::string> actual = Lookup(path);
-  if (!actual) return nullptr;
-  return std::make_unique<FakeReadStream>(*this, *actual);
+  std::optional<std::string> actual = Found(Op::kOpenRead, path);
+  return actual ? std::make_unique<FakeReadStream>(*this, *actual) : nullptr;
 }
 
 bool FakeFileSystem::WriteBytes(std::string& file, std::uint64_t offset, std::string_view bytes) {
-  std::size_t end = static_cast<std::size_t>(offset) + bytes.size();
+  std::size_t at = static_cast<std::size_t>(offset), end = at + bytes.size();
   std::size_t growth = end > file.size() ? end - file.size() : 0;
-  std::size_t allowed = bytes.size();
-  bool full = false;
-  if (free_bytes && growth > *free_bytes) {
-    allowed = bytes.size() - (growth - *free_bytes);
-    full = true;
-  }
-  if (file.size() < offset) file.resize(static_cast<std::size_t>(offset), '\0');
-  std::size_t new_end = static_cast<std::size_t>(offset) + allowed;
-  if (file.size() < new_end) file.resize(new_end);
-  std::copy_n(bytes.data(), allowed, file.begin() + static_cast<std::ptrdiff_t>(offset));
+  // Past the free space only the bytes that fit are written (disk full).
+  std::size_t cut = free_bytes && growth > *free_bytes ? std::min(bytes.size(), growth - *free_bytes) : 0;
   if (free_bytes) *free_bytes -= std::min(*free_bytes, growth);
-  return !full;
+  if (file.size() < end - cut) file.resize(end - cut, '\0');
+  file.replace(at, bytes.size() - cut, bytes.substr(0, bytes.size() - cut));
+  return cut == 0;
 }
 
 bool FakeFileSystem::Remove(const std::string& path) {
-  if (!Allow(Op::kRemove, path)) return false;
-  std::optional<std::string> actual = Lookup(path);
-  if (!actual) return false;
-  nodes_.erase(*actual);
-  return true;
+  std::optional<std::string> actual = Found(Op::kRemove, path);
+  return actual && nodes_.erase(*actual) == 1;
 }
 
 bool FakeFileSystem::RenameNoReplace(const std::string& from, const std::string& to) {
-  if (!Allow(Op::kRename, from)) return false;
-  std::optional<std::string> source = Lookup(from);
-  if (!source) return false;
+  std::optional<std::string> source = Found(Op::kRename, from);
   auto [folder, name] = SplitPath(to);
-  if (PathExists(to) || !FakeFolder(*this, folder).Like(name, false).empty()) return false;
-  if (name.empty() || name.front() == '.' || !HasFolder(folder)) return false;
+  if (!source || Taken(to) || name.empty() || name.front() == '.' || !HasFolder(folder)) return false;
   Node node = std::move(nodes_[*source]);
   nodes_.erase(*source);
   nodes_[to] = std::move(node);

@@ -70,6 +70,8 @@ class FakeFileSystem : public platform::FileSystem {
 
   bool Allow(Op op, const std::string& path) { return !before || before(op, path); }
   std::optional<std::string> Lookup(const std::string& path) const;
+  std::optional<std::string> Found(Op op, const std::string& path);  // Lookup once the hook allows `op`
+  bool Taken(const std::string& path) const;  // any entry of that name in any letter case
   bool WriteBytes(std::string& file, std::uint64_t offset, std::string_view bytes);
 
   std::map<std::string, Node> nodes_;

@@ -29,18 +29,17 @@ void MakeProgram(const std::string& path, const std::string& body = "#!/bin/sh\n
   ::chmod(path.c_str(), mode);
 }
 
-// Sets or unsets one environment variable for a scope.
+// Sets (or, given nullptr, unsets) one environment variable for a scope.
 class ScopedEnv {
  public:
-  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    if (value) ::setenv(name, value->c_str(), 1); else ::unsetenv(name);
+  ScopedEnv(const char* name, const char* value)
+      : name_(name), old_(::getenv(name) ? std::optional<std::string>(::getenv(name)) : std::nullopt) {
+    Set(value);
   }
-  ~ScopedEnv() {
-    if (old_) ::setenv(name_, old_->c_str(), 1); else ::unsetenv(name_);
-  }
+  ~ScopedEnv() { Set(old_ ? old_->c_str() : nullptr); }
 
  private:
+  void Set(const char* value) { value ? ::setenv(name_, value, 1) : ::unsetenv(name_); }
   const char* name_;
   std::optional<std::string> old_;
 };
@@ -145,16 +144,16 @@ TEST(CurrentLaunchSettings, ComeFromTheEnvironmentAndTheHost) {
   testing_host::FakeFileSystem fake;
   fake.program_folder = "/prog";
   platform::ScopedHost host(fake);
-  ScopedEnv path("PATH", bin.path());
+  ScopedEnv path("PATH", bin.path().c_str());
   ScopedEnv editor("QVUE_EDITOR", "chosen");
-  ScopedEnv visual("VISUAL", std::nullopt);
+  ScopedEnv visual("VISUAL", nullptr);
   EXPECT_EQ(platform::ResolveCommandLine("Sievbat.exe /q"), (Argv{"/prog/sievbat", "/q"}));
   EXPECT_EQ(platform::ResolveCommandLine("EditPad.exe /q/f"), (Argv{bin / "chosen", "/q/f"}));
 }
 
 // A program that waits for a "go" file beside it, then writes how many
-// arguments it got and the first one. Waiting first shows that Start returned
-// while the program was still running.
+// arguments it got and the first one: no "args" file after Start shows that
+// Start returned while the program still ran.
 const char kRecorder[] =
     "#!/bin/sh\n"
     "dir=$(dirname \"$0\")\n"
@@ -184,10 +183,8 @@ TEST(Start, RunsTheProgramDetachedWithItsArgumentIntact) {
     std::string line = c.line.empty() ? "SievBat.EXE /q/a b" : dir.path() + c.line;
 
     const std::size_t descriptors = OpenDescriptors();
-    auto started = std::chrono::steady_clock::now();
     ASSERT_TRUE(platform::HostLauncher().Start(line)) << c.what;
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2)) << c.what;
-    EXPECT_EQ(OpenDescriptors(), descriptors) << c.what;
+    EXPECT_EQ(OpenDescriptors(), descriptors) << c.what;  // the report pipe's read end is closed too
     EXPECT_FALSE(test_support::Exists(dir / "args")) << c.what << ": Start waited for the program";
     EXPECT_TRUE(NoChildren()) << c.what;
 
@@ -206,7 +203,7 @@ TEST(Start, FailsWhenTheProgramCannotBeRun) {
   MakeProgram(dir / "plain", "#!/bin/sh\n", 0644);
   MakeProgram(dir / "garbage", "not a program\n");
   std::filesystem::create_directories(dir / "folder");
-  ScopedEnv path("PATH", dir.path());
+  ScopedEnv path("PATH", dir.path().c_str());
   const std::string lines[] = {
       "",
       "no-such-program x",

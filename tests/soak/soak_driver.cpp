@@ -1,26 +1,17 @@
-// The queue tools at work on one queue folder at the same time, then a check
-// that nothing that must survive was lost, overwritten or split.
+// The queue tools at work on one queue folder at once, then a check that
+// nothing that must survive was lost, overwritten, duplicated or split.
 //
-//   soak_driver [--seconds S] [--seed N] [--keep]
+//   soak_driver [--seconds S] [--seed N] [--keep]   (the test runs 40 s)
 //
-// In a fresh temporary folder: Mailout with Wait and Errors inside, and a
-// program folder with a copy of sievbat and a Filter.ini holding a delete
-// rule (Subject "DELETE-ME") and a hold rule (From "hold@"). For S seconds:
-//  - the writer (a child process) acts as the remailer: it publishes new
-//    message pairs in Mailout, renames some of its pending ones and sends
-//    (deletes) some of its messages of no delete class found in Mailout;
-//  - the mover (a child process) moves random messages between the three
-//    folders with SafeRenameMessage, as the viewer's operator does;
-//  - this process runs sievbat on Mailout again and again.
-// Then the children stop, sievbat makes one last pass, and every file of the
-// three folders is identified by the message id written inside it. Exit
-// status 1 on a lost file (one of a message of no delete class that the
-// writer did not delete, found in no folder), an overwritten one (other bytes
-// than its message's file, with or without the salvage tag), a duplicated,
-// misnamed or unknown file, a hidden file left behind, a split pair, a failed
-// sievbat pass or a child that crashed. The folder is removed after a passing
-// run and kept after a failing one (or with --keep).
-#include <dirent.h>
+// In a fresh temporary folder (Mailout with Wait and Errors inside, a copy of
+// sievbat and a Filter.ini that deletes Subject "DELETE-ME" and holds From
+// "hold@"), for S seconds: a writer child publishes, renames and sends
+// (deletes) pairs in Mailout as the remailer does; a mover child moves
+// messages between the three folders with SafeRenameMessage, as the viewer's
+// operator does, salvaging some; this process runs sievbat on Mailout again
+// and again. After one last pass every file is identified by the message id
+// written inside it, and each fault is printed. Exit status 1 on any fault;
+// the folder is kept after a failing run (or with --keep).
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
@@ -30,16 +21,11 @@
 
 #include <array>
 #include <chrono>
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -51,12 +37,6 @@
 namespace {
 
 volatile sig_atomic_t g_stop = 0;
-void OnTerm(int) { g_stop = 1; }
-
-std::int64_t NowMicros() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 std::uint64_t Mix(std::uint64_t z) { return platform::SplitMix64(z); }
 
@@ -71,28 +51,20 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
   return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
+bool Exists(const std::string& path) { struct stat st {}; return ::lstat(path.c_str(), &st) == 0; }
 
 bool EndsWithIgnoreCase(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && platform::EqualsIgnoreCase(text.substr(text.size() - tail.size()), tail);
 }
 
-// ---------------------------------------------------------------- messages
-
 enum Folder { kMailout, kWait, kErrors };
 constexpr std::array<const char*, 3> kFolderNames = {"Mailout", "Wait", "Errors"};
-
 enum Class { kPlain, kJunk, kHold };
-
 constexpr std::string_view kIdMark = "\r\nX-Soak-Id: ";
 constexpr std::string_view kBodyMark = "X-Soak-Body: ";
 
 // A message is made from the run's seed and its id alone, so the checker
-// rebuilds the exact bytes the writer published. `header` is the header
-// file before any salvage tag; it ends with an empty line.
+// rebuilds the exact bytes the writer published.
 struct Message {
   Class cls = kPlain;
   bool salvaged = false;
@@ -101,9 +73,11 @@ struct Message {
 
   std::string Tagged() const { return header.substr(0, header.size() - 2) + std::string(SalvageTagText); }
   std::string Published() const { return salvaged ? Tagged() : header; }
-  // The header file with or without the salvage tag: the writer tags some,
+  // Exactly file `is_header` of this message; the writer tags some headers,
   // the mover salvages others, sievbat strips them.
-  bool IsHeader(const std::string& bytes) const { return bytes == header || bytes == Tagged(); }
+  bool Is(const std::string& bytes, bool is_header) const {
+    return is_header ? bytes == header || bytes == Tagged() : bytes == body;
+  }
 };
 
 std::string Letters(std::mt19937_64& rng, std::size_t n) {
@@ -125,8 +99,7 @@ Message MakeMessage(std::uint64_t seed, long id) {
     << "08/31/26 06:" << (10 + id % 50) << ":" << (10 + id % 49) << "\r\n"
     << "Return-Path: <sender" << n << "@kestrane.example>\r\n"
     << "From: " << (m.cls == kHold ? "List <hold@lists.example>" : "Sender <sender" + n + "@kestrane.example>")
-    << "\r\n"
-    << "To: <rcpt" << rng() % 1000 << "@city.example>\r\n"
+    << "\r\nTo: <rcpt" << rng() % 1000 << "@city.example>\r\n"
     << "Subject: " << (m.cls == kJunk ? "DELETE-ME offer " : "note ") << n << "\r\n"
     << "X-Pad: " << Letters(rng, rng() % 200) << "\r\n"
     << "X-Soak-Id: " << n << "\r\n\r\n";
@@ -136,9 +109,8 @@ Message MakeMessage(std::uint64_t seed, long id) {
   return m;
 }
 
-// What a file's bytes say about it: the id of the message it belongs to, and
-// whether it is a header or a body. `marks` counts every id mark found; more
-// than one means bytes of two files in one.
+// The id a file's bytes name and whether it is a header; more than one mark
+// means bytes of two files in one.
 struct Identity {
   long id = -1;
   bool header = false;
@@ -166,23 +138,17 @@ struct Setup {
   std::string writer_log;  // "C id" per message published, "D id part" per file sent
 };
 
-// ---------------------------------------------------------------- writer
-
-// The remailer. It publishes a pair body first, header last, each file
-// written whole under a hidden name (never listed by the tools) and renamed
-// into place without replacing anything: a tool sees a file complete or not
-// at all, so any odd bytes found at the end come from the tools.
-class Writer {
- public:
+// The remailer. It writes each file whole under a hidden name and renames it
+// into place without replacing anything, body first: a tool sees a file
+// complete or not at all, so odd bytes found at the end come from the tools.
+struct Writer {
   explicit Writer(const Setup& setup) : s_(setup), q_(setup.folders[kMailout]), rng_(Mix(setup.seed ^ 0x57)) {
     log_ = std::fopen(s_.writer_log.c_str(), "w");
+    std::setvbuf(log_, nullptr, _IOLBF, 0);  // whole lines, at once
   }
   ~Writer() { std::fclose(log_); }
 
-  // Creates, renames and sends at random; past kMaxFiles files in the three
-  // folders it only renames and sends, so that the folders (and with them
-  // the time of a listing) stop growing and the load stays the same in a
-  // long run.
+  // Past kMaxFiles files it only renames and sends: a long run's load stays even.
   void Run() {
     static constexpr long kMaxFiles = 6000;
     bool full = false;
@@ -200,24 +166,10 @@ class Writer {
     }
   }
 
- private:
-  struct Pending {
-    long id;
-    std::string name;  // where the writer last put it in Mailout
-  };
-
   std::string InQ(const std::string& name) const { return q_ + "/" + name; }
 
-  bool TakenInQ(const std::string& base) const {
-    for (const std::string& b : {platform::AsciiLower(base), platform::AsciiUpper(base)}) {
-      if (Exists(InQ(b + ".q0")) || Exists(InQ(b + ".q1"))) return true;
-    }
-    return false;
-  }
-
-  // A name free in Mailout: mostly a new one, sometimes one used before
-  // (its message may sit in Wait or Errors, so the tools must pick a
-  // collision name there), rarely "wwwwww"; a few in capitals.
+  // A name free in Mailout: mostly new, sometimes one used before (so the
+  // tools must pick collision names), rarely "wwwwww"; a few in capitals.
   std::string NewName() {
     for (;;) {
       unsigned pick = rng_() % 100;
@@ -232,7 +184,11 @@ class Writer {
         base = text;
       }
       if (rng_() % 100 < 5) base = platform::AsciiUpper(base);
-      if (TakenInQ(base)) continue;
+      bool taken = false;
+      for (const std::string& b : {platform::AsciiLower(base), platform::AsciiUpper(base)}) {
+        taken = taken || Exists(InQ(b + ".q0")) || Exists(InQ(b + ".q1"));
+      }
+      if (taken) continue;
       if (used_.size() < 2000) used_.push_back(platform::AsciiLower(base));
       return base;
     }
@@ -248,20 +204,15 @@ class Writer {
 
   long CountFiles() const {
     long n = 0;
-    for (const std::string& folder : s_.folders) {
-      if (DIR* dir = ::opendir(folder.c_str())) {
-        while (::readdir(dir) != nullptr) ++n;
-        ::closedir(dir);
-      }
-    }
+    std::error_code ec;
+    for (const std::string& f : s_.folders) n += std::distance(std::filesystem::directory_iterator(f, ec), {});
     return n;
   }
 
-  // Takes the file at `name` away under a hidden name and reads it. True
-  // when it holds file `header` of message `id` (any message but one of the
-  // delete class when `id` is 0), which then sits at the hidden name for the
-  // caller to delete; `id` is then set. Any other file is put back where it
-  // was, or under a new name when that was taken meanwhile.
+  // Takes the file at `name` away under a hidden name. True when it is file
+  // `header` of message `id` (with `id` 0: of any message not to be deleted,
+  // and `id` is set); it stays hidden for the caller. Any other file is put
+  // back, under a new name if need be.
   bool Claim(const std::string& name, long& id, bool header) {
     std::string hidden = InQ(header ? ".writer-claim.q0" : ".writer-claim.q1");
     if (!RenameNoReplace(InQ(name), hidden)) return false;
@@ -269,7 +220,7 @@ class Writer {
     Identity who = Identify(bytes);
     if (who.id > 0 && who.id < next_id_ && who.header == header && (id == 0 || who.id == id)) {
       Message m = MakeMessage(s_.seed, who.id);
-      if ((id != 0 || m.cls != kJunk) && (header ? m.IsHeader(bytes) : bytes == m.body)) {
+      if ((id != 0 || m.cls != kJunk) && m.Is(bytes, header)) {
         id = who.id;
         return true;
       }
@@ -288,9 +239,9 @@ class Writer {
       std::string name0 = name;
       bool split = false;
       while (!Publish(m.Published(), name0 + ".q0")) {
-        // A tool moved a pair into the name between our test and the body's
-        // rename. Take the body back if it is still there and start again;
-        // if it went away with that pair, the header goes under a new name.
+        // A tool moved a pair into the name meanwhile: take the body back and
+        // start again, or, when it went away with that pair, put the header
+        // under a new name.
         if (!split && Claim(name + ".q1", id, false)) {
           ::unlink(InQ(".writer-claim.q1").c_str());
           name0.clear();
@@ -301,39 +252,29 @@ class Writer {
       }
       if (name0.empty()) continue;
       std::fprintf(log_, "C %ld\n", id);
-      std::fflush(log_);
-      pending_.push_back({id, name0});
+      pending_.push_back(name0);
       if (pending_.size() > 300) pending_.erase(pending_.begin());
       return;
     }
   }
 
-  // Renames a pending pair within Mailout as a careful remailer does:
-  // header first, the body only after it, and the header back when the body
-  // cannot follow; each file with a rename that never replaces.
+  // Renames a pending pair in Mailout; the header goes back if the body cannot follow.
   void RenameOne() {
-    Pending& p = pending_[rng_() % pending_.size()];
+    std::string& from = pending_[rng_() % pending_.size()];
     std::string to = NewName();
-    bool ok0 = RenameNoReplace(InQ(p.name + ".q0"), InQ(to + ".q0"));
-    bool ok1 = ok0 && RenameNoReplace(InQ(p.name + ".q1"), InQ(to + ".q1"));
-    if (ok0 && !ok1 && RenameNoReplace(InQ(to + ".q0"), InQ(p.name + ".q0"))) to = p.name;
-    p.name = to;
+    bool ok0 = RenameNoReplace(InQ(from + ".q0"), InQ(to + ".q0"));
+    bool ok1 = ok0 && RenameNoReplace(InQ(from + ".q1"), InQ(to + ".q1"));
+    if (ok0 && !ok1 && RenameNoReplace(InQ(to + ".q0"), InQ(from + ".q0"))) to = from;
+    from = to;
   }
 
-  // Sends a message as the remailer does: takes a random message of
-  // Mailout that is its own and of no delete class (plain, or held and
-  // released by the operator) and deletes its files, each only when what
-  // sits at its name really is that message's file.
+  // Sends (deletes) a random message of Mailout that is its own and not to be
+  // deleted (plain, or held and released), each file only when it is that message's.
   void SendOne() {
-    std::vector<std::string> names;
-    if (DIR* dir = ::opendir(q_.c_str())) {
-      while (dirent* d = ::readdir(dir)) {
-        if (d->d_name[0] != '.' && EndsWithIgnoreCase(d->d_name, ".q0")) names.emplace_back(d->d_name);
-      }
-      ::closedir(dir);
-    }
+    std::vector<platform::DirEntry> names;
+    platform::Host().ListFolder(q_, "*.q0", &names);
     if (names.empty()) return;
-    std::string name = names[rng_() % names.size()];
+    std::string name = names[rng_() % names.size()].name;
     long id = 0;
     if (!Claim(name, id, true)) return;
     std::string stem = name.substr(0, name.size() - 3);
@@ -341,7 +282,6 @@ class Writer {
       if (!header && !Claim(stem + ".q1", id, false)) continue;
       ::unlink(InQ(header ? ".writer-claim.q0" : ".writer-claim.q1").c_str());
       std::fprintf(log_, "D %ld %d\n", id, header ? 0 : 1);
-      std::fflush(log_);
     }
   }
 
@@ -351,16 +291,13 @@ class Writer {
   std::FILE* log_;
   long next_id_ = 1;
   long next_name_ = 1;
-  std::vector<Pending> pending_;
+  std::vector<std::string> pending_;  // names of pairs the writer last put in Mailout
   std::vector<std::string> used_;
 };
 
-// ---------------------------------------------------------------- mover
-
-// The operator: lists the three folders, picks a block of up to 40 random
-// messages of one of them and moves them to another with SafeRenameMessage;
-// now and then salvages a block of Wait or Errors (AddSalvageTag on the
-// headers not yet tagged, then the move to Mailout).
+// The operator: moves blocks of up to 40 random messages between the folders;
+// now and then salvages a block of Wait or Errors (tags the headers, moves them
+// to Mailout).
 void RunMover(const Setup& s) {
   std::mt19937_64 rng(Mix(s.seed ^ 0x4D));
   platform::FileSystem& fs = platform::Host();
@@ -390,44 +327,41 @@ void RunMover(const Setup& s) {
   }
 }
 
-// ---------------------------------------------------------------- runs
-
-// One pass; the exit status, or 128 + signal.
-int RunSievbat(const Setup& s) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::execl(s.program.c_str(), "sievbat", s.folders[kMailout].c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
+// The exit status of a child, or 128 + signal.
+int Wait(pid_t pid) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Runs `body` in a child that SIGTERM asks to stop.
 template <typename Body>
 pid_t StartChild(Body body) {
   std::fflush(nullptr);
   pid_t pid = ::fork();
   if (pid == 0) {
-    ::signal(SIGTERM, OnTerm);
+    ::signal(SIGTERM, [](int) { g_stop = 1; });
     body();
     ::_exit(0);
   }
   return pid;
 }
 
-// Asks a child to end and waits for it (a hang is left to the test's
-// timeout); true when it ended cleanly.
-bool StopChild(pid_t pid, const char* what) {
-  ::kill(pid, SIGTERM);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-  std::printf("FAULT: the %s ended with status %d\n", what, status);
-  return false;
+// One sievbat pass over Mailout; its exit status.
+int RunSievbat(const Setup& s) {
+  return Wait(StartChild([&] {
+    ::execl(s.program.c_str(), "sievbat", s.folders[kMailout].c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }));
 }
 
-// ---------------------------------------------------------------- check
+// Stops a child (a hang is left to the test's timeout); true when it ended cleanly.
+bool StopChild(pid_t pid, const char* what) {
+  ::kill(pid, SIGTERM);
+  int status = Wait(pid);
+  if (status != 0) std::printf("FAULT: the %s ended with status %d\n", what, status);
+  return status == 0;
+}
 
 struct Place {
   int folder;
@@ -439,26 +373,21 @@ struct Place {
 struct Made {
   bool created = false;
   bool deleted[2] = {false, false};
-  bool damaged[2] = {false, false};  // found with other bytes: counted as overwritten
+  bool damaged[2] = {false, false};  // found with other bytes: reported as overwritten
   std::vector<Place> found[2];
 };
 
-// Prints every fault (the first 40 in full) and one summary line; 1 when the
-// run failed.
-int Check(const Setup& s, long passes, long failed_passes, bool child_fault) {
+// Prints each fault (the first 40) and a tally; true when the run passed.
+bool Check(const Setup& s, long passes, long failed_passes, bool child_fault) {
   std::map<long, Made> made;
-  {
-    std::ifstream in(s.writer_log);
-    std::string line;
-    while (std::getline(in, line)) {
-      std::istringstream f(line);
-      char kind = 0;
-      long id = 0;
-      int part = 0;
-      f >> kind >> id >> part;
-      if (kind == 'C') made[id].created = true;
-      if (kind == 'D') made[id].deleted[part == 0 ? 0 : 1] = true;
-    }
+  std::ifstream log(s.writer_log);
+  for (std::string line; std::getline(log, line);) {
+    char kind = 0;
+    long id = 0;
+    int part = 0;
+    std::istringstream(line) >> kind >> id >> part;
+    if (kind == 'C') made[id].created = true;
+    if (kind == 'D') made[id].deleted[part == 0 ? 0 : 1] = true;
   }
   long faults = 0;
   auto fault = [&](const std::string& text) {
@@ -466,9 +395,9 @@ int Check(const Setup& s, long passes, long failed_passes, bool child_fault) {
   };
   for (int f = 0; f < 3; ++f) {
     for (const auto& entry : std::filesystem::directory_iterator(s.folders[f])) {
-      std::string name = entry.path().filename().string();
+      Place place{f, entry.path().filename().string()};
+      const std::string& name = place.name;
       if (entry.is_directory() && f == kMailout && (name == "Wait" || name == "Errors")) continue;
-      Place place{f, name};
       if (!entry.is_regular_file() || name[0] == '.') {
         fault("left behind: " + place.Text());
         continue;
@@ -476,16 +405,12 @@ int Check(const Setup& s, long passes, long failed_passes, bool child_fault) {
       std::string bytes = ReadFile(entry.path().string());
       Identity who = Identify(bytes);
       auto it = made.find(who.id);
-      if (who.marks == 0 || it == made.end() || !it->second.created) {
-        fault("unknown origin: " + place.Text());
-        continue;
-      }
-      Message m = MakeMessage(s.seed, who.id);
+      bool known = it != made.end() && it->second.created;
       int part = who.header ? 0 : 1;
-      if (who.marks != 1 || !(who.header ? m.IsHeader(bytes) : bytes == m.body)) {
-        fault("overwritten: " + place.Text() + " (" + std::to_string(who.marks) + " id marks, first of message " +
-              std::to_string(who.id) + ")");
-        it->second.damaged[part] = true;
+      if (!known || who.marks != 1 || !MakeMessage(s.seed, who.id).Is(bytes, who.header)) {
+        fault("overwritten: " + place.Text() + " (" + std::to_string(who.marks) + " id marks, message " +
+              std::to_string(who.id) + (known ? ")" : ", never written)"));
+        if (known) it->second.damaged[part] = true;
         continue;
       }
       if (!EndsWithIgnoreCase(name, part == 0 ? ".q0" : ".q1")) {
@@ -498,25 +423,26 @@ int Check(const Setup& s, long passes, long failed_passes, bool child_fault) {
   for (const auto& [id, c] : made) {
     if (!c.created) continue;
     ++messages;
-    Class cls = MakeMessage(s.seed, id).cls;
+    bool junk = MakeMessage(s.seed, id).cls == kJunk;
     for (int part = 0; part < 2; ++part) {
-      std::string what = std::string(part == 0 ? "header" : "body") + " of message " + std::to_string(id);
-      if (c.found[part].size() > 1) fault("duplicated: the " + what);
-      if (c.found[part].empty() && !c.deleted[part] && !c.damaged[part] && cls != kJunk) fault("lost: the " + what);
+      std::string what = (part == 0 ? "the header of message " : "the body of message ") + std::to_string(id);
+      if (c.found[part].size() > 1) {
+        fault("duplicated: " + what + " in " + c.found[part][0].Text() + " and " + c.found[part][1].Text());
+      }
+      if (c.found[part].empty() && !c.deleted[part] && !c.damaged[part] && !junk) fault("lost: " + what);
     }
-    if (c.found[0].size() == 1 && c.found[1].size() == 1) {
-      const Place& a = c.found[0][0];
-      const Place& b = c.found[1][0];
-      if (a.folder == b.folder && a.Base() == b.Base()) continue;
-      ++splits;
-      fault("split: message " + std::to_string(id) + ", header " + a.Text() + ", body " + b.Text());
-    }
+    if (c.found[0].size() != 1 || c.found[1].size() != 1) continue;
+    const Place& a = c.found[0][0];
+    const Place& b = c.found[1][0];
+    if (a.folder == b.folder && a.Base() == b.Base()) continue;
+    ++splits;
+    fault("split: message " + std::to_string(id) + ", header " + a.Text() + ", body " + b.Text());
   }
   if (failed_passes > 0) fault(std::to_string(failed_passes) + " sievbat passes failed");
-  bool failed = faults > 0 || child_fault;
+  bool passed = faults == 0 && !child_fault;
   std::printf("%ld messages, %ld sievbat passes, %ld faults (%ld split pairs): %s\n", messages, passes, faults, splits,
-              failed ? "SOAK FAILED" : "soak passed");
-  return failed ? 1 : 0;
+              passed ? "soak passed" : "SOAK FAILED");
+  return passed;
 }
 
 void Prepare(Setup& s, const std::string& sievbat) {
@@ -538,10 +464,11 @@ void Prepare(Setup& s, const std::string& sievbat) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  using Clock = std::chrono::steady_clock;
   double seconds = 40;
   bool keep = false;
   Setup s;
-  s.seed = static_cast<std::uint64_t>(NowMicros()) ^ static_cast<std::uint64_t>(::getpid());
+  s.seed = static_cast<std::uint64_t>(Clock::now().time_since_epoch().count()) ^ static_cast<std::uint64_t>(::getpid());
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--seconds" && i + 1 < argc) {
@@ -561,9 +488,8 @@ int main(int argc, char** argv) {
   pid_t writer = StartChild([&] { Writer(s).Run(); });
   pid_t mover = StartChild([&] { RunMover(s); });
   long passes = 0, failed_passes = 0;
-  std::int64_t end = NowMicros() + static_cast<std::int64_t>(seconds * 1e6);
   std::mt19937_64 rng(Mix(s.seed ^ 0x53));
-  while (NowMicros() < end) {
+  for (auto end = Clock::now() + std::chrono::duration<double>(seconds); Clock::now() < end;) {
     int status = RunSievbat(s);
     ++passes;
     if (status != 0) {
@@ -577,12 +503,12 @@ int main(int argc, char** argv) {
   ++passes;
   if (RunSievbat(s) != 0) ++failed_passes;
 
-  int result = Check(s, passes, failed_passes, child_fault);
-  if (result == 0 && !keep) {
+  bool passed = Check(s, passes, failed_passes, child_fault);
+  if (passed && !keep) {
     std::error_code ignored;
     std::filesystem::remove_all(s.root, ignored);
   } else {
     std::printf("folders kept in %s\n", s.root.c_str());
   }
-  return result;
+  return passed ? 0 : 1;
 }
