@@ -125,7 +125,8 @@ class FileSystem {
   virtual std::unique_ptr<ReadStream> OpenSettingsFile(const std::string& path, FileKind* kind) = 0;
 
   // The ordinary file `path` names, letter case ignored, opened for reading
-  // and writing; nullptr when it is missing, or locked by another program.
+  // and writing; nullptr when it is missing, locked by another program, or
+  // has another hard link (it would be changed there too).
   virtual std::unique_ptr<FileHandle> OpenReadWrite(const std::string& path) = 0;
 
   // Locks the header file `path` names against the other programs of this

@@ -305,7 +305,9 @@ std::unique_ptr<FileHandle> RealFileSystem::OpenReadWrite(const std::string& pat
   struct stat st {};
   int fd = OpenMessageFile(path, O_RDWR, &st);
   if (fd < 0) return nullptr;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // A file with another hard link is also a file somewhere else, perhaps
+  // outside the queue: it is never rewritten.
+  if (st.st_nlink != 1 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return nullptr;
   }

@@ -241,7 +241,12 @@ TEST(RealFileSystem, LinksAndFifosAreNeverFiles) {
     EXPECT_TRUE(fs.NameTaken(temp / platform::AsciiUpper(name))) << name;
     EXPECT_FALSE(fs.RenameNoReplace(temp / "file.q0", path)) << name;
   }
-  EXPECT_EQ(test_support::ListNames(temp.path()), "fifo.q0 file.q0 link.q0 outside");
+  // A second hard link of a file outside the queue is listed and may move,
+  // but is never rewritten: that would change the outside file too.
+  std::filesystem::create_hard_link(temp / "outside", temp / "hard.q0");
+  EXPECT_FALSE(fs.OpenReadWrite(temp / "hard.q0"));
+  EXPECT_TRUE(fs.OpenReadWrite(temp / "file.q0"));
+  EXPECT_EQ(test_support::ListNames(temp.path()), "fifo.q0 file.q0 hard.q0 link.q0 outside");
   EXPECT_EQ(test_support::ReadFile(temp / "outside"), "outside bytes");
 }
 
