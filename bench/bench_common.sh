@@ -1,15 +1,16 @@
 # Helpers shared by the benchmark scripts (sourced, not run). They expect
 # $work (a scratch folder) and count into targets_missed and checks_failed.
 
-# Runs a command under /usr/bin/time; sets run_seconds, run_kib, run_status.
+# Runs a command under /usr/bin/time; sets run_seconds, run_kib, run_status,
+# and run_cpu (user + system seconds, which a busy machine disturbs less).
 timed() {
   local t0 t1
   run_status=0
   t0=$(date +%s%N)
-  /usr/bin/time -f %M -o "$work/rss" "$@" || run_status=$?
+  /usr/bin/time -f '%M %U %S' -o "$work/rss" "$@" || run_status=$?
   t1=$(date +%s%N)
   run_seconds=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", (b - a) / 1e9 }')
-  run_kib=$(tail -n 1 "$work/rss")
+  read -r run_kib run_cpu < <(tail -n 1 "$work/rss" | awk '{ printf "%s %.2f\n", $1, $2 + $3 }')
 }
 
 min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }'; }

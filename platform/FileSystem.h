@@ -68,6 +68,21 @@ class FileHandle {
   virtual bool Truncate(std::uint64_t length) = 0;
 };
 
+// An exclusive hold on a message's header file (see LockMessage); released
+// when destroyed.
+class MessageLock {
+ public:
+  virtual ~MessageLock() = default;
+};
+
+// What LockMessage found.
+enum class LockResult {
+  kHeld,      // the lock is ours
+  kBusy,      // another program holds it: the message is being changed
+  kMissing,   // no ordinary file there (any more)
+  kUnlocked,  // the file is there but cannot be opened to lock it
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -110,8 +125,16 @@ class FileSystem {
   virtual std::unique_ptr<ReadStream> OpenSettingsFile(const std::string& path, FileKind* kind) = 0;
 
   // The ordinary file `path` names, letter case ignored, opened for reading
-  // and writing; nullptr when it is missing, or locked by another program.
+  // and writing; nullptr when it is missing, locked by another program, or
+  // has another hard link (it would be changed there too).
   virtual std::unique_ptr<FileHandle> OpenReadWrite(const std::string& path) = 0;
+
+  // Locks the header file `path` names against the other programs of this
+  // system while one of them moves or deletes its message. The lock belongs
+  // to the open file and so goes with it through renames: a program that
+  // finds a header whose body has not followed yet finds it locked. Never
+  // waits: kBusy when another holds it. `lock` gets the lock when kHeld.
+  virtual LockResult LockMessage(const std::string& path, std::unique_ptr<MessageLock>* lock) = 0;
 
   virtual bool Remove(const std::string& path) = 0;
 

@@ -305,11 +305,48 @@ std::unique_ptr<FileHandle> RealFileSystem::OpenReadWrite(const std::string& pat
   struct stat st {};
   int fd = OpenMessageFile(path, O_RDWR, &st);
   if (fd < 0) return nullptr;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  // A file with another hard link is also a file somewhere else, perhaps
+  // outside the queue: it is never rewritten.
+  if (st.st_nlink != 1 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return nullptr;
   }
   return std::make_unique<FdFileHandle>(fd);
+}
+
+namespace {
+class FdMessageLock : public MessageLock {
+ public:
+  explicit FdMessageLock(int fd) : fd_(fd) {}
+  ~FdMessageLock() override { ::close(fd_); }
+  FdMessageLock(const FdMessageLock&) = delete;
+  FdMessageLock& operator=(const FdMessageLock&) = delete;
+
+ private:
+  int fd_;
+};
+}  // namespace
+
+LockResult RealFileSystem::LockMessage(const std::string& path, std::unique_ptr<MessageLock>* lock) {
+  std::optional<std::string> actual = FindFile(path);
+  if (!actual) return LockResult::kMissing;
+  struct stat opened {};
+  int fd = OpenOrdinary(*actual, O_RDONLY, &opened);
+  if (fd < 0) return errno == EACCES || errno == EPERM ? LockResult::kUnlocked : LockResult::kMissing;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int error = errno;
+    ::close(fd);
+    return error == EWOULDBLOCK ? LockResult::kBusy : LockResult::kUnlocked;
+  }
+  // The file may have been moved away between the open and the lock, by the
+  // program that held it: then this path no longer names it.
+  struct stat now {};
+  if (!StatNoFollow(*actual, &now) || now.st_dev != opened.st_dev || now.st_ino != opened.st_ino) {
+    ::close(fd);
+    return LockResult::kMissing;
+  }
+  *lock = std::make_unique<FdMessageLock>(fd);
+  return LockResult::kHeld;
 }
 
 bool RealFileSystem::IndexIsFresh(const std::string& folder) {

@@ -21,6 +21,7 @@ class RealFileSystem : public FileSystem {
   std::unique_ptr<ReadStream> OpenRead(const std::string& path) override;
   std::unique_ptr<ReadStream> OpenSettingsFile(const std::string& path, FileKind* kind) override;
   std::unique_ptr<FileHandle> OpenReadWrite(const std::string& path) override;
+  LockResult LockMessage(const std::string& path, std::unique_ptr<MessageLock>* lock) override;
   bool Remove(const std::string& path) override;
   bool RenameNoReplace(const std::string& from, const std::string& to) override;
   std::string ProgramFolder() override;

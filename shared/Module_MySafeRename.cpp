@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string_view>
 
@@ -41,6 +42,13 @@ std::uint64_t& GeneratorState() {
 double NextRandom() {
   std::uint64_t z = platform::SplitMix64(GeneratorState());
   return static_cast<double>(z >> 11) * (1.0 / 9007199254740992.0);
+}
+
+// Another of our programs is moving or changing the file: leave it. A file
+// that has gone, or that cannot be opened to lock it, is for the caller's
+// own checks to handle, as it was before there were locks.
+bool Busy(platform::FileSystem& fs, const std::string& path, std::unique_ptr<platform::MessageLock>* lock) {
+  return fs.LockMessage(path, lock) == platform::LockResult::kBusy;
 }
 
 std::string InFolder(const std::string& folder, const std::string& name) {
@@ -94,7 +102,14 @@ std::optional<std::string> SafeRenameMessage(const std::string& SourceFolder, co
   // gone, a file of another message could look like its companion.
   std::optional<std::string> header = fs.FindFile(source);
   if (!header) return std::nullopt;
+  // Both files stay locked until both have moved: another of our programs
+  // that lists the target folder meanwhile finds the header locked and
+  // leaves it alone, rather than take it for a header without a body and
+  // move it on; one that comes for the body left behind finds that locked.
+  std::unique_ptr<platform::MessageLock> header_lock, companion_lock;
+  if (Busy(fs, *header, &header_lock)) return std::nullopt;
   std::optional<std::string> companion = fs.FindCompanion(*header);
+  if (companion && Busy(fs, *companion, &companion_lock)) return std::nullopt;
   std::string candidate = base;
   for (int tries = 0; tries < kMaxCandidates; ++tries) {
     bool taken = fs.NameTaken(InFolder(TargetFolder, candidate + ".q0")) ||
@@ -117,7 +132,12 @@ std::optional<std::string> SafeRenameMessage(const std::string& SourceFolder, co
 
 bool DeleteMessageFiles(const std::string& path) {
   platform::FileSystem& fs = platform::Host();
+  // A message that another of our programs is moving is left whole: its
+  // header may already stand in the other folder, waiting for this body.
+  std::unique_ptr<platform::MessageLock> header_lock, companion_lock;
+  if (Busy(fs, path, &header_lock)) return false;
   std::optional<std::string> companion = fs.FindCompanion(path);
+  if (companion && Busy(fs, *companion, &companion_lock)) return false;
   bool deleted = fs.Remove(path);
   if (companion) fs.Remove(*companion);
   return deleted;

@@ -151,6 +151,21 @@ std::vector<SievbatCase> Cases() {
        .faults = {Before(Op::kRename, kQ + "/b-hold.q1", 1, Take(kW + "/b-hold.q1", "theirs"))},
        .expected = {{kW + "/b-hold.q0", std::nullopt}, {kW + "/b-hold.q1", "theirs"},
                     {kQ + "/b-hold.q0", kHold}, {kQ + "/b-hold.q1", "hold body"}}},
+      // Another of our programs comes for the pair while its header stands in
+      // Wait and its body is still here: it finds both locked and leaves them.
+      {.name = "ReleasedBackWhileItsBodyIsStillHere",
+       .faults = {Before(Op::kRename, kQ + "/b-hold.q1", 1,
+                         [](FakeFileSystem&) { EXPECT_FALSE(SafeRenameMessage(kW, kQ, "b-hold.q0")); })},
+       .expected = {}},
+      {.name = "DeletedWhileItsHeaderIsAlreadyInWait",
+       .faults = {Before(Op::kRename, kQ + "/b-hold.q1", 1,
+                         [](FakeFileSystem&) { EXPECT_FALSE(DeleteMessageFiles(kQ + "/b-hold.q0")); })},
+       .expected = {}},
+      {.name = "PairLockedByAnotherProgram",  // held next pass
+       .faults = {Refuse(Op::kLock, kQ + "/b-hold.q0"), Refuse(Op::kLock, kQ + "/a-del.q1")},
+       .expected = {{kQ + "/a-del.q0", kDel}, {kQ + "/a-del.q1", "del body"},
+                    {kW + "/b-hold.q0", std::nullopt}, {kW + "/b-hold.q1", std::nullopt},
+                    {kQ + "/b-hold.q0", kHold}, {kQ + "/b-hold.q1", "hold body"}}},
       {.name = "SalvagedFileVanishesBeforeTheCut",
        .faults = {Before(Op::kTruncate, kQ + "/c-salv.q0", 1, Vanish({kQ + "/c-salv.q0"}))},
        .expected = {{kQ + "/c-salv.q0", std::nullopt}}},

@@ -79,7 +79,32 @@ FakeFileSystem::Node* FakeFileSystem::NodeById(std::uint64_t id) {
 
 std::unique_ptr<platform::FileHandle> FakeFileSystem::OpenReadWrite(const std::string& path) {
   std::optional<std::string> actual = Found(Op::kOpenRead, path);
-  return actual ? std::make_unique<FakeFileHandle>(*this, *actual, nodes_[*actual].id) : nullptr;
+  if (!actual || locked_.count(nodes_[*actual].id) != 0) return nullptr;
+  return std::make_unique<FakeFileHandle>(*this, *actual, nodes_[*actual].id);
+}
+
+namespace {
+class FakeLock : public platform::MessageLock {
+ public:
+  FakeLock(std::set<std::uint64_t>& locked, std::uint64_t id) : locked_(locked), id_(id) { locked_.insert(id); }
+  ~FakeLock() override { locked_.erase(id_); }
+  FakeLock(const FakeLock&) = delete;
+  FakeLock& operator=(const FakeLock&) = delete;
+
+ private:
+  std::set<std::uint64_t>& locked_;
+  std::uint64_t id_;
+};
+}  // namespace
+
+platform::LockResult FakeFileSystem::LockMessage(const std::string& path, std::unique_ptr<platform::MessageLock>* lock) {
+  if (!Allow(Op::kLock, path)) return platform::LockResult::kBusy;
+  std::optional<std::string> actual = Lookup(path);
+  if (!actual) return platform::LockResult::kMissing;
+  std::uint64_t id = nodes_[*actual].id;
+  if (locked_.count(id) != 0) return platform::LockResult::kBusy;
+  *lock = std::make_unique<FakeLock>(locked_, id);
+  return platform::LockResult::kHeld;
 }
 
 FakeFileSystem::FakeFileSystem() { nodes_[""] = Node{true, {}}; }

@@ -8,13 +8,14 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/FileSystem.h"
 
 namespace testing_host {
 
-enum class Op { kList, kFind, kLength, kOpenRead, kRead, kWriteAt, kTruncate, kRemove, kRename };
+enum class Op { kList, kFind, kLength, kOpenRead, kRead, kWriteAt, kTruncate, kRemove, kRename, kLock };
 
 class FakeFileSystem : public platform::FileSystem {
  public:
@@ -52,6 +53,9 @@ class FakeFileSystem : public platform::FileSystem {
   // cuts with kRead, kWriteAt and kTruncate on the path it was opened by. It
   // follows its file through renames, as an open file does.
   std::unique_ptr<platform::FileHandle> OpenReadWrite(const std::string& path) override;
+  // Checked with Op::kLock; refused is another program's lock (kBusy). Locks
+  // are held per file, through renames, until the lock object goes.
+  platform::LockResult LockMessage(const std::string& path, std::unique_ptr<platform::MessageLock>* lock) override;
   bool Remove(const std::string& path) override;
   bool RenameNoReplace(const std::string& from, const std::string& to) override;
   std::string ProgramFolder() override { return program_folder; }
@@ -67,6 +71,7 @@ class FakeFileSystem : public platform::FileSystem {
   friend class FakeFolder;
   Node* NodeById(std::uint64_t id);
   std::uint64_t next_id_ = 1;
+  std::set<std::uint64_t> locked_;
 
   bool Allow(Op op, const std::string& path) { return !before || before(op, path); }
   std::optional<std::string> Lookup(const std::string& path) const;

@@ -156,6 +156,24 @@ TYPED_TEST(FileSystemContract, RewritesAnOpenFileWhereverItGoes) {
   EXPECT_FALSE(this->Has("new"));
 }
 
+// A message's lock goes with its file through a rename, and never waits.
+TYPED_TEST(FileSystemContract, LocksFollowTheFileAndNeverWait) {
+  using platform::LockResult;
+  this->world.Folder("to");
+  this->world.File("m.q0", "h");
+  std::unique_ptr<platform::MessageLock> held, other;
+  ASSERT_EQ(this->fs().LockMessage(this->At("M.Q0"), &held), LockResult::kHeld);
+  EXPECT_EQ(this->fs().LockMessage(this->At("m.q0"), &other), LockResult::kBusy);
+  EXPECT_FALSE(this->fs().OpenReadWrite(this->At("m.q0")));
+  ASSERT_TRUE(this->fs().RenameNoReplace(this->At("m.q0"), this->At("to/m.q0")));
+  EXPECT_EQ(this->fs().LockMessage(this->At("to/m.q0"), &other), LockResult::kBusy);
+  EXPECT_EQ(this->fs().LockMessage(this->At("m.q0"), &other), LockResult::kMissing);
+  held.reset();
+  EXPECT_EQ(this->fs().LockMessage(this->At("to/m.q0"), &other), LockResult::kHeld);
+  EXPECT_TRUE(other);
+  EXPECT_EQ(this->world.Bytes("to/m.q0"), "h");
+}
+
 TYPED_TEST(FileSystemContract, ReadsAndRemovesInAnyLetterCase) {
   std::string big(200000, 'x');
   big[123456] = 'y';
@@ -195,7 +213,12 @@ TEST(RealFileSystem, LinksAndFifosAreNeverFiles) {
     EXPECT_TRUE(fs.NameTaken(temp / platform::AsciiUpper(name))) << name;
     EXPECT_FALSE(fs.RenameNoReplace(temp / "file.q0", path)) << name;
   }
-  EXPECT_EQ(test_support::ListNames(temp.path()), "fifo.q0 file.q0 link.q0 outside");
+  // A second hard link of a file outside the queue is listed and may move,
+  // but is never rewritten: that would change the outside file too.
+  std::filesystem::create_hard_link(temp / "outside", temp / "hard.q0");
+  EXPECT_FALSE(fs.OpenReadWrite(temp / "hard.q0"));
+  EXPECT_TRUE(fs.OpenReadWrite(temp / "file.q0"));
+  EXPECT_EQ(test_support::ListNames(temp.path()), "fifo.q0 file.q0 hard.q0 link.q0 outside");
   EXPECT_EQ(test_support::ReadFile(temp / "outside"), "outside bytes");
 }
 

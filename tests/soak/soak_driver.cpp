@@ -319,9 +319,6 @@ void RunMover(const Setup& s) {
         if (who.marks == 1 && who.header && bytes == MakeMessage(s.seed, who.id).header) AddSalvageTag(header);
       }
       SafeRenameMessage(s.folders[src], s.folders[dst], name);
-      // The viewer shows the target folder again after each move; the
-      // reading also keeps the mover's pace that of an operator.
-      fs.ListFolder(s.folders[dst], "*.q0", &lists[dst]);
     }
     ::usleep(static_cast<useconds_t>(rng() % 3000));
   }
