@@ -159,8 +159,8 @@ TYPED_TEST(FileSystemContract, RewritesAnOpenFileWhereverItGoes) {
 // A message's lock goes with its file through a rename, and never waits.
 TYPED_TEST(FileSystemContract, LocksFollowTheFileAndNeverWait) {
   using platform::LockResult;
-  this->world.Folder("to");
-  this->world.File("m.q0", "h");
+  this->Folder("to");
+  this->File("m.q0", "h");
   std::unique_ptr<platform::MessageLock> held, other;
   ASSERT_EQ(this->fs().LockMessage(this->At("M.Q0"), &held), LockResult::kHeld);
   EXPECT_EQ(this->fs().LockMessage(this->At("m.q0"), &other), LockResult::kBusy);
@@ -171,7 +171,7 @@ TYPED_TEST(FileSystemContract, LocksFollowTheFileAndNeverWait) {
   held.reset();
   EXPECT_EQ(this->fs().LockMessage(this->At("to/m.q0"), &other), LockResult::kHeld);
   EXPECT_TRUE(other);
-  EXPECT_EQ(this->world.Bytes("to/m.q0"), "h");
+  EXPECT_EQ(this->Bytes("to/m.q0"), "h");
 }
 
 TYPED_TEST(FileSystemContract, ReadsAndRemovesInAnyLetterCase) {
