@@ -8,6 +8,9 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/Text.h"
+#include "shared/Module_MySafeRename.h"
+
 namespace test_support {
 
 TempFolder::TempFolder() {
@@ -44,6 +47,13 @@ std::string ListNames(const std::string& folder) {
   std::string joined;
   for (const auto& n : names) joined += (joined.empty() ? "" : " ") + n;
   return joined;
+}
+
+std::string FirstCollisionName() {
+  ResetCollisionNameGenerator();
+  std::string name = platform::AsciiLower(NewCollisionName());
+  ResetCollisionNameGenerator();
+  return name;
 }
 
 }  // namespace test_support

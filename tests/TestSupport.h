@@ -39,5 +39,8 @@ std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 // Names in a folder, sorted, hidden ones included.
 std::string ListNames(const std::string& folder);
+// The first collision name after ResetCollisionNameGenerator(), in lower case
+// as a moved file gets it; the generator is left reset.
+std::string FirstCollisionName();
 
 }  // namespace test_support
