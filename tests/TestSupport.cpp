@@ -1,6 +1,7 @@
 #include "tests/TestSupport.h"
 
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <fstream>
@@ -47,6 +48,13 @@ std::string ListNames(const std::string& folder) {
   std::string joined;
   for (const auto& n : names) joined += (joined.empty() ? "" : " ") + n;
   return joined;
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  TempFolder temp;
+  int status = std::system((command + " > '" + temp / "output" + "' 2>&1").c_str());
+  *output = ReadFile(temp / "output");
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string FirstCollisionName() {

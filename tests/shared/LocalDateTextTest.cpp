@@ -48,15 +48,4 @@ TEST(RecogniseLocalDate, AcceptsNumericDatesInTheLocaleOrderAndIso) {
   }
 }
 
-TEST(DateTime, ZeroDateAndFixedWidthText) {
-  EXPECT_EQ(SortableDateText(DateTime{}), "~1899/12/30 00:00:00");
-  EXPECT_EQ(SortableDateText(DateTime::FromCivil(2004, 3, 9, 8, 5, 3)), "~2004/03/09 08:05:03");
-  EXPECT_EQ(SortableDateText(DateTime::FromCivil(1601, 1, 1)), "~1601/01/01 00:00:00");
-  EXPECT_EQ(DateTime::FromCivil(1899, 12, 31).Seconds(), 86400);
-  CivilTime t = DateTime::FromCivil(2000, 2, 29, 23, 59, 59).PlusSeconds(1).ToCivil();
-  EXPECT_EQ(t.month, 3);
-  EXPECT_EQ(t.day, 1);
-  EXPECT_EQ(t.hour, 0);
-}
-
 }  // namespace
