@@ -106,31 +106,6 @@ TEST_F(SievbatTest, LinksAndFifosAreNeverMessages) {
   EXPECT_TRUE(std::filesystem::is_fifo(queue + "/fifo.q0"));
 }
 
-// The remailer replaces a header file by a FIFO after the folder was read:
-// the open neither waits nor takes it, and the pass goes on.
-TEST_F(SievbatTest, AHeaderReplacedByAFifoDuringThePassIsPassedOver) {
-  class SwappingHost : public TestHost {
-   public:
-    using TestHost::TestHost;
-    std::string swap;
-    std::unique_ptr<platform::ReadStream> OpenRead(const std::string& path) override {
-      if (path == swap) {
-        std::filesystem::remove(path);
-        EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
-      }
-      return TestHost::OpenRead(path);
-    }
-  };
-  SwappingHost swapping(temp.path());
-  swapping.swap = queue + "/a.q0";
-  platform::ScopedHost swapped(swapping);
-  Pair("a", Header("a@x", "lottery"));
-  Pair("b", Header("a@x", "lottery"));
-  EXPECT_EQ(RunOnQueue(), 0);
-  EXPECT_EQ(ListNames(queue), "Wait/ a.q0 a.q1");
-  EXPECT_TRUE(std::filesystem::is_fifo(queue + "/a.q0"));
-}
-
 // Faults of the command line and of a rule file only a real folder can
 // have; the others are rows of the sievbat fault table.
 TEST_F(SievbatTest, CommandLineAndRuleFileFaultsTouchNothing) {

@@ -47,20 +47,9 @@ FileMap StartTree() {
 // What a pass without faults leaves: the deleted pair gone, the held pair in
 // Wait, the salvage tag stripped, the plain pair untouched.
 FileMap CleanPass() {
-  return Apply(StartTree(), {
-                                {kQ + "/a-del.q0", std::nullopt},
-                                {kQ + "/a-del.q1", std::nullopt},
-                                {kQ + "/b-hold.q0", std::nullopt},
-                                {kQ + "/b-hold.q1", std::nullopt},
-                                {kW + "/b-hold.q0", kHold},
-                                {kW + "/b-hold.q1", "hold body"},
-                                {kQ + "/c-salv.q0", kDel},
-                            });
-}
-
-// Number of reads the header reader makes of `bytes` in pieces of `chunk`.
-int ReadsOf(const std::string& bytes, std::size_t chunk) {
-  return static_cast<int>((bytes.size() + chunk - 1) / chunk);
+  return Apply(StartTree(), {{kQ + "/a-del.q0", std::nullopt}, {kQ + "/a-del.q1", std::nullopt},
+                             {kQ + "/b-hold.q0", std::nullopt}, {kQ + "/b-hold.q1", std::nullopt},
+                             {kW + "/b-hold.q0", kHold}, {kW + "/b-hold.q1", "hold body"}, {kQ + "/c-salv.q0", kDel}});
 }
 
 struct SievbatCase {
@@ -85,12 +74,15 @@ void PrintTo(const SievbatCase& c, std::ostream* os) { *os << c.name; }
 std::vector<SievbatCase> Cases() {
   const std::string c1 = test_support::FirstCollisionName();
   const Delta untouched_salvage = {{kQ + "/c-salv.q0", kSalv}};
-  const Delta hold_stays = {{kQ + "/b-hold.q0", kHold},
-                            {kQ + "/b-hold.q1", "hold body"},
-                            {kW + "/b-hold.q0", std::nullopt},
-                            {kW + "/b-hold.q1", std::nullopt},
-                            {kW + "/old.q0", std::nullopt},
-                            {kW + "/old.q1", std::nullopt}};
+  const Delta not_held = {{kQ + "/b-hold.q0", kHold}, {kQ + "/b-hold.q1", "hold body"},
+                          {kW + "/b-hold.q0", std::nullopt}, {kW + "/b-hold.q1", std::nullopt}};
+  const Delta held_as_c1 = {{kW + "/b-hold.q0", std::nullopt}, {kW + "/b-hold.q1", std::nullopt},
+                            {kW + "/" + c1 + ".q0", kHold}, {kW + "/" + c1 + ".q1", "hold body"}};
+  auto plus = [](Delta delta, const Delta& more) {
+    delta.insert(delta.end(), more.begin(), more.end());
+    return delta;
+  };
+  const Delta hold_stays = plus(not_held, {{kW + "/old.q0", std::nullopt}, {kW + "/old.q1", std::nullopt}});
   const std::size_t before_tag = kSalv.find(SalvageTagHeader);
   const std::size_t before_from = kSubjectFirst.find("From: ");
   // A verbose pass's lines for the messages it acts on.
@@ -117,11 +109,8 @@ std::vector<SievbatCase> Cases() {
 
       // The rule file cannot be loaded: nothing is touched, the fault is told.
       {.name = "RuleFileMissing", .extra = {{"/prog/Filter.ini", std::nullopt}}, .report = not_found, .status = 1},
-      {.name = "RuleFileMissingInADryRun",
-       .option = "--dry-run",
-       .extra = {{"/prog/Filter.ini", std::nullopt}},
-       .report = not_found,
-       .status = 1},
+      {.name = "RuleFileMissingInADryRun", .option = "--dry-run", .extra = {{"/prog/Filter.ini", std::nullopt}},
+       .report = not_found, .status = 1},
       {.name = "RuleFileCutShort",
        .extra = {{"/prog/Filter.ini", kRules + "\"x\"\r\n"}},
        .report = "sievbat: /prog/Filter.ini: ends inside a record (line 4 has 1 of 3 fields: tag, header word, "
@@ -134,9 +123,7 @@ std::vector<SievbatCase> Cases() {
        .status = 1},
       // A queue folder that exists but cannot be listed (no right, a network
       // share gone) must not end as if the pass was done.
-      {.name = "QueueCannotBeListed",
-       .faults = {Refuse(Op::kList, kQ)},
-       .report = "sievbat: /q: cannot be listed\n",
+      {.name = "QueueCannotBeListed", .faults = {Refuse(Op::kList, kQ)}, .report = "sievbat: /q: cannot be listed\n",
        .status = 1},
 
       // Open refused: the message is left as it is, whatever its rule.
@@ -153,8 +140,8 @@ std::vector<SievbatCase> Cases() {
        .report = told("hold\tb-hold.q0", "failed\tstrip")},
 
       // Reads failing half-way.
-      {.name = "ReadOfTheStripFailsHalfway",
-       .faults = {Refuse(Op::kRead, kQ + "/c-salv.q0", ReadsOf(kSalv, 8) + 2)},
+      {.name = "ReadOfTheStripFailsHalfway",  // the second read of the strip's, after the header read's
+       .faults = {Refuse(Op::kRead, kQ + "/c-salv.q0", static_cast<int>((kSalv.size() + 7) / 8) + 2)},
        .read_chunk = 8,
        .expected = untouched_salvage},
       {.name = "ReadFailsBeforeTheRuleLine",
@@ -192,8 +179,7 @@ std::vector<SievbatCase> Cases() {
                     {kQ + "/b-hold.q0", kHold}}},
       {.name = "CompanionTargetTakenBeforeItFollows",
        .faults = {Before(Op::kRename, kQ + "/b-hold.q1", 1, Take(kW + "/b-hold.q1", "theirs"))},
-       .expected = {{kW + "/b-hold.q0", std::nullopt}, {kW + "/b-hold.q1", "theirs"},
-                    {kQ + "/b-hold.q0", kHold}, {kQ + "/b-hold.q1", "hold body"}}},
+       .expected = plus(not_held, {{kW + "/b-hold.q1", "theirs"}})},
       {.name = "SalvagedFileVanishesBeforeTheCut",
        .faults = {Before(Op::kTruncate, kQ + "/c-salv.q0", 1, Vanish({kQ + "/c-salv.q0"}))},
        .expected = {{kQ + "/c-salv.q0", std::nullopt}}},
@@ -224,26 +210,16 @@ std::vector<SievbatCase> Cases() {
       // Hold targets taken at the rename: never overwritten, the pair stays.
       {.name = "HoldTargetTakenAtTheRename",
        .faults = {Before(Op::kRename, kQ + "/b-hold.q0", 1, Take(kW + "/b-hold.q0", "theirs"))},
-       .expected = {{kQ + "/b-hold.q0", kHold}, {kQ + "/b-hold.q1", "hold body"}, {kW + "/b-hold.q0", "theirs"},
-                    {kW + "/b-hold.q1", std::nullopt}}},
+       .expected = plus(not_held, {{kW + "/b-hold.q0", "theirs"}})},
       {.name = "HoldTargetTakenInOtherCaseAtTheRename",
        .faults = {Before(Op::kRename, kQ + "/b-hold.q0", 1, Take(kW + "/B-HOLD.Q0", "theirs"))},
-       .expected = {{kQ + "/b-hold.q0", kHold}, {kQ + "/b-hold.q1", "hold body"}, {kW + "/b-hold.q0", std::nullopt},
-                    {kW + "/b-hold.q1", std::nullopt}, {kW + "/B-HOLD.Q0", "theirs"}}},
+       .expected = plus(not_held, {{kW + "/B-HOLD.Q0", "theirs"}})},
       // A folder has the hold's name: the pair moves whole under a collision name.
-      {.name = "HoldTargetNameIsAFolder",
-       .expected = {{kW + "/b-hold.q0", std::nullopt},
-                    {kW + "/b-hold.q1", std::nullopt},
-                    {kW + "/" + c1 + ".q0", kHold},
-                    {kW + "/" + c1 + ".q1", "hold body"}},
-       .folders_added = {kW + "/B-Hold.Q0"}},
+      {.name = "HoldTargetNameIsAFolder", .expected = held_as_c1, .folders_added = {kW + "/B-Hold.Q0"}},
       {.name = "HoldTargetTakenInOtherCaseBeforeThePass",  // told with the name it got
        .option = "--verbose",
        .extra = {{kW + "/B-HOLD.Q0", "theirs"}},
-       .expected = {{kW + "/b-hold.q0", std::nullopt},
-                    {kW + "/b-hold.q1", std::nullopt},
-                    {kW + "/" + c1 + ".q0", kHold},
-                    {kW + "/" + c1 + ".q1", "hold body"}},
+       .expected = held_as_c1,
        .report = told("hold\t" + c1 + ".q0", "strip")},
 
       // Letter case: another case is used only when it is unambiguous.
@@ -277,24 +253,16 @@ std::vector<SievbatCase> Cases() {
        .report = told("failed\thold", "strip")},
       {.name = "QueueRemovedAfterTheFirstMessage",
        .faults = {Before(Op::kOpenRead, kQ + "/b-hold.q0", 1, Vanish({kQ}))},
-       .expected = {{kW + "/old.q0", std::nullopt},
-                    {kW + "/old.q1", std::nullopt},
-                    {kW + "/b-hold.q0", std::nullopt},
-                    {kW + "/b-hold.q1", std::nullopt},
-                    {kQ + "/c-salv.q0", std::nullopt},
-                    {kQ + "/c-salv.q1", std::nullopt},
-                    {kQ + "/d-plain.q0", std::nullopt},
+       .expected = {{kW + "/old.q0", std::nullopt}, {kW + "/old.q1", std::nullopt}, {kW + "/b-hold.q0", std::nullopt},
+                    {kW + "/b-hold.q1", std::nullopt}, {kQ + "/c-salv.q0", std::nullopt},
+                    {kQ + "/c-salv.q1", std::nullopt}, {kQ + "/d-plain.q0", std::nullopt},
                     {kQ + "/d-plain.q1", std::nullopt}},
        .folders_gone = {kQ}},
 
       // A full disk: deletes and moves need no space; the strip makes the
       // file shorter, so it should end stripped whole.
-      {.name = "DiskFullDuringTheStrip",
-       .free_bytes = 0,
-       .expected = {}},
-      {.name = "DiskFullOneByteIntoTheStrip",
-       .free_bytes = 1,
-       .expected = {}},
+      {.name = "DiskFullDuringTheStrip", .free_bytes = 0},
+      {.name = "DiskFullOneByteIntoTheStrip", .free_bytes = 1},
   };
 }
 

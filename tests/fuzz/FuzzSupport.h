@@ -75,6 +75,17 @@ inline bool AgreesWhenCut(const MessageRecord& whole, const MessageRecord& cut, 
   return whole.Path == cut.Path && whole.Size == cut.Size;
 }
 
+// Every text field of `r` is a part of one line of `text`.
+inline bool FieldsArePartsOf(const MessageRecord& r, std::string_view text) {
+  for (const auto& [name, field] : TextFields(r)) {
+    if (field->find('\r') != std::string::npos || text.find(*field) == std::string_view::npos) {
+      std::fprintf(stderr, "field %s is not a part of a header line\n", name);
+      return false;
+    }
+  }
+  return true;
+}
+
 inline bool ContainsIgnoreCase(std::string_view text, std::string_view word) {
   return platform::AsciiLower(text).find(platform::AsciiLower(word)) != std::string::npos;
 }
