@@ -36,8 +36,7 @@ TEST(SievbatProgram, DrawsOtherCollisionNamesInEveryRun) {
     EXPECT_NE(output.find("usage"), std::string::npos);
   }
   EXPECT_NE(waits[0], waits[1]);
-  EXPECT_EQ(waits[0].substr(0, 4), "~col");
-  EXPECT_EQ(waits[1].substr(0, 4), "~col");
+  for (const std::string& wait : waits) EXPECT_EQ(wait.substr(0, 4), "~col") << wait;
 }
 
 }  // namespace

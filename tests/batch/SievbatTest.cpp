@@ -79,29 +79,25 @@ TEST_F(SievbatTest, DecidesOnTheFirstMebibyteOfAHugeLineAndGoesOn) {
 TEST_F(SievbatTest, LinksAndFifosAreNeverMessages) {
   std::string tagged = Header("a@x", "lottery");
   tagged.replace(tagged.size() - 2, 2, SalvageTagText);
-  WriteFile(temp / "outside-tagged", tagged);
-  WriteFile(temp / "outside-hold", Header("newsletter@shop", "news"));
-  WriteFile(temp / "outside-body", "body");
-  auto link = [&](const std::string& target, const std::string& name) {
-    std::filesystem::create_symlink(temp / target, queue + "/" + name);
-  };
-  link("outside-tagged", "strip.q0");  // the strip would cut the outside file
+  // Links to outside files: the strip would cut one, a hold would move one, a
+  // link is no companion (the pair is incomplete).
+  const std::pair<std::string, std::string> links[] = {
+      {"strip.q0", tagged}, {"hold.q0", Header("newsletter@shop", "news")}, {"del.q1", "body"}};
+  for (const auto& [name, bytes] : links) {
+    WriteFile(temp / name, bytes);
+    std::filesystem::create_symlink(temp / name, queue + "/" + name);
+  }
   WriteFile(queue + "/strip.q1", "body");
-  link("outside-hold", "hold.q0");
   WriteFile(queue + "/hold.q1", "body");
-  Pair("del", Header("a@x", "lottery"), "");
-  std::filesystem::remove(queue + "/del.q1");
-  link("outside-body", "del.q1");  // a link is no companion: the pair is incomplete
+  WriteFile(queue + "/del.q0", Header("a@x", "lottery"));
   ASSERT_EQ(::mkfifo((queue + "/fifo.q0").c_str(), 0600), 0);
   WriteFile(queue + "/fifo.q1", "body");
-  link("Wait", "dir.q0");
+  std::filesystem::create_symlink(queue + "/Wait", queue + "/dir.q0");
   EXPECT_EQ(RunOnQueue(), 0);
 
-  EXPECT_EQ(ListNames(queue), "Wait/ del.q0 del.q1 dir.q0 fifo.q0 fifo.q1 hold.q0 hold.q1 strip.q0 strip.q1");
+  EXPECT_EQ(ListNames(queue), "Wait/ del.q0 del.q1 dir.q0/ fifo.q0 fifo.q1 hold.q0 hold.q1 strip.q0 strip.q1");
   EXPECT_EQ(ListNames(queue + "/Wait"), "");
-  EXPECT_EQ(ReadFile(temp / "outside-tagged"), tagged);
-  EXPECT_EQ(ReadFile(temp / "outside-hold"), Header("newsletter@shop", "news"));
-  EXPECT_EQ(ReadFile(temp / "outside-body"), "body");
+  for (const auto& [name, bytes] : links) EXPECT_EQ(ReadFile(temp / name), bytes) << name;
   EXPECT_TRUE(std::filesystem::is_symlink(queue + "/strip.q0"));
   EXPECT_TRUE(std::filesystem::is_fifo(queue + "/fifo.q0"));
 }

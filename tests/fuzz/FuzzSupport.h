@@ -11,6 +11,7 @@
 
 #include "platform/Text.h"
 #include "shared/Module_Messages.h"
+#include "tests/platform/FakeFileSystem.h"
 
 #define FUZZ_CHECK(condition)                                                          \
   do {                                                                                 \
@@ -40,6 +41,21 @@ inline std::array<std::pair<const char*, const std::string*>, 9> TextFields(cons
            {"Subject", &r.Subject},
            {"Newsgroups", &r.Newsgroups},
            {"XSalvaged", &r.XSalvaged}}};
+}
+
+// The record of the pair /queue/m.q0 with /queue/m.q1, read on the in-memory
+// host in pieces of `chunk` bytes.
+inline MessageRecord ReadPair(const std::string& q0, const std::string& q1, std::size_t chunk = 4096,
+                              std::size_t max_line = kMaxHeaderLine) {
+  testing_host::FakeFileSystem fs;
+  fs.AddFile("/queue/m.q0", q0);
+  fs.AddFile("/queue/m.q1", q1);
+  fs.read_chunk = chunk;
+  platform::ScopedHost host(fs);
+  MessageRecord record;
+  record.Path = "/queue/m.q0";
+  ReadMessageHeaders(record, max_line);
+  return record;
 }
 
 inline bool SameRecord(const MessageRecord& a, const MessageRecord& b) {
