@@ -298,4 +298,24 @@ TEST_P(SievbatFaultTable, LeavesExactlyTheseFiles) {
 INSTANTIATE_TEST_SUITE_P(Faults, SievbatFaultTable, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<SievbatCase>& row) { return row.param.name; });
 
+// A dry run over a large queue reaches its output in pieces of about 64 KiB,
+// not at the end of the pass nor line by line.
+TEST(SievbatReport, ADryRunIsWrittenInPiecesOfAbout64KiB) {
+  struct Pieces : std::streambuf {
+    std::vector<std::streamsize> sizes;
+    std::streamsize xsputn(const char*, std::streamsize n) override {
+      sizes.push_back(n);
+      return n;
+    }
+  } pieces;
+  FakeFileSystem fs;
+  platform::ScopedHost host(fs);
+  fs.AddFile("/prog/Filter.ini", kRules);
+  for (int i = 0; i < 1000; ++i) fs.AddFile(kQ + "/" + std::string(200, 'm') + std::to_string(i) + ".q0", kPlain);
+  std::ostream out(&pieces);
+  EXPECT_EQ(Main({"--dry-run", kQ}, out, out), 0);
+  ASSERT_EQ(pieces.sizes.size(), 4u);  // 1000 lines of 212 or so bytes
+  for (std::size_t i = 0; i + 1 < pieces.sizes.size(); ++i) EXPECT_NEAR(pieces.sizes[i], 1 << 16, 256) << i;
+}
+
 }  // namespace

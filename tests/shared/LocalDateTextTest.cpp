@@ -29,6 +29,7 @@ TEST(RecogniseLocalDate, AcceptsNumericDatesInTheLocaleOrderAndIso) {
       {"12/06/2026 13:00 PM", MDY, nullptr},
       {"12/06/2026 10:60", MDY, nullptr},
       {"12/06/2026 10:59:60", MDY, nullptr},
+      {"12/06/2026 012:00", MDY, nullptr},
       {"26/012/06", YMD, nullptr},  // a valid month, but three digits
       {"12/06-2026", MDY, nullptr},
       {"12/06", MDY, nullptr},
