@@ -236,6 +236,12 @@ std::vector<SievbatCase> Cases() {
        .extra = {{kQ + "/t-mid.q0", Header("From: a@x\r\nX-Salvaged: yes\r\nTo: op@x\r\nSubject: lottery\r\n")},
                  {kQ + "/t-mid.q1", "t body"}},
        .expected = {{kQ + "/t-mid.q0", Header("From: a@x\r\nTo: op@x\r\nSubject: lottery\r\n")}}},
+      {.name = "TagAddedTwice",  // cut at the first tag, byte for byte
+       .extra = {{kQ + "/t-two.q0", kSalv.substr(0, kSalv.size() - 2) + std::string(SalvageTagText)}, {kQ + "/t-two.q1", "t"}},
+       .expected = {{kQ + "/t-two.q0", kDel}}},
+      {.name = "TagLineAfterABareCr",  // the CR keeps the tag line's LF: no line is joined
+       .extra = {{kQ + "/t-cr.q0", Header("From: a@x\rX-Salvaged: yes\r\nSubject: lottery\r\n")}, {kQ + "/t-cr.q1", "t"}},
+       .expected = {{kQ + "/t-cr.q0", Header("From: a@x\r\nSubject: lottery\r\n")}}},
       {.name = "TagInCapitalsAtTheEnd",
        .extra = {{kQ + "/t-caps.q0", Header("Subject: lottery\r\nx-salvaged: YES\r\n")}, {kQ + "/t-caps.q1", "t"}},
        .expected = {{kQ + "/t-caps.q0", Header("Subject: lottery\r\n")}}},
@@ -303,10 +309,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, SievbatFaultTable, ::testing::ValuesIn(Cases())
 TEST(SievbatReport, ADryRunIsWrittenInPiecesOfAbout64KiB) {
   struct Pieces : std::streambuf {
     std::vector<std::streamsize> sizes;
-    std::streamsize xsputn(const char*, std::streamsize n) override {
-      sizes.push_back(n);
-      return n;
-    }
+    std::streamsize xsputn(const char*, std::streamsize n) override { return sizes.push_back(n), n; }
   } pieces;
   FakeFileSystem fs;
   platform::ScopedHost host(fs);
