@@ -55,16 +55,20 @@ std::string InFolder(const std::string& folder, const std::string& name) {
   return platform::JoinPath(folder, name);
 }
 
-}  // namespace
-
+// The part of a file name before its first "." (all of it without one), in
+// lower case.
 std::string GetBaseName(const std::string& FileName) {
   return platform::AsciiLower(FileName.substr(0, FileName.find('.')));
 }
 
+// The part from the first "." to the end, dot included, in lower case; empty
+// without a dot.
 std::string GetExtension(const std::string& FileName) {
   std::size_t dot = FileName.find('.');
   return dot == std::string::npos ? std::string() : platform::AsciiLower(FileName.substr(dot));
 }
+
+}  // namespace
 
 std::string NewCollisionName() {
   std::string name = "~COL";

@@ -5,13 +5,6 @@
 #include <optional>
 #include <string>
 
-// The part of a file name before its first "." (all of it without one), in
-// lower case.
-std::string GetBaseName(const std::string& FileName);
-// The part from the first "." to the end, dot included, in lower case; empty
-// without a dot.
-std::string GetExtension(const std::string& FileName);
-
 // "~COL" and four symbols of A-Z and 1-9, 0, in capitals. The generator
 // starts from a state drawn anew in every process (random device, clock), so
 // that programs moving messages into one folder at the same time do not all

@@ -1,12 +1,16 @@
 #include "tests/TestSupport.h"
 
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
+
+#include "platform/Text.h"
+#include "shared/Module_MySafeRename.h"
 
 namespace test_support {
 
@@ -44,6 +48,20 @@ std::string ListNames(const std::string& folder) {
   std::string joined;
   for (const auto& n : names) joined += (joined.empty() ? "" : " ") + n;
   return joined;
+}
+
+int RunCommand(const std::string& command, std::string* output) {
+  TempFolder temp;
+  int status = std::system((command + " > '" + temp / "output" + "' 2>&1").c_str());
+  *output = ReadFile(temp / "output");
+  return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string FirstCollisionName() {
+  ResetCollisionNameGenerator();
+  std::string name = platform::AsciiLower(NewCollisionName());
+  ResetCollisionNameGenerator();
+  return name;
 }
 
 }  // namespace test_support

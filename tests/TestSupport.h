@@ -39,5 +39,11 @@ std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 // Names in a folder, sorted, hidden ones included.
 std::string ListNames(const std::string& folder);
+// Runs `command` through the shell with its stdout and stderr into
+// `output`; the exit status, or -1 when it did not exit.
+int RunCommand(const std::string& command, std::string* output);
+// The first collision name after ResetCollisionNameGenerator(), in lower case
+// as a moved file gets it; the generator is left reset.
+std::string FirstCollisionName();
 
 }  // namespace test_support

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Text.h"
 #include "tests/platform/FakeFileSystem.h"
 
 namespace faults {
@@ -99,15 +100,7 @@ inline std::string Describe(const FileMap& files) {
   std::string text;
   for (const auto& [path, bytes] : files) {
     text += path + " = \"";
-    for (char c : bytes) {
-      if (c == '\r') {
-        text += "\\r";
-      } else if (c == '\n') {
-        text += "\\n";
-      } else {
-        text += c;
-      }
-    }
+    platform::AppendEscaped(text, bytes);
     text += "\"\n";
   }
   return text;

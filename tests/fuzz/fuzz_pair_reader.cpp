@@ -8,22 +8,8 @@
 
 #include "shared/DateTime.h"
 #include "tests/fuzz/FuzzSupport.h"
-#include "tests/platform/FakeFileSystem.h"
 
 namespace {
-
-MessageRecord Read(const std::string& q0, const std::string& q1, std::size_t chunk,
-                   std::size_t max_line = kMaxHeaderLine) {
-  testing_host::FakeFileSystem fs;
-  fs.AddFile("/queue/m.q0", q0);
-  fs.AddFile("/queue/m.q1", q1);
-  fs.read_chunk = chunk;
-  platform::ScopedHost host(fs);
-  MessageRecord record;
-  record.Path = "/queue/m.q0";
-  ReadMessageHeaders(record, max_line);
-  return record;
-}
 
 // What follows the first two lines (line ends: CR LF, or CR alone).
 std::string_view AfterTwoLines(std::string_view text) {
@@ -44,31 +30,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string q1(data[0] / 64, 'x');
   std::string q0(fuzz::AsText(data + 1, size - 1));
 
-  MessageRecord record = Read(q0, q1, chunk);
-  FUZZ_CHECK(fuzz::SameRecord(record, Read(q0, q1, 4096)));
+  MessageRecord record = fuzz::ReadPair(q0, q1, chunk);
+  FUZZ_CHECK(fuzz::SameRecord(record, fuzz::ReadPair(q0, q1, 4096)));
   std::size_t max_line = 14 + data[size - 1] % 48;
-  MessageRecord cut = Read(q0, q1, chunk, max_line);
-  FUZZ_CHECK(fuzz::SameRecord(cut, Read(q0, q1, 4096, max_line)));
+  MessageRecord cut = fuzz::ReadPair(q0, q1, chunk, max_line);
+  FUZZ_CHECK(fuzz::SameRecord(cut, fuzz::ReadPair(q0, q1, 4096, max_line)));
   FUZZ_CHECK(fuzz::AgreesWhenCut(record, cut, max_line));
   // A tag read with cut lines is the value of a whole line: a CR or the end follows it.
-  std::string_view headers_cut = AfterTwoLines(q0);
+  std::string_view headers = AfterTwoLines(q0);
   bool whole_line = cut.XSalvaged.empty();
-  for (std::size_t at = headers_cut.find(cut.XSalvaged); !whole_line && at != std::string_view::npos;
-       at = headers_cut.find(cut.XSalvaged, at + 1)) {
+  for (std::size_t at = headers.find(cut.XSalvaged); !whole_line && at != std::string_view::npos;
+       at = headers.find(cut.XSalvaged, at + 1)) {
     std::size_t end = at + cut.XSalvaged.size();
-    whole_line = end == headers_cut.size() || headers_cut[end] == '\r';
+    whole_line = end == headers.size() || headers[end] == '\r';
   }
   FUZZ_CHECK(whole_line);
   FUZZ_CHECK(record.Path == "/queue/m.q0");
   FUZZ_CHECK(record.Size == static_cast<std::int64_t>(q0.size() + q1.size()));
   // Header fields come whole from single lines after the first two.
-  std::string_view headers = AfterTwoLines(q0);
-  for (const auto& [name, field] : fuzz::TextFields(record)) {
-    if (field->find('\r') != std::string::npos || headers.find(*field) == std::string_view::npos) {
-      std::fprintf(stderr, "field %s is not a line part\n", name);
-      FUZZ_CHECK(false);
-    }
-  }
+  FUZZ_CHECK(fuzz::FieldsArePartsOf(record, headers));
   if (!record.XSalvaged.empty()) FUZZ_CHECK(fuzz::ContainsIgnoreCase(headers, "X-Salvaged: "));
   FUZZ_CHECK(SortableDateText(record.Date).size() == 20);
   return 0;

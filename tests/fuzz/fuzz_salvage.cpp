@@ -29,17 +29,6 @@ std::string Stripped(const std::string& content) {
   return fs.Contents(kPath);
 }
 
-MessageRecord Read(const std::string& content) {
-  testing_host::FakeFileSystem fs;
-  fs.AddFile(kPath, content);
-  fs.AddFile("/queue/m.q1", "b");
-  platform::ScopedHost host(fs);
-  MessageRecord record;
-  record.Path = kPath;
-  ReadMessageHeaders(record);
-  return record;
-}
-
 // True when `kept` is `content` with some byte runs taken out.
 bool IsSubsequence(const std::string& kept, const std::string& content) {
   std::size_t i = 0;
@@ -59,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Any file: bytes only go, no tag line is left, the other headers stay.
   std::string after = Stripped(content);
   FUZZ_CHECK(after.size() <= content.size() && IsSubsequence(after, content));
-  MessageRecord before_record = Read(content), after_record = Read(after);
+  MessageRecord before_record = fuzz::ReadPair(content, "b"), after_record = fuzz::ReadPair(after, "b");
   FUZZ_CHECK(!platform::EqualsIgnoreCase(after_record.XSalvaged, "yes"));
   after_record.XSalvaged = before_record.XSalvaged;
   after_record.Size = before_record.Size;

@@ -49,12 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(fuzz::AgreesWhenCut(record, cut, max_line));
   FUZZ_CHECK(record.Size == static_cast<std::int64_t>(text.size()));
   std::string_view block = HeaderBlock(text);
-  for (const auto& [name, field] : fuzz::TextFields(record)) {
-    if (field->find('\r') != std::string::npos || block.find(*field) == std::string_view::npos) {
-      std::fprintf(stderr, "field %s is not a part of a header line\n", name);
-      FUZZ_CHECK(false);
-    }
-  }
+  FUZZ_CHECK(fuzz::FieldsArePartsOf(record, block));
   // The one-file reader never fills these.
   FUZZ_CHECK(record.ReplyTo.empty() && record.Cc.empty() && record.Bcc.empty() && record.XSalvaged.empty());
   if (!fuzz::ContainsIgnoreCase(block, "Date: ")) FUZZ_CHECK(record.Date.IsZero());

@@ -68,16 +68,14 @@ TEST(InternetDate, UnreadableFormsGive1601) {
   };
   for (const char* c : cases) EXPECT_EQ(Parsed(c), kUnreadable) << c;
   EXPECT_EQ(Parsed(std::string("5 Mar 2004 14:07\0", 17)), kUnreadable);
-  EXPECT_EQ(ParseInternetDate("garbage"), UnreadableInternetDate());
 }
 
-TEST(InternetDate, DeepCommentsAndLongInputAreSafe) {
+// Comments nested a million deep: no recursion that could overflow the stack.
+TEST(InternetDate, DeepCommentsAreSafe) {
   const std::size_t n = 1000000;
   const std::string date = "5 Mar 2004 14:07 +0100 ";
   EXPECT_EQ(Parsed(date + std::string(n, '(') + std::string(n, ')')), "~2004/03/05 13:07:00");
   EXPECT_EQ(Parsed(date + std::string(n, '(') + std::string(n - 1, ')')), kUnreadable);
-  EXPECT_EQ(Parsed(std::string(n, ' ') + date), "~2004/03/05 13:07:00");
-  EXPECT_EQ(Parsed(std::string(n, '9')), kUnreadable);
 }
 
 }  // namespace

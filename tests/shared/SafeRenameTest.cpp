@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <regex>
+#include <map>
 
 #include "platform/FileSystem.h"
 #include "shared/Module_MySafeRename.h"
@@ -11,108 +10,43 @@
 
 namespace {
 
-using test_support::ListNames;
-using test_support::ReadFile;
-using test_support::WriteFile;
+using Files = std::map<std::string, std::string>;
 
-TEST(FileNameParts, SplitAtTheFirstDotInLowerCase) {
+// One message moved from /src to /dst: the files before and after. A taken
+// name in any letter case gives one fresh collision name (c1) to the whole
+// message; nothing is ever overwritten.
+TEST(SafeRenameMessage, MovesPairsTogetherAndNeverOverwrites) {
+  const std::string c1 = test_support::FirstCollisionName();
   struct Case {
-    const char* name;
-    const char* base;
-    const char* extension;
+    std::string move;
+    Files before, after;
+    std::string from = "/src", to = "/dst";
   } cases[] = {
-      {"ABC.Q0", "abc", ".q0"}, {"a.b.q0", "a", ".b.q0"}, {"noext", "noext", ""}, {".q0", "", ".q0"}, {"x.", "x", "."},
+      {"AbC.Q0", {{"/src/AbC.Q0", "h"}, {"/src/AbC.Q1", "b"}}, {{"/dst/abc.q0", "h"}, {"/dst/abc.q1", "b"}}},
+      {"m.q0",  // only the companion's name is taken, in capitals
+       {{"/src/m.q0", "h"}, {"/src/m.q1", "b"}, {"/dst/M.Q1", "theirs"}},
+       {{"/dst/M.Q1", "theirs"}, {"/dst/" + c1 + ".q0", "h"}, {"/dst/" + c1 + ".q1", "b"}}},
+      {"note.txt", {{"/src/note.txt", "m"}, {"/dst/NOTE.TXT", "t"}}, {{"/dst/NOTE.TXT", "t"}, {"/dst/" + c1 + ".txt", "m"}}},
+      {"README", {{"/src/README", "m"}, {"/dst/readme", "t"}}, {{"/dst/readme", "t"}, {"/dst/" + c1, "m"}}},
+      // A "wwwwww" pair always gets a collision name, a single file keeps it.
+      {"wwwwww.q0", {{"/src/wwwwww.q0", "h"}, {"/src/wwwwww.q1", "b"}}, {{"/dst/" + c1 + ".q0", "h"}, {"/dst/" + c1 + ".q1", "b"}}},
+      {"wwwwww.txt", {{"/src/wwwwww.txt", "t"}}, {{"/dst/wwwwww.txt", "t"}}},
+      // Two dots: no pair, the file moves alone; so does a .q0 without companion.
+      {"a.b.q0", {{"/src/a.b.q0", "h"}, {"/src/a.b.q1", "b"}}, {{"/dst/a.b.q0", "h"}, {"/src/a.b.q1", "b"}}},
+      {"solo.q0", {{"/src/solo.q0", "h"}}, {{"/dst/solo.q0", "h"}}},
+      {"x.q0", {{"/src/x.q0", "h"}}, {{"/src/x.q0", "h"}}, "/src", "/nowhere"},
+      {"x.q0", {{"/src/x.q0", "h"}}, {{"/src/x.q0", "h"}}, "/nowhere", "/dst"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(GetBaseName(c.name), c.base) << c.name;
-    EXPECT_EQ(GetExtension(c.name), c.extension) << c.name;
-  }
-}
-
-TEST(NewCollisionName, IsTheSameSequenceInEveryRun) {
-  ResetCollisionNameGenerator();
-  std::vector<std::string> first{NewCollisionName(), NewCollisionName(), NewCollisionName()};
-  ResetCollisionNameGenerator();
-  std::vector<std::string> again{NewCollisionName(), NewCollisionName(), NewCollisionName()};
-  EXPECT_EQ(first, again);
-  EXPECT_NE(first[0], first[1]);
-  for (const auto& name : first) EXPECT_TRUE(std::regex_match(name, std::regex("~COL[A-Z0-9]{4}"))) << name;
-}
-
-class SafeRenameTest : public ::testing::Test {
- protected:
-  test_support::TempFolder temp;
-  std::string src = temp / "src";
-  std::string dst = temp / "dst";
-  void SetUp() override {
-    std::filesystem::create_directory(src);
-    std::filesystem::create_directory(dst);
+    testing_host::FakeFileSystem fs;
+    platform::ScopedHost host(fs);
+    fs.AddFolder("/src");
+    fs.AddFolder("/dst");
+    for (const auto& [path, bytes] : c.before) fs.AddFile(path, bytes);
     ResetCollisionNameGenerator();
+    SafeRenameMessage(c.from, c.to, c.move);
+    EXPECT_EQ(fs.Files(), c.after) << c.move << " to " << c.to;
   }
-  static std::string Collision(int n) {
-    ResetCollisionNameGenerator();
-    std::string name;
-    for (int i = 0; i < n; ++i) name = NewCollisionName();
-    ResetCollisionNameGenerator();
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return name;
-  }
-};
-
-TEST_F(SafeRenameTest, PairsArriveInLowerCaseTogether) {
-  WriteFile(src + "/AbC.Q0", "head");
-  WriteFile(src + "/AbC.Q1", "body");
-  SafeRenameMessage(src, dst, "AbC.Q0");
-  EXPECT_EQ(ListNames(src), "");
-  EXPECT_EQ(ListNames(dst), "abc.q0 abc.q1");
-  EXPECT_EQ(ReadFile(dst + "/abc.q1"), "body");
-}
-
-TEST_F(SafeRenameTest, TakenNamesInAnyCaseGiveOneCollisionNameAndOverwriteNothing) {
-  std::string c1 = Collision(1);
-  WriteFile(src + "/m.q0", "head");
-  WriteFile(src + "/m.q1", "body");
-  WriteFile(dst + "/M.Q1", "theirs");  // only the companion's name is taken, in capitals
-  SafeRenameMessage(src, dst, "m.q0");
-  EXPECT_EQ(ListNames(dst), "M.Q1 " + c1 + ".q0 " + c1 + ".q1");
-  EXPECT_EQ(ReadFile(dst + "/M.Q1"), "theirs");
-  EXPECT_EQ(ReadFile(dst + "/" + c1 + ".q0"), "head");
-
-  WriteFile(src + "/note.txt", "mine");
-  WriteFile(dst + "/NOTE.TXT", "theirs");
-  WriteFile(src + "/README", "mine");
-  WriteFile(dst + "/readme", "theirs");
-  SafeRenameMessage(src, dst, "note.txt");
-  SafeRenameMessage(src, dst, "README");
-  EXPECT_EQ(ListNames(src), "");
-  EXPECT_EQ(ReadFile(dst + "/NOTE.TXT"), "theirs");
-  EXPECT_EQ(ReadFile(dst + "/" + Collision(2) + ".txt"), "mine");
-  EXPECT_EQ(ReadFile(dst + "/" + Collision(3)), "mine");
-}
-
-TEST_F(SafeRenameTest, WwwwwwPairsAlwaysGetACollisionNameButSingleFilesKeepIt) {
-  WriteFile(src + "/wwwwww.q0", "h");
-  WriteFile(src + "/wwwwww.q1", "b");
-  WriteFile(src + "/wwwwww.txt", "t");
-  SafeRenameMessage(src, dst, "wwwwww.q0");
-  SafeRenameMessage(src, dst, "wwwwww.txt");
-  std::string c1 = Collision(1);
-  EXPECT_EQ(ListNames(dst), "wwwwww.txt " + c1 + ".q0 " + c1 + ".q1");
-}
-
-TEST_F(SafeRenameTest, OddPairsAndMissingFolders) {
-  WriteFile(src + "/a.b.q0", "h");
-  WriteFile(src + "/a.b.q1", "b");
-  SafeRenameMessage(src, dst, "a.b.q0");  // two dots: moves alone
-  WriteFile(src + "/solo.q0", "h");
-  SafeRenameMessage(src, dst, "solo.q0");  // companion missing: the .q0 still moves
-  EXPECT_EQ(ListNames(src), "a.b.q1");
-  EXPECT_EQ(ListNames(dst), "a.b.q0 solo.q0");
-
-  WriteFile(src + "/x.q0", "h");
-  SafeRenameMessage(src, temp / "nowhere", "x.q0");
-  SafeRenameMessage(temp / "nowhere", dst, "x.q0");
-  EXPECT_TRUE(test_support::Exists(src + "/x.q0"));
 }
 
 TEST(AddSalvageTag, WritesOverTheLastTwoBytesOrLeavesTheFileAlone) {
