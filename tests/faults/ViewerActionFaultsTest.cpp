@@ -5,9 +5,9 @@
 #include <QtTest>
 #include <algorithm>
 
-#include "platform/Text.h"
 #include "shared/Module_MySafeRename.h"
 #include "shared/Module_SalvageTag.h"
+#include "tests/TestSupport.h"
 #include "tests/faults/FaultScript.h"
 #include "tests/viewer/FormTestSupport.h"
 #include "viewer/MSFlexGrid.h"
@@ -55,13 +55,6 @@ struct ViewerCase {
   Names rows = {};      // file names left in the grid; a reset grid shows one empty row
 };
 
-std::string FirstCollisionName() {
-  ResetCollisionNameGenerator();
-  std::string name = platform::AsciiLower(NewCollisionName());
-  ResetCollisionNameGenerator();
-  return name;
-}
-
 // The pairs of `stems` in `folder`, gone.
 Delta Gone(const std::string& folder, std::initializer_list<const char*> stems) {
   Delta gone;
@@ -79,7 +72,7 @@ Delta operator+(Delta a, const Delta& b) {
 
 const std::vector<ViewerCase>& Cases() {
   static const std::vector<ViewerCase> cases = [] {
-    const std::string c1 = FirstCollisionName();
+    const std::string c1 = test_support::FirstCollisionName();
     const Handler del = &frm_Qvue::MnuPOPBDelete_Click, errore = &frm_Qvue::MnuPOPBErrore_Click,
                   hold = &frm_Qvue::MnuPOPBHold_Click, salvage = &frm_Qvue::MnuPOPBSalvage_Click;
     const Delta e_held_as_c1 = Gone(kE, {"e"}) + Delta{{kW + "/" + c1 + ".q0", kEHeader}, {kW + "/" + c1 + ".q1", "e body"}};
