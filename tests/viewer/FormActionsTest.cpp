@@ -262,7 +262,11 @@ class FormActionsTest : public QObject {
       form->MSFlexGrid1_DblClick();
       QVERIFY(form->txt_WWW->isVisible());
       QCOMPARE(form->txt_WWW->text().toStdString(), Grid()->TextMatrix(2, 4));
-      form->txt_WWW->setText(QString::fromUtf8(text));
+      form->txt_WWW->selectAll();
+      for (QChar c : QString::fromUtf8(text)) {  // typed, as the operator does
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QCoreApplication::sendEvent(form->txt_WWW, &press);
+      }
       if (key == Qt::Key_unknown) form->txt_WWW_LostFocus(); else QTest::keyClick(form->txt_WWW, key);
       QVERIFY(!form->txt_WWW->isVisible());
       QCOMPARE(Grid()->TextMatrix(2, 4), std::string("new subject \xC3\xA9"));
