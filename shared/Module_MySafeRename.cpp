@@ -44,11 +44,25 @@ double NextRandom() {
   return static_cast<double>(z >> 11) * (1.0 / 9007199254740992.0);
 }
 
-// Another of our programs is moving or changing the file: leave it. A file
-// that has gone, or that cannot be opened to lock it, is for the caller's
-// own checks to handle, as it was before there were locks.
-bool Busy(platform::FileSystem& fs, const std::string& path, std::unique_ptr<platform::MessageLock>* lock) {
-  return fs.LockMessage(path, lock) == platform::LockResult::kBusy;
+// A message's files held under our programs' lock while they move or go.
+struct LockedPair {
+  std::optional<std::string> companion;  // of the header, looked up once it was locked
+  std::unique_ptr<platform::MessageLock> header_lock, companion_lock;
+};
+
+// Locks the header file `header` and then its companion. Nullopt when
+// another of our programs holds either: it is moving or changing the
+// message. A file that has gone, or that cannot be opened to lock it, is
+// left to the caller's own checks, as it was before there were locks.
+std::optional<LockedPair> LockPair(platform::FileSystem& fs, const std::string& header) {
+  using platform::LockResult;
+  LockedPair pair;
+  if (fs.LockMessage(header, &pair.header_lock) == LockResult::kBusy) return std::nullopt;
+  pair.companion = fs.FindCompanion(header);
+  if (pair.companion && fs.LockMessage(*pair.companion, &pair.companion_lock) == LockResult::kBusy) {
+    return std::nullopt;
+  }
+  return pair;
 }
 
 std::string InFolder(const std::string& folder, const std::string& name) {
@@ -110,10 +124,9 @@ std::optional<std::string> SafeRenameMessage(const std::string& SourceFolder, co
   // that lists the target folder meanwhile finds the header locked and
   // leaves it alone, rather than take it for a header without a body and
   // move it on; one that comes for the body left behind finds that locked.
-  std::unique_ptr<platform::MessageLock> header_lock, companion_lock;
-  if (Busy(fs, *header, &header_lock)) return std::nullopt;
-  std::optional<std::string> companion = fs.FindCompanion(*header);
-  if (companion && Busy(fs, *companion, &companion_lock)) return std::nullopt;
+  std::optional<LockedPair> pair = LockPair(fs, *header);
+  if (!pair) return std::nullopt;
+  const std::optional<std::string>& companion = pair->companion;
   std::string candidate = base;
   for (int tries = 0; tries < kMaxCandidates; ++tries) {
     bool taken = fs.NameTaken(InFolder(TargetFolder, candidate + ".q0")) ||
@@ -138,12 +151,10 @@ bool DeleteMessageFiles(const std::string& path) {
   platform::FileSystem& fs = platform::Host();
   // A message that another of our programs is moving is left whole: its
   // header may already stand in the other folder, waiting for this body.
-  std::unique_ptr<platform::MessageLock> header_lock, companion_lock;
-  if (Busy(fs, path, &header_lock)) return false;
-  std::optional<std::string> companion = fs.FindCompanion(path);
-  if (companion && Busy(fs, *companion, &companion_lock)) return false;
+  std::optional<LockedPair> pair = LockPair(fs, path);
+  if (!pair) return false;
   bool deleted = fs.Remove(path);
-  if (companion) fs.Remove(*companion);
+  if (pair->companion) fs.Remove(*pair->companion);
   return deleted;
 }
 
