@@ -1,5 +1,49 @@
-# Helpers shared by the benchmark scripts (sourced, not run). They expect
-# $work (a scratch folder) and count into targets_missed and checks_failed.
+# Helpers shared by the benchmark scripts (sourced, not run). A script sets
+# $bench to its name, parses its options with common_option, then calls
+# bench_setup for the scratch folder $work and the counters targets_missed
+# and checks_failed.
+
+runs=3 quick=0 strict=0 generator="" target=""
+# fail STATUS TEXT...: the script's name and TEXT on stderr, then exit.
+fail() {
+  local status=$1
+  shift
+  echo "$bench: $*" >&2
+  exit "$status"
+}
+# common_option ARGS...: one option every benchmark takes, or the script's
+# single operand (into $target). Sets `used` to the arguments it took.
+common_option() {
+  used=1
+  case "$1" in
+    --runs) runs=${2:?--runs needs a number}; used=2 ;;
+    --generator) generator=${2:?--generator needs a path}; used=2 ;;
+    --quick) quick=1 ;;
+    --strict) strict=1 ;;
+    -h|--help) usage; exit 0 ;;
+    -*) refuse_option "$1" ;;
+    *) target=$1 ;;
+  esac
+}
+refuse_option() {
+  echo "$bench: unknown option $1" >&2
+  usage >&2
+  exit 2
+}
+# positive N...: exits 2 unless every N is a positive whole number.
+positive() {
+  local n
+  for n; do [[ $n =~ ^[0-9]+$ && $n -gt 0 ]] || fail 2 "sizes must be positive numbers"; done
+}
+need_program() { [[ -x $1 ]] || fail 2 "no $1 ($2)"; }  # need_program PATH HINT
+bench_setup() {
+  [[ -x /usr/bin/time ]] || fail 2 "/usr/bin/time is missing (package time)"
+  work=$(mktemp -d "/tmp/$bench.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+  trap 'exit 130' INT TERM
+  checks_failed=0
+  targets_missed=0
+}
 
 # Runs a command under /usr/bin/time; sets run_seconds, run_kib, run_status,
 # and run_cpu (user + system seconds, which a busy machine disturbs less).
@@ -33,6 +77,18 @@ check() {  # check WHAT ACTUAL EXPECTED
     checks_failed=$((checks_failed + 1))
   fi
 }
+count_q0() { find "$1" -maxdepth 1 -type f -name '*.q0' | wc -l; }
+# make_program_folder NAME RULES: a folder with copies of $sievbat and $qvue
+# (those the script has) and RULES as their Filter.ini, which each program
+# reads next to its resolved executable, so a link would not do; sets
+# "program".
+make_program_folder() {
+  program=$work/program-$1
+  mkdir -p "$program"
+  [[ -z ${sievbat:-} ]] || cp "$sievbat" "$program/sievbat"
+  [[ -z ${qvue:-} ]] || cp "$qvue" "$program/qvue"
+  cp "$2" "$program/Filter.ini"
+}
 warm() { find "$@" -type f -exec cat {} + > /dev/null; }
 # The listing baseline: find names the header files, grep reads them.
 # find_grep FOLDER PATTERNS prints the matching files; under `timed` it is
@@ -42,25 +98,25 @@ find_grep() {
   return 0  # xargs says 123 when one batch matched nothing
 }
 export -f find_grep
-# need_space SCRIPT KIB: exits 2 when $work has less than KIB free.
+# need_space KIB: exits 2 when $work has less than KIB free.
 need_space() {
   local free_kib
   free_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
-  if (( free_kib < $2 )); then
-    echo "$1: about $(( $2 / 1024 )) MiB needed under /tmp, $(( free_kib / 1024 )) MiB free" >&2
-    exit 2
-  fi
+  (( free_kib >= $1 )) || fail 2 "about $(( $1 / 1024 )) MiB needed under /tmp, $(( free_kib / 1024 )) MiB free"
 }
-# finish SCRIPT STRICT: the closing line; exit 1 after a failed check, or
-# after a missed target when STRICT is 1.
+# must_succeed WHAT [MAX]: after `timed`, exits 1 when the status was over
+# MAX (0 unless given; grep says 1 for no match).
+must_succeed() { (( run_status <= ${2:-0} )) || fail 1 "$1 exited with status $run_status"; }
+# finish: the closing line; exit 1 after a failed check, or after a missed
+# target under --strict.
 finish() {
   if (( checks_failed > 0 )); then
-    echo "$1: $checks_failed check(s) failed"
+    echo "$bench: $checks_failed check(s) failed"
     exit 1
   fi
-  if (( $2 && targets_missed > 0 )); then
-    echo "$1: $targets_missed target(s) missed"
+  if (( strict && targets_missed > 0 )); then
+    echo "$bench: $targets_missed target(s) missed"
     exit 1
   fi
-  echo "$1: done ($targets_missed target(s) missed)"
+  echo "$bench: done ($targets_missed target(s) missed)"
 }

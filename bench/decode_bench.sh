@@ -9,24 +9,20 @@
 # demo/make_sample. --quick uses the medium sample.
 set -euo pipefail
 
+bench=decode_bench
+source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
+usage() { sed -n '2,10p' "$0"; }
 runs=5
-size=large
-build=build-release
 while [[ $# -gt 0 ]]; do
   case "$1" in
-    --runs) runs=${2:?--runs needs a number}; shift 2 ;;
-    --quick) size=medium; shift ;;
-    -h|--help) sed -n '2,10p' "$0"; exit 0 ;;
-    -*) echo "decode_bench: unknown option $1" >&2; exit 2 ;;
-    *) build=$1; shift ;;
+    --strict|--generator) refuse_option "$1" ;;
+    *) common_option "$@"; shift "$used" ;;
   esac
 done
-
-work=$(mktemp -d /tmp/decode-bench.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-targets_missed=0
-checks_failed=0
-source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
+build=${target:-build-release}
+size=$([[ $quick -eq 1 ]] && echo medium || echo large)
+positive "$runs"
+bench_setup
 
 "$build/demo/make_sample" --seed 1 --size "$size" "$work/sample" >/dev/null
 mkdir -p "$work/prog"

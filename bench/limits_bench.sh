@@ -18,6 +18,7 @@ BUILD_DIR defaults to build-release.
   --line-mb M    length of the long header line of part 1 in MB (default 100)
   --runs K       timed runs per measurement, best one counts (default 3)
   --quick        smoke run: 2000 pairs, a 20 MB line
+  --generator P  make_bench_queue (default: BUILD_DIR/bench/make_bench_queue)
   --strict       exit 1 when a target is missed
   -h, --help     this text
 
@@ -26,66 +27,34 @@ what the input calls for, or with --strict a target was missed), 2 usage.
 EOF
 }
 
-build=build-release
+bench=limits_bench
+source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 pairs=""
 line_mb=""
-runs=3
-quick=0
-strict=0
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --pairs) pairs=${2:?--pairs needs a number}; shift 2 ;;
     --line-mb) line_mb=${2:?--line-mb needs a number}; shift 2 ;;
-    --runs) runs=${2:?--runs needs a number}; shift 2 ;;
-    --quick) quick=1; shift ;;
-    --strict) strict=1; shift ;;
-    -h|--help) usage; exit 0 ;;
-    -*) echo "limits_bench: unknown option $1" >&2; usage >&2; exit 2 ;;
-    *) build=$1; shift ;;
+    *) common_option "$@"; shift "$used" ;;
   esac
 done
+build=${target:-build-release}
 if [[ $quick -eq 1 ]]; then
   pairs=${pairs:-2000}
   line_mb=${line_mb:-20}
 fi
 pairs=${pairs:-100000}
 line_mb=${line_mb:-100}
-for n in "$pairs" "$line_mb" "$runs"; do
-  [[ $n =~ ^[0-9]+$ && $n -gt 0 ]] || { echo "limits_bench: sizes must be positive numbers" >&2; exit 2; }
-done
+positive "$pairs" "$line_mb" "$runs"
 sievbat=$build/batch/sievbat
 qvue=$build/viewer/qvue
-generator=$build/bench/make_bench_queue
-for program in "$sievbat" "$qvue" "$generator"; do
-  [[ -x $program ]] || { echo "limits_bench: no $program (build first, or run scripts/bench)" >&2; exit 2; }
-done
-[[ -x /usr/bin/time ]] || { echo "limits_bench: /usr/bin/time is missing (package time)" >&2; exit 2; }
-
-work=$(mktemp -d /tmp/limits-bench.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-trap 'exit 130' INT TERM
-
-checks_failed=0
-targets_missed=0
-source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
+generator=${generator:-$build/bench/make_bench_queue}
+for program in "$sievbat" "$qvue" "$generator"; do need_program "$program" "build first, or run scripts/bench"; done
+bench_setup
 # Two queues of pairs at about 8 KiB a pair with blocks, one working copy,
 # and the long line.
-need_space limits_bench $(( pairs * 3 * 8 + line_mb * 1000 ))
+need_space $(( pairs * 3 * 8 + line_mb * 1000 ))
 
-# A program folder NAME with copies of both programs (each reads Filter.ini
-# next to its resolved executable) and the rules RULES; sets "program".
-make_program_folder() {
-  program=$work/program-$1
-  mkdir -p "$program"
-  cp "$sievbat" "$qvue" "$program/"
-  cp "$2" "$program/Filter.ini"
-}
-must_succeed() {  # must_succeed WHAT: after `timed`
-  if [[ $run_status -ne 0 ]]; then
-    echo "limits_bench: $1 exited with status $run_status" >&2
-    exit 1
-  fi
-}
 # random_text N LENGTH ALPHABET SEED: N lines of LENGTH characters drawn from
 # ALPHABET, the same for the same seed.
 random_text() {
@@ -98,7 +67,6 @@ random_text() {
     }
   }'
 }
-count_q0() { find "$1" -maxdepth 1 -type f -name '*.q0' | wc -l; }
 
 echo "limits benchmark: $build, $(nproc) cores, best of $runs runs"
 echo
@@ -208,4 +176,4 @@ for set in alnum abcdefgh; do
 done
 echo
 
-finish limits_bench "$strict"
+finish

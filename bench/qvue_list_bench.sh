@@ -28,30 +28,20 @@ generated queues hold, or with --strict a target was missed), 2 usage.
 EOF
 }
 
-qvue=build-release/viewer/qvue
-generator=""
+bench=qvue_list_bench
+source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 pairs=""
 single=""
 rules=1000
-runs=3
-quick=0
-strict=0
-
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --pairs) pairs=${2:?--pairs needs a number}; shift 2 ;;
     --single) single=${2:?--single needs a number}; shift 2 ;;
     --rules-per-list) rules=${2:?--rules-per-list needs a number}; shift 2 ;;
-    --runs) runs=${2:?--runs needs a number}; shift 2 ;;
-    --generator) generator=${2:?--generator needs a path}; shift 2 ;;
-    --quick) quick=1; shift ;;
-    --strict) strict=1; shift ;;
-    -h|--help) usage; exit 0 ;;
-    -*) echo "qvue_list_bench: unknown option $1" >&2; usage >&2; exit 2 ;;
-    *) qvue=$1; shift ;;
+    *) common_option "$@"; shift "$used" ;;
   esac
 done
-
+qvue=${target:-build-release/viewer/qvue}
 # Explicit sizes win over --quick in any order.
 if [[ $quick -eq 1 ]]; then
   pairs=${pairs:-2000}
@@ -60,39 +50,14 @@ fi
 pairs=${pairs:-100000}
 single=${single:-100000}
 generator=${generator:-$(dirname "$qvue")/../bench/make_bench_queue}
-
-for n in "$pairs" "$single" "$rules" "$runs"; do
-  [[ $n =~ ^[0-9]+$ && $n -gt 0 ]] || { echo "qvue_list_bench: sizes must be positive numbers" >&2; exit 2; }
-done
-[[ -x $qvue ]] || { echo "qvue_list_bench: no qvue at $qvue (build first, or run scripts/bench)" >&2; exit 2; }
-[[ -x $generator ]] || { echo "qvue_list_bench: no make_bench_queue at $generator (use --generator)" >&2; exit 2; }
-[[ -x /usr/bin/time ]] || { echo "qvue_list_bench: /usr/bin/time is missing (package time)" >&2; exit 2; }
-
-work=$(mktemp -d /tmp/qvue-bench.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-trap 'exit 130' INT TERM
-
+positive "$pairs" "$single" "$rules" "$runs"
+need_program "$qvue" "build first, or run scripts/bench"
+need_program "$generator" "use --generator"
+bench_setup
 # Small files take a 4 KiB block each; a pair is two files, a one-file
 # message with a long body now and then two blocks.
-need_kib=$(( (pairs * 2 + single * 2) * 4 ))
-free_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
-if (( free_kib < need_kib )); then
-  echo "qvue_list_bench: about $(( need_kib / 1024 )) MiB needed under /tmp, $(( free_kib / 1024 )) MiB free" >&2
-  exit 2
-fi
+need_space $(( (pairs * 2 + single * 2) * 4 ))
 
-checks_failed=0
-targets_missed=0
-
-source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
-
-# grep exits 1 when nothing matches; only 2 and up are errors.
-grep_ok() {
-  if [[ $run_status -gt 1 ]]; then
-    echo "qvue_list_bench: grep failed with status $run_status" >&2
-    exit 1
-  fi
-}
 # qvue_list NAME ARGS...: lists with the program folder's qvue, stdout to
 # /dev/null and stderr to $work/NAME.err, under `timed`.
 qvue_list() {
@@ -100,7 +65,7 @@ qvue_list() {
   shift
   timed "$program/qvue" --list "$@" > /dev/null 2> "$work/$name.err"
   if [[ $run_status -ne 0 ]]; then
-    echo "qvue_list_bench: qvue --list $* exited with status $run_status:" >&2
+    echo "$bench: qvue --list $* exited with status $run_status:" >&2
     tail -n 3 "$work/$name.err" >&2
     exit 1
   fi
@@ -110,10 +75,7 @@ qvue_list() {
 check_listing() {
   local what=$1 messages=$2 matching=$3 last
   shift 3
-  "$program/qvue" --list "$@" > "$work/rows" 2> "$work/rows.err" || {
-    echo "qvue_list_bench: qvue --list $* exited with status $?" >&2
-    exit 1
-  }
+  "$program/qvue" --list "$@" > "$work/rows" 2> "$work/rows.err" || fail 1 "qvue --list $* exited with status $?"
   check "$what rows listed" "$(awk 'END { print NR - 1 }' "$work/rows")" "$messages"
   last=$(tail -n 1 "$work/rows.err")
   if [[ $last == "Files Processed (Number/Size): "* ]]; then
@@ -139,10 +101,7 @@ single_mib=$(sed -n 's/.* one-file messages (\([0-9.]*\) MiB).*/\1/p' <<<"$summa
 # file, whole.
 grep_pairs=(grep -rilF --include='*.q0' -f "$data/patterns.txt" "$data/Mailout")
 grep_single=(grep -rilF -f "$data/patterns.txt" "$data/MailIn")
-program=$work/program
-mkdir -p "$program"
-cp "$qvue" "$program/qvue"
-cp "$data/Filter.ini" "$program/Filter.ini"
+make_program_folder list "$data/Filter.ini"
 warm "$data" "$program"
 
 echo "Mailout: $pairs pairs ($pair_mib MiB), MailIn: $single one-file messages ($single_mib MiB)"
@@ -163,7 +122,7 @@ for ((i = 1; i <= runs; i++)); do
   t_qp=$run_seconds
 
   LC_ALL=C timed "${grep_pairs[@]}" > /dev/null
-  grep_ok
+  must_succeed grep 1
   best_gp=$(min "$best_gp" "$run_seconds")
   t_gp=$run_seconds
 
@@ -177,7 +136,7 @@ for ((i = 1; i <= runs; i++)); do
   t_qs=$run_seconds
 
   LC_ALL=C timed "${grep_single[@]}" > /dev/null
-  grep_ok
+  must_succeed grep 1
   best_gs=$(min "$best_gs" "$run_seconds")
   printf '   %-5s %10s s %10s s %10s s %10s s %10s s\n' "$i" "$t_qp" "$t_gp" "$t_fp" "$t_qs" "$run_seconds"
 done
@@ -199,12 +158,4 @@ judge "$(mib "$peak_single")" '<' 128
 echo "   peak memory of qvue --list --single: $(mib "$peak_single") MiB (target < 128) $judged"
 echo
 
-if (( checks_failed > 0 )); then
-  echo "qvue_list_bench: $checks_failed check(s) failed"
-  exit 1
-fi
-if (( strict && targets_missed > 0 )); then
-  echo "qvue_list_bench: $targets_missed target(s) missed"
-  exit 1
-fi
-echo "qvue_list_bench: done ($targets_missed target(s) missed)"
+finish

@@ -29,30 +29,20 @@ the generated queue calls for, or with --strict a target was missed), 2 usage.
 EOF
 }
 
-sievbat=build/batch/sievbat
-generator=""
+bench=sievbat_bench
+source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 pairs=""
 hold_pairs=""
 rules=1000
-runs=3
-quick=0
-strict=0
-
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --pairs) pairs=${2:?--pairs needs a number}; shift 2 ;;
     --hold-pairs) hold_pairs=${2:?--hold-pairs needs a number}; shift 2 ;;
     --rules-per-list) rules=${2:?--rules-per-list needs a number}; shift 2 ;;
-    --runs) runs=${2:?--runs needs a number}; shift 2 ;;
-    --generator) generator=${2:?--generator needs a path}; shift 2 ;;
-    --quick) quick=1; shift ;;
-    --strict) strict=1; shift ;;
-    -h|--help) usage; exit 0 ;;
-    -*) echo "sievbat_bench: unknown option $1" >&2; usage >&2; exit 2 ;;
-    *) sievbat=$1; shift ;;
+    *) common_option "$@"; shift "$used" ;;
   esac
 done
-
+sievbat=${target:-build/batch/sievbat}
 # Explicit sizes win over --quick in any order.
 if [[ $quick -eq 1 ]]; then
   pairs=${pairs:-2000}
@@ -61,48 +51,18 @@ fi
 pairs=${pairs:-100000}
 hold_pairs=${hold_pairs:-10000}
 generator=${generator:-$(dirname "$sievbat")/../bench/make_bench_queue}
-
-for n in "$pairs" "$hold_pairs" "$rules" "$runs"; do
-  [[ $n =~ ^[0-9]+$ && $n -gt 0 ]] || { echo "sievbat_bench: sizes must be positive numbers" >&2; exit 2; }
-done
-[[ -x $sievbat ]] || { echo "sievbat_bench: no sievbat at $sievbat (build first, or run scripts/bench)" >&2; exit 2; }
-[[ -x $generator ]] || { echo "sievbat_bench: no make_bench_queue at $generator (use --generator)" >&2; exit 2; }
-[[ -x /usr/bin/time ]] || { echo "sievbat_bench: /usr/bin/time is missing (package time)" >&2; exit 2; }
-
-work=$(mktemp -d /tmp/sievbat-bench.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-trap 'exit 130' INT TERM
-
+positive "$pairs" "$hold_pairs" "$rules" "$runs"
+need_program "$sievbat" "build first, or run scripts/bench"
+need_program "$generator" "use --generator"
+bench_setup
 # A pair takes two small files; with file system blocks count about 8 KiB a
 # pair, for the master queue and one working copy (the hold part keeps three
 # sets of its queue).
-need_kib=$(( (pairs * 2 + hold_pairs * 5) * 8 ))
-free_kib=$(df -Pk "$work" | awk 'NR == 2 { print $4 }')
-if (( free_kib < need_kib )); then
-  echo "sievbat_bench: about $(( need_kib / 1024 )) MiB needed under /tmp, $(( free_kib / 1024 )) MiB free" >&2
-  exit 2
-fi
+need_space $(( (pairs * 2 + hold_pairs * 5) * 8 ))
 
-checks_failed=0
-targets_missed=0
-
-source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
-count_q0() { find "$1" -maxdepth 1 -type f -name '*.q0' | wc -l; }
-# Sets "program" to a fresh program folder: a copy of sievbat (it reads
-# Filter.ini next to its resolved executable, so a symlink would not do) and
-# the given Filter.ini.
-make_program_folder() {
-  program=$work/program-$1
-  mkdir -p "$program"
-  cp "$sievbat" "$program/sievbat"
-  cp "$2" "$program/Filter.ini"
-}
 run_sievbat() {  # run_sievbat PROGRAM FOLDER
   timed "$1/sievbat" "$2"
-  if [[ $run_status -ne 0 ]]; then
-    echo "sievbat_bench: sievbat exited with status $run_status on $2" >&2
-    exit 1
-  fi
+  must_succeed "sievbat on $2"
 }
 
 echo "sievbat benchmark: $sievbat, $(nproc) cores, best of $runs runs"
@@ -135,12 +95,8 @@ for ((i = 1; i <= runs; i++)); do
     left=$(count_q0 "$work/run")
     held=$(count_q0 "$work/run/Wait")
   fi
-  # grep exits 1 when nothing matches; only 2 and up are errors.
   LC_ALL=C timed grep -rilF --include='*.q0' -f "$data/patterns.txt" "$data/Mailout" > /dev/null
-  if [[ $run_status -gt 1 ]]; then
-    echo "sievbat_bench: grep failed with status $run_status" >&2
-    exit 1
-  fi
+  must_succeed grep 1
   best_grep=$(min "$best_grep" "$run_seconds")
   t_grep=$run_seconds
   timed bash -c 'find_grep "$1" "$2" > /dev/null' _ "$data/Mailout" "$data/patterns.txt"
@@ -149,7 +105,7 @@ for ((i = 1; i <= runs; i++)); do
 done
 throughput_ratio=$(ratio "$best_sievbat" "$best_grep")
 find_ratio=$(ratio "$best_sievbat" "$best_find")
-peak_mib=$(awk -v k="$peak_kib" 'BEGIN { printf "%.1f", k / 1024 }')
+peak_mib=$(mib "$peak_kib")
 printf '   %-5s %10s s %10s s %10s s\n' best "$best_sievbat" "$best_grep" "$best_find"
 judge "$throughput_ratio" '<=' 1.5
 echo "   ratio sievbat/grep: $throughput_ratio (target <= 1.5) $judged"
@@ -174,7 +130,7 @@ for ((i = 1; i <= runs; i++)); do
   best_real=$(min "$best_real" "$run_seconds")
   t_real=$run_seconds
   timed "$program/sievbat" --dry-run "$work/run" > "$work/dry-run.out"
-  [[ $run_status -eq 0 ]] || { echo "sievbat_bench: sievbat --dry-run exited with status $run_status" >&2; exit 1; }
+  must_succeed "sievbat --dry-run"
   best_dry=$(min "$best_dry" "$run_seconds")
   printf '   %-5s %10s s %10s s\n' "$i" "$t_real" "$run_seconds"
 done
@@ -228,12 +184,4 @@ check "pairs in the empty Wait after the run" "$empty_held" "$hold_pairs"
 check "pairs in the full Wait after the run" "$full_held" $((2 * hold_pairs))
 echo
 
-if (( checks_failed > 0 )); then
-  echo "sievbat_bench: $checks_failed check(s) failed"
-  exit 1
-fi
-if (( strict && targets_missed > 0 )); then
-  echo "sievbat_bench: $targets_missed target(s) missed"
-  exit 1
-fi
-echo "sievbat_bench: done ($targets_missed target(s) missed)"
+finish

@@ -7,22 +7,21 @@
 # bench/window_load_bench and bench/make_bench_queue.
 set -euo pipefail
 
+bench=window_load_bench
+source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
+usage() { sed -n '2,7p' "$0"; }
 pairs=100000
-runs=3
-build=build-release
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --pairs) pairs=${2:?--pairs needs a number}; shift 2 ;;
-    --runs) runs=${2:?--runs needs a number}; shift 2 ;;
     --quick) pairs=2000; shift ;;
-    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
-    -*) echo "window_load_bench: unknown option $1" >&2; exit 2 ;;
-    *) build=$1; shift ;;
+    --strict|--generator) refuse_option "$1" ;;
+    *) common_option "$@"; shift "$used" ;;
   esac
 done
-
-work=$(mktemp -d /tmp/window-bench.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+build=${target:-build-release}
+positive "$pairs" "$runs"
+bench_setup
 "$build/bench/make_bench_queue" --pairs "$pairs" "$work/gen" >/dev/null
 
 # The window lists ROOT/Mail/Mailout/Wait at start-up: put the queue there.
@@ -33,23 +32,19 @@ mkdir -p "$work/prog"
 cp "$build/viewer/qvue" "$build/bench/window_load_bench" "$work/prog/"
 cp "$work/gen/Filter.ini" "$work/prog/"
 folder="$work/root/Mail/Mailout/Wait"
-find "$folder" -type f -exec cat {} + >/dev/null  # warm the cache
+warm "$folder"
 
 echo "window load benchmark: $pairs pairs, best of $runs"
 best_list=""
 for ((i = 1; i <= runs; i++)); do
-  start=$(date +%s.%N)
-  "$work/prog/qvue" --list "$folder" >/dev/null 2>&1
-  end=$(date +%s.%N)
-  t=$(echo "$end - $start" | bc -l)
-  printf '   qvue --list   %.3f s\n' "$t"
-  if [[ -z $best_list ]] || (($(echo "$t < $best_list" | bc -l))); then best_list=$t; fi
+  timed "$work/prog/qvue" --list "$folder" >/dev/null 2>&1
+  printf '   qvue --list   %s s\n' "$run_seconds"
+  best_list=$(min "$best_list" "$run_seconds")
 done
 
 out=$("$work/prog/window_load_bench" "$work/root" "$runs")
 echo "$out" | sed 's/^/   window /'
 best_load=$(echo "$out" | awk '{print $2}' | sort -n | head -1)
 rate=$(echo "$out" | sort -k2 -n | head -1 | sed -E 's/.*\(([0-9.]+) per second\).*/\1/')
-ratio=$(echo "$best_load / $best_list" | bc -l)
-printf '   best: window %.3f s, --list %.3f s, ratio %.2f (target <= 2)\n' "$best_load" "$best_list" "$ratio"
+printf '   best: window %.3f s, --list %.3f s, ratio %s (target <= 2)\n' "$best_load" "$best_list" "$(ratio "$best_load" "$best_list")"
 printf '   counters repainted %s times a second in the best run (target >= 10)\n' "$rate"
