@@ -24,12 +24,8 @@ const std::string kOnePlain = "Subject: hi\r\n\r\n";
 FileMap StartTree() {
   return {
       {"/prog/Filter.ini", "\"junk-\",\"Subject: \",\"lottery\"\r\n"},
-      {"/q/a.q0", kDel},
-      {"/q/a.q1", "12345"},
-      {"/q/b.q0", kPlain},
-      {"/q/b.q1", "1"},
-      {"/in/m1", kOneDel},
-      {"/in/m2", kOnePlain},
+      {"/q/a.q0", kDel},   {"/q/a.q1", "12345"}, {"/q/b.q0", kPlain},
+      {"/q/b.q1", "1"},    {"/in/m1", kOneDel},  {"/in/m2", kOnePlain},
   };
 }
 
@@ -96,28 +92,26 @@ std::vector<ListingCase> Cases() {
   const std::size_t pair_bytes = kDel.size() + 5 + kPlain.size() + 1;
   const std::size_t single_bytes = kOneDel.size() + kOnePlain.size();
   const std::string none = "Files Processed (Number/Size): 0 / 0, empty: 0\n";
+  auto unread = [](const std::string& path) {
+    return "qvue: " + path + " could not be read whole; listed with what was read\n";
+  };
   const std::string usage = "usage: qvue --list [--single] [--decode] FOLDER   (qvue --help tells more)\n";
   const std::string escaped = kHead + "Subject: tab\there \\ back\nlf\r\n\r\n";
   // The subject decodes to "lottery"; the rule looks at the raw text.
   const std::string encoded = kHead + "Subject: =?UTF-8?B?bG90dGVyeQ==?=\r\n\r\n";
+  const Delta encoded_pair = {{"/d/=?UTF-8?Q?x?=.q0", encoded}, {"/d/=?UTF-8?Q?x?=.q1", ""}};
   return {
       // Tabs, backslashes and line ends in a cell are escaped; an empty
       // header counts in its own box; the file name is never decoded.
-      {.name = "EscapesCellsAndCountsEmptyHeaders",
-       .args = {"/e"},
+      {.name = "EscapesCellsAndCountsEmptyHeaders", .args = {"/e"},
        .extra = {{"/e/my msg.q0", escaped}, {"/e/my msg.q1", "xyz"}, {"/e/zero.q0", ""}},
        .rows = {"my msg.q0|" + Size(escaped, "xyz") + "||tab\\there \\\\ back\\nlf"},
        .err = "Files Processed (Number/Size):  1 /   " + Size(escaped, "xyz") + ", empty:  1\n"},
-      {.name = "RawHeaderTexts",
-       .args = {"/d"},
-       .extra = {{"/d/=?UTF-8?Q?x?=.q0", encoded}, {"/d/=?UTF-8?Q?x?=.q1", ""}},
+      {.name = "RawHeaderTexts", .args = {"/d"}, .extra = encoded_pair,
        .rows = {"=?UTF-8?Q?x?=.q0|" + Size(encoded) + "||=?UTF-8?B?bG90dGVyeQ==?="},
        .err = Counters(1, encoded.size())},
-      {.name = "DecodedHeaderTexts",
-       .args = {"--decode", "/d"},
-       .extra = {{"/d/=?UTF-8?Q?x?=.q0", encoded}, {"/d/=?UTF-8?Q?x?=.q1", ""}},
-       .rows = {"=?UTF-8?Q?x?=.q0|" + Size(encoded) + "||lottery"},
-       .err = Counters(1, encoded.size())},
+      {.name = "DecodedHeaderTexts", .args = {"--decode", "/d"}, .extra = encoded_pair,
+       .rows = {"=?UTF-8?Q?x?=.q0|" + Size(encoded) + "||lottery"}, .err = Counters(1, encoded.size())},
       {.name = "PairsInAOneFileFolderAreNone", .args = {"/in"}, .err = none},
       {.name = "MissingFolder", .args = {"/nowhere"}, .err = none},
       {.name = "NoFolder", .err = usage, .status = 2},
@@ -126,63 +120,35 @@ std::vector<ListingCase> Cases() {
        .err = "qvue: /prog/Filter.ini: not found\n", .status = 1},
       // A header that cannot be opened or read whole: listed with its size
       // and no fields, so no rule applies, and named on stderr.
-      {.name = "PairHeaderOpenRefused",
-       .args = {"/q"},
-       .faults = {Refuse(Op::kOpenRead, "/q/a.q0")},
-       .rows = {"a.q0|" + Size(kDel, "12345") + "||", b_row},
-       .err = "qvue: /q/a.q0 could not be read whole; listed with what was read\n" + Counters(2, pair_bytes)},
-      {.name = "PairHeaderReadFailsHalfway",
-       .args = {"/q"},
-       .faults = {Refuse(Op::kRead, "/q/a.q0", 2)},
-       .read_chunk = 16,
-       .rows = {"a.q0|" + Size(kDel, "12345") + "||", b_row},
-       .err = "qvue: /q/a.q0 could not be read whole; listed with what was read\n" + Counters(2, pair_bytes)},
+      {.name = "PairHeaderOpenRefused", .args = {"/q"}, .faults = {Refuse(Op::kOpenRead, "/q/a.q0")},
+       .rows = {"a.q0|" + Size(kDel, "12345") + "||", b_row}, .err = unread("/q/a.q0") + Counters(2, pair_bytes)},
+      {.name = "PairHeaderReadFailsHalfway", .args = {"/q"}, .faults = {Refuse(Op::kRead, "/q/a.q0", 2)},
+       .read_chunk = 16, .rows = {"a.q0|" + Size(kDel, "12345") + "||", b_row},
+       .err = unread("/q/a.q0") + Counters(2, pair_bytes)},
       // Gone between the listing and the read: still a row, of size 0.
-      {.name = "PairHeaderVanishesBeforeItsRead",
-       .args = {"/q"},
-       .faults = {Before(Op::kOpenRead, "/q/a.q0", 1, Vanish({"/q/a.q0"}))},
-       .rows = {"a.q0|0||", b_row},
-       .err = Counters(2, kPlain.size() + 1),
-       .files_changed = {{"/q/a.q0", std::nullopt}}},
-      {.name = "CompanionVanishesBeforeItIsMeasured",
-       .args = {"/q"},
-       .faults = {Before(Op::kLength, "/q/a.q1", 1, Vanish({"/q/a.q1"}))},
-       .rows = {"a.q0|0||", b_row},
-       .err = Counters(2, kPlain.size() + 1),
-       .files_changed = {{"/q/a.q1", std::nullopt}}},
-      {.name = "QueueRemovedAfterTheFirstMessage",
-       .args = {"/q"},
-       .faults = {Before(Op::kOpenRead, "/q/b.q0", 1, Vanish({"/q"}))},
-       .rows = {a_row, "b.q0|0||"},
+      {.name = "PairHeaderVanishesBeforeItsRead", .args = {"/q"},
+       .faults = {Before(Op::kOpenRead, "/q/a.q0", 1, Vanish({"/q/a.q0"}))}, .rows = {"a.q0|0||", b_row},
+       .err = Counters(2, kPlain.size() + 1), .files_changed = {{"/q/a.q0", std::nullopt}}},
+      {.name = "CompanionVanishesBeforeItIsMeasured", .args = {"/q"},
+       .faults = {Before(Op::kLength, "/q/a.q1", 1, Vanish({"/q/a.q1"}))}, .rows = {"a.q0|0||", b_row},
+       .err = Counters(2, kPlain.size() + 1), .files_changed = {{"/q/a.q1", std::nullopt}}},
+      {.name = "QueueRemovedAfterTheFirstMessage", .args = {"/q"},
+       .faults = {Before(Op::kOpenRead, "/q/b.q0", 1, Vanish({"/q"}))}, .rows = {a_row, "b.q0|0||"},
        .err = Counters(2, kDel.size() + 5),
-       .files_changed = {{"/q/a.q0", std::nullopt},
-                         {"/q/a.q1", std::nullopt},
-                         {"/q/b.q0", std::nullopt},
+       .files_changed = {{"/q/a.q0", std::nullopt}, {"/q/a.q1", std::nullopt}, {"/q/b.q0", std::nullopt},
                          {"/q/b.q1", std::nullopt}}},
       // One-file messages: a refused open is reported, a vanished file is not.
-      {.name = "OneFileOpenRefused",
-       .args = {"--single", "/in"},
-       .faults = {Refuse(Op::kOpenRead, "/in/m1")},
-       .rows = {"m1|" + Size(kOneDel) + "||", m2_row},
-       .err = "qvue: /in/m1 could not be read whole; listed with what was read\n" + Counters(2, single_bytes)},
-      {.name = "OneFileVanishesBeforeItsRead",
-       .args = {"--single", "/in"},
-       .faults = {Before(Op::kOpenRead, "/in/m1", 1, Vanish({"/in/m1"}))},
-       .rows = {"m1|0||", m2_row},
-       .err = Counters(2, kOnePlain.size()),
-       .files_changed = {{"/in/m1", std::nullopt}}},
-      {.name = "OneFileFolderRemovedAfterTheFirstMessage",
-       .args = {"--single", "/in"},
-       .faults = {Before(Op::kOpenRead, "/in/m2", 1, Vanish({"/in"}))},
-       .rows = {m1_row, "m2|0||"},
-       .err = Counters(2, kOneDel.size()),
-       .files_changed = {{"/in/m1", std::nullopt}, {"/in/m2", std::nullopt}}},
+      {.name = "OneFileOpenRefused", .args = {"--single", "/in"}, .faults = {Refuse(Op::kOpenRead, "/in/m1")},
+       .rows = {"m1|" + Size(kOneDel) + "||", m2_row}, .err = unread("/in/m1") + Counters(2, single_bytes)},
+      {.name = "OneFileVanishesBeforeItsRead", .args = {"--single", "/in"},
+       .faults = {Before(Op::kOpenRead, "/in/m1", 1, Vanish({"/in/m1"}))}, .rows = {"m1|0||", m2_row},
+       .err = Counters(2, kOnePlain.size()), .files_changed = {{"/in/m1", std::nullopt}}},
+      {.name = "OneFileFolderRemovedAfterTheFirstMessage", .args = {"--single", "/in"},
+       .faults = {Before(Op::kOpenRead, "/in/m2", 1, Vanish({"/in"}))}, .rows = {m1_row, "m2|0||"},
+       .err = Counters(2, kOneDel.size()), .files_changed = {{"/in/m1", std::nullopt}, {"/in/m2", std::nullopt}}},
       // Told as a failure, not as an empty folder listed.
-      {.name = "FolderCannotBeListed",
-       .args = {"/q"},
-       .faults = {Refuse(Op::kList, "/q")},
-       .err = "qvue: /q: cannot be listed\nFiles Processed (Number/Size): 0 / 0, empty: 0\n",
-       .status = 1},
+      {.name = "FolderCannotBeListed", .args = {"/q"}, .faults = {Refuse(Op::kList, "/q")},
+       .err = "qvue: /q: cannot be listed\n" + none, .status = 1},
   };
 }
 
