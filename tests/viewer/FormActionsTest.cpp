@@ -219,8 +219,7 @@ class FormActionsTest : public QObject {
   // GO turns bold while others changed the listed folder; our own moves
   // do not raise it, and a load clears it.
   void goShowsThatOthersChangedTheFolder() {
-    Pair(mailout, "m1");
-    Pair(mailout, "m2");
+    for (const char* stem : {"m1", "m2"}) Pair(mailout, stem);
     QTest::mouseClick(form->Option3[1], Qt::LeftButton);  // Mailout itself
     QCOMPARE(Names().size(), std::size_t{2});
     Select(1, 1);

@@ -171,10 +171,9 @@ class FormTest : public QObject {
       }
     };
     trigger("View", "Filter.ini");
-    trigger("Explorer1", "Me");
-    trigger("Explorer1", "Mail");
-    trigger("Explorer2", "Me");
-    trigger("Explorer2", "Mail");
+    for (const char* menu : {"Explorer1", "Explorer2"}) {
+      for (const char* item : {"Me", "Mail"}) trigger(menu, item);
+    }
     form->MnuSExplorer1_Click(3);  // no such item: nothing starts
     trigger("Apps", "Sievbat.exe");
     std::string wait = root1 + "/Mail/Mailout/Wait";
