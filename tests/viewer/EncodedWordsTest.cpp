@@ -6,15 +6,12 @@
 
 namespace {
 
-struct Case {
-  const char* what;
-  std::string raw;
-  std::string shown;  // UTF-8
-};
-
 TEST(EncodedWordsTest, DecodesTheWordsOfRfc2047AndLeavesTheRestAsTheGridShowsIt) {
   const std::string long_text(120, 'a');
-  const Case cases[] = {
+  const struct {
+    const char* what;
+    std::string raw, shown;  // shown: UTF-8
+  } cases[] = {
       {"Q, upper case", "=?ISO-8859-1?Q?Schnelltest_f=FCr?= dich", "Schnelltest f\u00fcr dich"},
       {"q and hex digits in lower case", "=?iso-8859-1?q?f=fcr?=", "f\u00fcr"},
       {"B", "=?UTF-8?B?w5xiZXJzaWNodA==?=", "\u00dcbersicht"},
@@ -44,7 +41,7 @@ TEST(EncodedWordsTest, DecodesTheWordsOfRfc2047AndLeavesTheRestAsTheGridShowsIt)
       {"controls a word decodes to", "=?UTF-8?Q?a=0Ab=1B=00?=", "a b\ufffd\ufffd"},
       {"no word: the bytes as they are", "Caf\xE9 =? ?= =?", "Caf\xE9 =? ?= =?"},
   };
-  for (const Case& c : cases) EXPECT_EQ(DecodeEncodedWords(c.raw), c.shown) << c.what;
+  for (const auto& c : cases) EXPECT_EQ(DecodeEncodedWords(c.raw), c.shown) << c.what;
 }
 
 }  // namespace

@@ -8,12 +8,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
-#include <algorithm>
 #include <filesystem>
 
 #include "tests/viewer/FormTestSupport.h"
-#include "viewer/MSFlexGrid.h"
-#include "viewer/frm_Qvue.h"
 
 namespace {
 
@@ -47,10 +44,9 @@ class FormActionsTest : public QObject {
     QHeaderView* header = Grid()->horizontalHeader();
     return QPoint(header->sectionViewportPosition(col) + header->sectionSize(col) / 2, header->height() / 2);
   }
-  void Pair(const std::string& folder, const std::string& stem, const std::string& q0 = kHeader,
-            const std::string& q1 = "body\r\n") {
+  void Pair(const std::string& folder, const std::string& stem, const std::string& q0 = kHeader) {
     WriteFile(folder + "/" + stem + ".q0", q0);
-    WriteFile(folder + "/" + stem + ".q1", q1);
+    WriteFile(folder + "/" + stem + ".q1", "body\r\n");
   }
 
  private slots:
@@ -69,7 +65,6 @@ class FormActionsTest : public QObject {
   }
 
   void removingActionsTakeTheSelectedRowsOut() {
-    QCOMPARE(Names(), (std::vector<std::string>{"a.q0", "b.q0", "c.q0", "d.q0"}));
     std::string number_of_d = Grid()->TextMatrix(4, 0);
     Select(0, 2, 1, 4);  // from the header row: the header is never acted on
     QTest::mouseClick(form->cmd_ERRORE, Qt::LeftButton);
@@ -98,7 +93,6 @@ class FormActionsTest : public QObject {
     form->cmd_GO_Click();
     SortByName();
     const int loads = form->LoadCount();
-    QVERIFY(!form->MnuSViewDecoded->isChecked());  // off at every start
     Select(5, 3, 4, 2);
     form->MnuSViewDecoded->trigger();
     QCOMPARE(Grid()->TextMatrix(5, 4) + "|" + Grid()->TextMatrix(5, 1) + "|" + Grid()->TextMatrix(1, 4),
@@ -208,23 +202,16 @@ class FormActionsTest : public QObject {
 
   // The Body menu acts on the row pointed at, or on the block that row is in.
   void rightClickActsOnTheRowPointedAt() {
-    struct Case {
-      std::int64_t pointed;
-      std::vector<std::string> left;
-    };
-    const Case cases[] = {
-        {4, {"a.q0", "b.q0", "c.q0"}},  // outside the block a-b: d alone
-        {2, {"c.q0"}},                  // inside the block a-b: the block
-    };
-    for (const Case& c : cases) {
+    // The row pointed at and the rows left: outside the block a-b, d alone; inside it, the block.
+    for (auto [pointed, left] : {std::pair<int, std::vector<std::string>>{4, {"a.q0", "b.q0", "c.q0"}}, {2, {"c.q0"}}}) {
       Select(1, 2, 4, 4);
-      QRect cell = Grid()->visualRect(Grid()->model()->index(static_cast<int>(c.pointed - 1), 5));
+      QRect cell = Grid()->visualRect(Grid()->model()->index(pointed - 1, 5));
       QTest::mouseClick(Grid()->viewport(), Qt::RightButton, {}, cell.center());
       QVERIFY(form->MnuPOPB->isVisible());
       form->MnuPOPB->hide();
       QCOMPARE(Grid()->Col(), 4);  // the column is kept
       form->MnuPOPBDelete->trigger();
-      QCOMPARE(Names(), c.left);
+      QCOMPARE(Names(), left);
     }
     QCOMPARE(ListNames(wait), std::string("c.q0 c.q1"));
   }
@@ -232,8 +219,7 @@ class FormActionsTest : public QObject {
   // GO turns bold while others changed the listed folder; our own moves
   // do not raise it, and a load clears it.
   void goShowsThatOthersChangedTheFolder() {
-    Pair(mailout, "m1");
-    Pair(mailout, "m2");
+    for (const char* stem : {"m1", "m2"}) Pair(mailout, stem);
     QTest::mouseClick(form->Option3[1], Qt::LeftButton);  // Mailout itself
     QCOMPARE(Names().size(), std::size_t{2});
     Select(1, 1);
@@ -300,13 +286,10 @@ class FormActionsTest : public QObject {
     };
     for (const Step& step : steps) {
       QTest::mouseClick(form.get()->*step.button, Qt::LeftButton);
-      QCOMPARE(Grid()->Row(), step.row);
-      QCOMPARE(Grid()->RowSel(), step.row);
-      QCOMPARE(Grid()->Col(), step.col);
+      QCOMPARE(Corners(), (std::vector<std::int64_t>{step.row, step.row, step.col, step.col}));
     }
     for (int i = 0; i < 10; ++i) form->cmd_RT_Click();
-    QCOMPARE(Grid()->Col(), 8);
-    QCOMPARE(Grid()->ColSel(), 8);
+    QCOMPARE(Corners(), (std::vector<std::int64_t>{4, 4, 8, 8}));
     Select(2, 4, 2, 5);
     form->cmd_UP_Click();  // one row selected afterwards, the current one
     QCOMPARE(Corners(), (std::vector<std::int64_t>{1, 1, 2, 2}));  // writing Row collapses the selection
@@ -314,16 +297,13 @@ class FormActionsTest : public QObject {
 
   void hoveringShowsTheCellTextButNotOverHeaders() {
     form->show();
-    QRect cell = Grid()->visualRect(Grid()->model()->index(0, 1));
-    QMouseEvent move(QEvent::MouseMove, QPointF(cell.center()), Grid()->viewport()->mapToGlobal(QPointF(cell.center())),
-                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(Grid()->viewport(), &move);
-    QCOMPARE(Grid()->ToolTipText(), QString("a.q0"));
-    QMouseEvent over_header(QEvent::MouseMove, QPointF(HeaderPoint(1)),
-                            Grid()->horizontalHeader()->viewport()->mapToGlobal(QPointF(HeaderPoint(1))),
-                            Qt::NoButton, Qt::NoButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(Grid()->horizontalHeader()->viewport(), &over_header);
-    QCOMPARE(Grid()->ToolTipText(), QString());
+    auto hover = [this](QWidget* widget, QPointF at) {
+      QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+      QCoreApplication::sendEvent(widget, &move);
+      return Grid()->ToolTipText();
+    };
+    QCOMPARE(hover(Grid()->viewport(), Grid()->visualRect(Grid()->model()->index(0, 1)).center()), QString("a.q0"));
+    QCOMPARE(hover(Grid()->horizontalHeader()->viewport(), HeaderPoint(1)), QString());
   }
 };
 

@@ -16,8 +16,7 @@
 
 namespace form_test {
 
-class RecordingLauncher : public platform::Launcher {
- public:
+struct RecordingLauncher : platform::Launcher {
   bool Start(const std::string& command_line) override {
     started.push_back(command_line);
     return true;
@@ -82,12 +81,7 @@ struct Installation {
 
   // A window started on this installation; errors go to `errors`.
   std::unique_ptr<frm_Qvue> Open(std::vector<std::string>* errors = nullptr) {
-    QvueSettings settings;
-    settings.Root1 = root1;
-    settings.Root2 = root2;
-    settings.Host1 = "alpha";
-    settings.Host2 = "beta";
-    return OpenForm(settings, errors);
+    return OpenForm({.Root1 = root1, .Root2 = root2, .Host1 = "alpha", .Host2 = "beta"}, errors);
   }
 };
 

@@ -11,8 +11,6 @@ namespace {
 using Strings = std::vector<std::string>;
 using Corners = std::tuple<std::int64_t, int, std::int64_t, int>;  // Row, Col, RowSel, ColSel
 
-Corners CornersOf(const GridData& g) { return {g.Row(), g.Col(), g.RowSel(), g.ColSel()}; }
-
 // A grid whose non-fixed rows hold `rows`, cells from column 0.
 GridData GridWith(int cols, const std::vector<Strings>& rows) {
   GridData g(cols);
@@ -51,7 +49,7 @@ TEST(GridDataSelection, WritingRowOrColCollapsesAndEverythingIsClamped) {
         case 'C': g.SetColSel(v); break;
       }
     }
-    EXPECT_EQ(CornersOf(g), c.expected) << c.steps;
+    EXPECT_EQ(Corners(g.Row(), g.Col(), g.RowSel(), g.ColSel()), c.expected) << c.steps;
     if (c.expected == Corners(6, 4, 6, 0)) {  // the rectangle between the corners, either way round
       EXPECT_TRUE(g.IsSelected(6, 0) && g.IsSelected(6, 4) && g.IsSelected(6, 2));
       EXPECT_FALSE(g.IsSelected(5, 2) || g.IsSelected(7, 2));
@@ -87,7 +85,6 @@ TEST(GridDataRows, AddRemoveClearAndStartingOver) {
   g.AddItem("3");
   g.SetTextMatrix(3, 1, "last");
   g.SetCellPicture(3, 2, 7);
-  EXPECT_EQ(Column(g, 0), (Strings{"", "2", "3"}));
   g.RemoveItem(2);
   EXPECT_EQ(Column(g, 0), (Strings{"", "3"}));
   EXPECT_EQ(std::tuple(g.TextMatrix(2, 1), g.CellPicture(2, 2)), std::tuple("last", 7));

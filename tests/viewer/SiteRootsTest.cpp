@@ -6,8 +6,7 @@
 
 #include "platform/FileSystem.h"
 #include "tests/platform/FakeFileSystem.h"
-#include "viewer/MSFlexGrid.h"
-#include "viewer/frm_Qvue.h"
+#include "tests/viewer/FormTestSupport.h"
 
 class SiteRootsTest : public QObject {
   Q_OBJECT
@@ -20,13 +19,12 @@ class SiteRootsTest : public QObject {
     fs.AddFile("/srv/kestrane/Mail/Mailout/Wait/m.q1", "");
     platform::ScopedHost host(fs);
 
-    frm_Qvue form{QvueSettings{}};
-    form.PreviousInstanceRunning = [] { return false; };
-    form.ShowError = [](const QString& text) { QFAIL(qPrintable(text)); };
-    form.Form_Load();
-    QCOMPARE(form.CurrentFolder(), std::string("/srv/kestrane/Mail/Mailout/Wait"));
-    QCOMPARE(form.Grid()->TextMatrix(1, 1), std::string("m.q0"));
-    QCOMPARE(form.Frame1->toolTip(), QString("Selected Remailer (/srv/kestrane=site-one, /srv/kestran2=site-two)"));
+    std::vector<std::string> errors;
+    const auto form = form_test::OpenForm(QvueSettings{}, &errors);
+    QCOMPARE(errors, std::vector<std::string>{});
+    QCOMPARE(form->CurrentFolder(), std::string("/srv/kestrane/Mail/Mailout/Wait"));
+    QCOMPARE(form->Grid()->TextMatrix(1, 1), std::string("m.q0"));
+    QCOMPARE(form->Frame1->toolTip(), QString("Selected Remailer (/srv/kestrane=site-one, /srv/kestran2=site-two)"));
   }
 };
 

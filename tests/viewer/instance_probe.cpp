@@ -15,14 +15,10 @@
 
 #include "viewer/Module_PreviousInstanceActivate.h"
 
-namespace {
-
-void Say(const char* line) {
+static void Say(const char* line) {
   std::printf("%s\n", line);
   std::fflush(stdout);
 }
-
-}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
