@@ -102,9 +102,9 @@ TEST_F(ResolveTest, FindsTheEditorInItsOrderOfChoice) {
   MakeProgram(third_ / "not-executable", "#!/bin/sh\n", 0644);
   struct Case {
     const char* what;
-    std::vector<std::string> in_second;  // put in the second PATH folder: "x/" a folder, "-x" not executable
+    std::vector<std::string> on_path;  // put in the PATH folder: "x/" a folder, "-x" not executable
     std::string qvue_editor, visual;
-    std::string expected;  // relative to the second folder unless it holds a "/"
+    std::string expected;  // relative to the PATH folder unless it holds a "/"; "" none found
   } cases[] = {
       {"EditPad.exe on PATH wins", {"EditPad.exe", "ed1", "kate"}, "ed1", "ed1", "EditPad.exe"},
       {"QVUE_EDITOR as a path", {"ed2", "kate"}, abs_editor, "ed2", abs_editor},
@@ -114,35 +114,30 @@ TEST_F(ResolveTest, FindsTheEditorInItsOrderOfChoice) {
       {"VISUAL missing falls to the list", {"mousepad"}, "", "nowhere", "mousepad"},
       {"the list's order, not PATH's", {"geany", "kate", "gedit"}, "", "", "gedit"},
       {"a folder or a file without x bit is skipped", {"gedit/", "-kate", "kwrite"}, "", "", "kwrite"},
-      {"nothing at all", {}, "", "", "xdg-open"},
+      {"no editor: xdg-open", {"xdg-open"}, "", "", "xdg-open"},
+      {"nothing at all", {}, "", "", ""},
   };
   for (const Case& c : cases) {
-    TempFolder second;
-    for (const std::string& name : c.in_second) {
-      if (name.back() == '/') std::filesystem::create_directory(second / name);
-      else if (name[0] == '-') MakeProgram(second / name.substr(1), "#!/bin/sh\n", 0644);
-      else MakeProgram(second / name);
+    TempFolder folder;
+    for (const std::string& name : c.on_path) {
+      if (name.back() == '/') std::filesystem::create_directory(folder / name);
+      else if (name[0] == '-') MakeProgram(folder / name.substr(1), "#!/bin/sh\n", 0644);
+      else MakeProgram(folder / name);
     }
-    settings_.path = first_.path() + ":" + second.path();
+    settings_.path = folder.path();
     settings_.qvue_editor = c.qvue_editor;
     settings_.visual = c.visual;
     std::string expected = c.expected;
-    if (expected == "xdg-open") expected = first_ / "xdg-open";
-    else if (expected.find('/') == std::string::npos) expected = second / expected;
+    if (expected.empty()) expected = "xdg-open";  // the bare name, which Start refuses
+    else if (expected.find('/') == std::string::npos) expected = folder / expected;
     EXPECT_EQ(platform::ResolveCommandLine("EditPad.exe f", settings_), (Argv{expected, "f"})) << c.what;
   }
-
-  // Neither an editor nor xdg-open: the bare name is left, which Start refuses.
-  settings_.path = third_.path();
-  settings_.qvue_editor = settings_.visual = "";
-  EXPECT_EQ(platform::ResolveCommandLine("EditPad.exe f", settings_), (Argv{"xdg-open", "f"}));
 }
 
 TEST(CurrentLaunchSettings, ComeFromTheEnvironmentAndTheHost) {
   TempFolder bin;
   MakeProgram(bin / "chosen");
-  testing_host::FakeFileSystem fake;
-  fake.program_folder = "/prog";
+  testing_host::FakeFileSystem fake;  // its program folder is "/prog"
   platform::ScopedHost host(fake);
   ScopedEnv path("PATH", bin.path().c_str());
   ScopedEnv editor("QVUE_EDITOR", "chosen");
