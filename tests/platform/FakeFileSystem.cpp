@@ -83,7 +83,6 @@ std::unique_ptr<platform::FileHandle> FakeFileSystem::OpenReadWrite(const std::s
   return std::make_unique<FakeFileHandle>(*this, *actual, nodes_[*actual].id);
 }
 
-namespace {
 class FakeLock : public platform::MessageLock {
  public:
   FakeLock(std::set<std::uint64_t>& locked, std::uint64_t id) : locked_(locked), id_(id) { locked_.insert(id); }
@@ -93,7 +92,6 @@ class FakeLock : public platform::MessageLock {
   std::set<std::uint64_t>& locked_;
   std::uint64_t id_;
 };
-}  // namespace
 
 platform::LockResult FakeFileSystem::LockMessage(const std::string& path, std::unique_ptr<platform::MessageLock>* lock) {
   if (!Allow(Op::kLock, path)) return platform::LockResult::kBusy;
@@ -104,8 +102,6 @@ platform::LockResult FakeFileSystem::LockMessage(const std::string& path, std::u
   *lock = std::make_unique<FakeLock>(locked_, id);
   return platform::LockResult::kHeld;
 }
-
-FakeFileSystem::FakeFileSystem() { nodes_[""] = Node{true, {}}; }
 
 void FakeFileSystem::AddFolder(const std::string& path) {
   std::string parent = SplitPath(path).first;
@@ -140,11 +136,14 @@ class FakeFolder : public platform::NameIndex {
     std::string path = platform::JoinPath(folder_, name);
     return fs_.HasFile(path) ? Kind::kFile : fs_.HasFolder(path) ? Kind::kOther : Kind::kNone;
   }
-  std::vector<std::string> FilesLike(const std::string& name) override {
+  std::vector<std::string> FilesLike(const std::string& name) override { return Like(name, true); }
+  std::vector<std::string> Like(const std::string& name, bool files_only) const {
     std::vector<std::string> like;
     for (const auto& [path, node] : fs_.nodes_) {
       auto [parent, other] = SplitPath(path);
-      if (!node.folder && parent == folder_ && platform::EqualsIgnoreCase(other, name)) like.push_back(other);
+      if (parent == folder_ && (!files_only || !node.folder) && platform::EqualsIgnoreCase(other, name)) {
+        like.push_back(other);
+      }
     }
     return like;
   }
@@ -185,16 +184,14 @@ std::optional<std::string> FakeFileSystem::FindCompanion(const std::string& q0_p
 
 bool FakeFileSystem::Taken(const std::string& path) const {
   auto [folder, name] = SplitPath(path);
-  return std::ranges::any_of(nodes_, [&](const auto& node) {
-    auto [parent, other] = SplitPath(node.first);
-    return !node.first.empty() && parent == folder && platform::EqualsIgnoreCase(other, name);
-  });
+  return !FakeFolder(*this, folder).Like(name, false).empty();
 }
 
 // A refused look counts as taken: nothing is risked.
 bool FakeFileSystem::NameTaken(const std::string& path) { return !Allow(Op::kFind, path) || Taken(path); }
 
-std::unique_ptr<platform::ReadStream> FakeFileSystem::OpenSettingsFile(const std::string& path, platform::FileKind* kind) {
+std::unique_ptr<platform::ReadStream> FakeFileSystem::OpenSettingsFile(const std::string& path,
+                                                                      platform::FileKind* kind) {
   using platform::FileKind;
   *kind = HasFolder(path) ? FileKind::kFolder : Lookup(path) ? FileKind::kFile : FileKind::kMissing;
   return *kind == FileKind::kFile ? OpenRead(path) : nullptr;

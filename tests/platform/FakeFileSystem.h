@@ -19,7 +19,7 @@ enum class Op { kList, kFind, kLength, kOpenRead, kRead, kWriteAt, kTruncate, kR
 
 class FakeFileSystem : public platform::FileSystem {
  public:
-  FakeFileSystem();
+  FakeFileSystem() { nodes_[""].folder = true; }  // the root folder
 
   // Tree set-up and inspection, by exact paths.
   void AddFolder(const std::string& path);  // parents too
@@ -76,7 +76,7 @@ class FakeFileSystem : public platform::FileSystem {
   bool Allow(Op op, const std::string& path) { return !before || before(op, path); }
   // The file `path` names (or, for a ".q0", its companion) by the shared letter-case rules.
   std::optional<std::string> Lookup(const std::string& path, bool companion = false) const;
-  std::optional<std::string> Found(Op op, const std::string& path, bool companion = false);  // Lookup if `op` is allowed
+  std::optional<std::string> Found(Op op, const std::string& path, bool companion = false);  // Lookup, if allowed
   bool Taken(const std::string& path) const;  // any entry of that name in any letter case
   bool WriteBytes(std::string& file, std::uint64_t offset, std::string_view bytes);
 

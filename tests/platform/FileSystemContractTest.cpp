@@ -126,7 +126,6 @@ TYPED_TEST(FileSystemContract, RenameNeverReplacesInAnyLetterCase) {
   EXPECT_EQ(this->Bytes("to/b.q0"), "mine");
 
   EXPECT_FALSE(this->fs().RenameNoReplace(this->At("gone"), this->At("to/gone")));
-  EXPECT_FALSE(this->Has("to/gone"));
   this->File("c", "c");
   EXPECT_FALSE(this->fs().RenameNoReplace(this->At("c"), this->At("nofolder/c")));
   EXPECT_EQ(this->Bytes("c"), "c");
@@ -166,7 +165,6 @@ TYPED_TEST(FileSystemContract, LocksFollowTheFileAndNeverWait) {
   EXPECT_EQ(this->fs().LockMessage(this->At("m.q0"), &other), LockResult::kMissing);
   held.reset();
   EXPECT_EQ(this->fs().LockMessage(this->At("to/m.q0"), &other), LockResult::kHeld);
-  EXPECT_TRUE(other);
   EXPECT_EQ(this->Bytes("to/m.q0"), "h");
 }
 
