@@ -83,19 +83,15 @@ std::unique_ptr<platform::FileHandle> FakeFileSystem::OpenReadWrite(const std::s
   return std::make_unique<FakeFileHandle>(*this, *actual, nodes_[*actual].id);
 }
 
-namespace {
 class FakeLock : public platform::MessageLock {
  public:
   FakeLock(std::set<std::uint64_t>& locked, std::uint64_t id) : locked_(locked), id_(id) { locked_.insert(id); }
   ~FakeLock() override { locked_.erase(id_); }
-  FakeLock(const FakeLock&) = delete;
-  FakeLock& operator=(const FakeLock&) = delete;
 
  private:
   std::set<std::uint64_t>& locked_;
   std::uint64_t id_;
 };
-}  // namespace
 
 platform::LockResult FakeFileSystem::LockMessage(const std::string& path, std::unique_ptr<platform::MessageLock>* lock) {
   if (!Allow(Op::kLock, path)) return platform::LockResult::kBusy;
@@ -107,8 +103,6 @@ platform::LockResult FakeFileSystem::LockMessage(const std::string& path, std::u
   return platform::LockResult::kHeld;
 }
 
-FakeFileSystem::FakeFileSystem() { nodes_[""] = Node{true, {}}; }
-
 void FakeFileSystem::AddFolder(const std::string& path) {
   std::string parent = SplitPath(path).first;
   if (!parent.empty() && !HasFolder(parent)) AddFolder(parent);
@@ -118,21 +112,6 @@ void FakeFileSystem::AddFolder(const std::string& path) {
 void FakeFileSystem::AddFile(const std::string& path, std::string bytes) {
   AddFolder(path);  // its parents; the node itself then becomes the file
   nodes_[path] = Node{false, std::move(bytes), next_id_++};
-}
-
-bool FakeFileSystem::HasFile(const std::string& exact_path) const {
-  auto it = nodes_.find(exact_path);
-  return it != nodes_.end() && !it->second.folder;
-}
-
-bool FakeFileSystem::HasFolder(const std::string& exact_path) const {
-  auto it = nodes_.find(exact_path);
-  return it != nodes_.end() && it->second.folder;
-}
-
-std::string FakeFileSystem::Contents(const std::string& exact_path) const {
-  auto it = nodes_.find(exact_path);
-  return it == nodes_.end() ? std::string() : it->second.bytes;
 }
 
 void FakeFileSystem::RemoveTree(const std::string& path) {
@@ -148,28 +127,26 @@ std::map<std::string, std::string> FakeFileSystem::Files() const {
   return files;
 }
 
-// One folder of the fake, for the shared letter-case rules.
+// One folder of the fake, for the shared letter-case rules: an exact name is
+// looked up in the map, other letter cases by a walk over the tree.
 class FakeFolder : public platform::NameIndex {
  public:
   FakeFolder(const FakeFileSystem& fs, std::string folder) : fs_(fs), folder_(std::move(folder)) {}
   Kind KindOf(const std::string& name) override {
-    auto it = fs_.nodes_.find(Path(name));
-    if (it == fs_.nodes_.end()) return Kind::kNone;
-    return it->second.folder ? Kind::kOther : Kind::kFile;
+    std::string path = platform::JoinPath(folder_, name);
+    return fs_.HasFile(path) ? Kind::kFile : fs_.HasFolder(path) ? Kind::kOther : Kind::kNone;
   }
   std::vector<std::string> FilesLike(const std::string& name) override { return Like(name, true); }
   std::vector<std::string> Like(const std::string& name, bool files_only) const {
     std::vector<std::string> like;
-    for (const auto& [candidate, node] : fs_.nodes_) {
-      auto [parent, other] = SplitPath(candidate);
-      if (!candidate.empty() && parent == folder_ && (!files_only || !node.folder) &&
-          platform::EqualsIgnoreCase(other, name)) {
+    for (const auto& [path, node] : fs_.nodes_) {
+      auto [parent, other] = SplitPath(path);
+      if (parent == folder_ && (!files_only || !node.folder) && platform::EqualsIgnoreCase(other, name)) {
         like.push_back(other);
       }
     }
     return like;
   }
-  std::string Path(const std::string& name) const { return platform::JoinPath(folder_, name); }
 
  private:
   const FakeFileSystem& fs_;
@@ -181,40 +158,33 @@ bool FakeFileSystem::ReadFolder(const std::string& folder, platform::FolderListi
   if (!Allow(Op::kList, folder) || !HasFolder(folder)) return false;
   for (const auto& [path, node] : nodes_) {
     auto [parent, name] = SplitPath(path);
-    if (path.empty() || parent != folder || name.empty() || name.front() == '.') continue;
-    listing->Add({name, node.folder});
+    if (!path.empty() && parent == folder && !name.empty() && name.front() != '.') listing->Add({name, node.folder});
   }
   return true;
 }
 
-bool FakeFileSystem::PathExists(const std::string& path) { return nodes_.count(path) != 0; }
+bool FakeFileSystem::PathExists(const std::string& path) { return nodes_.contains(path); }
 
-std::optional<std::string> FakeFileSystem::Lookup(const std::string& path) const {
+std::optional<std::string> FakeFileSystem::Lookup(const std::string& path, bool companion) const {
   auto [folder, name] = SplitPath(path);
   FakeFolder view(*this, folder);
-  std::optional<std::string> actual = platform::ResolveName(view, name);
-  if (!actual) return std::nullopt;
-  return view.Path(*actual);
+  std::optional<std::string> actual = companion ? ResolveCompanion(view, name) : ResolveName(view, name);
+  return actual ? std::optional(platform::JoinPath(folder, *actual)) : std::nullopt;
 }
 
-std::optional<std::string> FakeFileSystem::Found(Op op, const std::string& path) {
-  return Allow(op, path) ? Lookup(path) : std::nullopt;
+std::optional<std::string> FakeFileSystem::Found(Op op, const std::string& path, bool companion) {
+  return Allow(op, path) ? Lookup(path, companion) : std::nullopt;
 }
 
 std::optional<std::string> FakeFileSystem::FindFile(const std::string& path) { return Found(Op::kFind, path); }
 
 std::optional<std::string> FakeFileSystem::FindCompanion(const std::string& q0_path) {
-  if (!Allow(Op::kFind, q0_path)) return std::nullopt;
-  auto [folder, name] = SplitPath(q0_path);
-  FakeFolder view(*this, folder);
-  std::optional<std::string> actual = platform::ResolveCompanion(view, name);
-  if (!actual) return std::nullopt;
-  return view.Path(*actual);
+  return Found(Op::kFind, q0_path, true);
 }
 
 bool FakeFileSystem::Taken(const std::string& path) const {
   auto [folder, name] = SplitPath(path);
-  return nodes_.count(path) != 0 || !FakeFolder(*this, folder).Like(name, false).empty();
+  return !FakeFolder(*this, folder).Like(name, false).empty();
 }
 
 // A refused look counts as taken: nothing is risked.
@@ -222,10 +192,9 @@ bool FakeFileSystem::NameTaken(const std::string& path) { return !Allow(Op::kFin
 
 std::unique_ptr<platform::ReadStream> FakeFileSystem::OpenSettingsFile(const std::string& path,
                                                                       platform::FileKind* kind) {
-  *kind = HasFolder(path) ? platform::FileKind::kFolder
-          : Lookup(path)  ? platform::FileKind::kFile
-                          : platform::FileKind::kMissing;
-  return *kind == platform::FileKind::kFile ? OpenRead(path) : nullptr;
+  using platform::FileKind;
+  *kind = HasFolder(path) ? FileKind::kFolder : Lookup(path) ? FileKind::kFile : FileKind::kMissing;
+  return *kind == FileKind::kFile ? OpenRead(path) : nullptr;
 }
 
 std::optional<std::uint64_t> FakeFileSystem::FileLength(const std::string& path) {

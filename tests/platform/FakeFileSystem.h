@@ -19,14 +19,14 @@ enum class Op { kList, kFind, kLength, kOpenRead, kRead, kWriteAt, kTruncate, kR
 
 class FakeFileSystem : public platform::FileSystem {
  public:
-  FakeFileSystem();
+  FakeFileSystem() { nodes_[""].folder = true; }  // the root folder
 
-  // Tree set-up and inspection.
+  // Tree set-up and inspection, by exact paths.
   void AddFolder(const std::string& path);  // parents too
   void AddFile(const std::string& path, std::string bytes);
-  bool HasFile(const std::string& exact_path) const;
-  bool HasFolder(const std::string& exact_path) const;
-  std::string Contents(const std::string& exact_path) const;
+  bool HasFile(const std::string& path) const { return nodes_.contains(path) && !HasFolder(path); }
+  bool HasFolder(const std::string& path) const { return nodes_.contains(path) && nodes_.at(path).folder; }
+  std::string Contents(const std::string& path) const { return HasFile(path) ? nodes_.at(path).bytes : ""; }
   void RemoveTree(const std::string& path);
   std::map<std::string, std::string> Files() const;  // exact path -> bytes
 
@@ -74,8 +74,9 @@ class FakeFileSystem : public platform::FileSystem {
   std::set<std::uint64_t> locked_;
 
   bool Allow(Op op, const std::string& path) { return !before || before(op, path); }
-  std::optional<std::string> Lookup(const std::string& path) const;
-  std::optional<std::string> Found(Op op, const std::string& path);  // Lookup once the hook allows `op`
+  // The file `path` names (or, for a ".q0", its companion) by the shared letter-case rules.
+  std::optional<std::string> Lookup(const std::string& path, bool companion = false) const;
+  std::optional<std::string> Found(Op op, const std::string& path, bool companion = false);  // Lookup, if allowed
   bool Taken(const std::string& path) const;  // any entry of that name in any letter case
   bool WriteBytes(std::string& file, std::uint64_t offset, std::string_view bytes);
 

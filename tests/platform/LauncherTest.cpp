@@ -54,22 +54,14 @@ std::size_t OpenDescriptors() {
   return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
 
-class ResolveTest : public ::testing::Test {
- protected:
-  ResolveTest() {
-    MakeProgram(first_ / "xdg-open");
-    MakeProgram(first_ / "tool");
-    settings_.path = first_.path() + "::" + second_.path() + "/";
-    settings_.program_folder = "/opt/kestrane bin";
-  }
-  TempFolder first_, second_, third_;
-  platform::LaunchSettings settings_;
-};
-
-TEST_F(ResolveTest, MapsProgramNamesAndKeepsTheArgumentLiteral) {
-  const std::string open = first_ / "xdg-open";
+TEST(ResolveTest, MapsProgramNamesAndKeepsTheArgumentLiteral) {
+  TempFolder first, second;
+  for (const char* name : {"xdg-open", "tool"}) MakeProgram(first / name);
+  MakeProgram(second / "gedit");
+  const platform::LaunchSettings settings{.path = first.path() + "::" + second.path() + "/", .qvue_editor = "",
+                                          .visual = "", .program_folder = "/opt/kestrane bin"};
+  const std::string open = first / "xdg-open";
   const std::string hostile = "/q/Mail Out; rm -rf $HOME | `id` $(id) 'x' \"y\" * ~";
-  MakeProgram(second_ / "gedit");
   struct Case {
     std::string line;
     Argv argv;
@@ -77,72 +69,61 @@ TEST_F(ResolveTest, MapsProgramNamesAndKeepsTheArgumentLiteral) {
       {"Sievbat.exe /q/Mail Out", {"/opt/kestrane bin/sievbat", "/q/Mail Out"}},
       {"SIEVBAT.EXE " + hostile, {"/opt/kestrane bin/sievbat", hostile}},
       {"sievbat.exe", {"/opt/kestrane bin/sievbat"}},
-      {"EXPLORER.EXE /n,/e,/q/a b", {open, "/q/a b"}},
-      {"Explorer.Exe /N,/E,/q", {open, "/q"}},
-      {"EXPLORER.EXE /n,/e,/n,x", {open, "/n,x"}},
-      {"explorer.exe /n,/q/x;y", {open, "/q/x;y"}},
-      {"EXPLORER.EXE /q/plain", {open, "/q/plain"}},
-      {"EXPLORER.EXE", {open}},
-      {"EditPad.exe " + hostile, {second_ / "gedit", hostile}},
-      {"editpad.exe  two", {second_ / "gedit", " two"}},
-      {"tool a|b", {first_ / "tool", "a|b"}},
-      {"missing-tool x", {"missing-tool", "x"}},
-      {"/abs/prog $x", {"/abs/prog", "$x"}},
-      {"", {}},
-      {" lead", {}},
+      {"EXPLORER.EXE /n,/e,/q/a b", {open, "/q/a b"}}, {"Explorer.Exe /N,/E,/q", {open, "/q"}},
+      {"EXPLORER.EXE /n,/e,/n,x", {open, "/n,x"}},     {"explorer.exe /n,/q/x;y", {open, "/q/x;y"}},
+      {"EXPLORER.EXE /q/plain", {open, "/q/plain"}},   {"EXPLORER.EXE", {open}},
+      {"EditPad.exe " + hostile, {second / "gedit", hostile}},
+      {"editpad.exe  two", {second / "gedit", " two"}}, {"tool a|b", {first / "tool", "a|b"}},
+      {"missing-tool x", {"missing-tool", "x"}},        {"/abs/prog $x", {"/abs/prog", "$x"}},
+      {"", {}},                                         {" lead", {}},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(platform::ResolveCommandLine(c.line, settings_), c.argv) << c.line;
+    EXPECT_EQ(platform::ResolveCommandLine(c.line, settings), c.argv) << c.line;
   }
 }
 
-TEST_F(ResolveTest, FindsTheEditorInItsOrderOfChoice) {
-  const std::string abs_editor = third_ / "my editor";
+TEST(ResolveTest, FindsTheEditorInItsOrderOfChoice) {
+  TempFolder elsewhere;
+  const std::string abs_editor = elsewhere / "my editor";
   MakeProgram(abs_editor);
-  MakeProgram(third_ / "not-executable", "#!/bin/sh\n", 0644);
+  MakeProgram(elsewhere / "not-executable", "#!/bin/sh\n", 0644);
   struct Case {
     const char* what;
-    std::vector<std::string> in_second;  // put in the second PATH folder: "x/" a folder, "-x" not executable
+    std::vector<std::string> on_path;  // put in the PATH folder: "x/" a folder, "-x" not executable
     std::string qvue_editor, visual;
-    std::string expected;  // relative to the second folder unless it holds a "/"
+    std::string expected;  // relative to the PATH folder unless it holds a "/"; "" none found
   } cases[] = {
       {"EditPad.exe on PATH wins", {"EditPad.exe", "ed1", "kate"}, "ed1", "ed1", "EditPad.exe"},
       {"QVUE_EDITOR as a path", {"ed2", "kate"}, abs_editor, "ed2", abs_editor},
       {"QVUE_EDITOR found on PATH", {"ed1", "ed2"}, "ed1", "ed2", "ed1"},
       {"QVUE_EDITOR is not split into words", {"ed1", "ed2"}, "ed1 --wait", "ed2", "ed2"},
-      {"QVUE_EDITOR not executable", {"ed2"}, third_ / "not-executable", "ed2", "ed2"},
+      {"QVUE_EDITOR not executable", {"ed2"}, elsewhere / "not-executable", "ed2", "ed2"},
       {"VISUAL missing falls to the list", {"mousepad"}, "", "nowhere", "mousepad"},
       {"the list's order, not PATH's", {"geany", "kate", "gedit"}, "", "", "gedit"},
       {"a folder or a file without x bit is skipped", {"gedit/", "-kate", "kwrite"}, "", "", "kwrite"},
-      {"nothing at all", {}, "", "", "xdg-open"},
+      {"no editor: xdg-open", {"xdg-open"}, "", "", "xdg-open"},
+      {"nothing at all", {}, "", "", ""},
   };
   for (const Case& c : cases) {
-    TempFolder second;
-    for (const std::string& name : c.in_second) {
-      if (name.back() == '/') std::filesystem::create_directory(second / name);
-      else if (name[0] == '-') MakeProgram(second / name.substr(1), "#!/bin/sh\n", 0644);
-      else MakeProgram(second / name);
+    TempFolder folder;
+    for (const std::string& name : c.on_path) {
+      if (name.back() == '/') std::filesystem::create_directory(folder / name);
+      else if (name[0] == '-') MakeProgram(folder / name.substr(1), "#!/bin/sh\n", 0644);
+      else MakeProgram(folder / name);
     }
-    settings_.path = first_.path() + ":" + second.path();
-    settings_.qvue_editor = c.qvue_editor;
-    settings_.visual = c.visual;
+    const platform::LaunchSettings settings{.path = folder.path(), .qvue_editor = c.qvue_editor, .visual = c.visual,
+                                            .program_folder = ""};
     std::string expected = c.expected;
-    if (expected == "xdg-open") expected = first_ / "xdg-open";
-    else if (expected.find('/') == std::string::npos) expected = second / expected;
-    EXPECT_EQ(platform::ResolveCommandLine("EditPad.exe f", settings_), (Argv{expected, "f"})) << c.what;
+    if (expected.empty()) expected = "xdg-open";  // the bare name, which Start refuses
+    else if (expected.find('/') == std::string::npos) expected = folder / expected;
+    EXPECT_EQ(platform::ResolveCommandLine("EditPad.exe f", settings), (Argv{expected, "f"})) << c.what;
   }
-
-  // Neither an editor nor xdg-open: the bare name is left, which Start refuses.
-  settings_.path = third_.path();
-  settings_.qvue_editor = settings_.visual = "";
-  EXPECT_EQ(platform::ResolveCommandLine("EditPad.exe f", settings_), (Argv{"xdg-open", "f"}));
 }
 
 TEST(CurrentLaunchSettings, ComeFromTheEnvironmentAndTheHost) {
   TempFolder bin;
   MakeProgram(bin / "chosen");
-  testing_host::FakeFileSystem fake;
-  fake.program_folder = "/prog";
+  testing_host::FakeFileSystem fake;  // its program folder is "/prog"
   platform::ScopedHost host(fake);
   ScopedEnv path("PATH", bin.path().c_str());
   ScopedEnv editor("QVUE_EDITOR", "chosen");
@@ -203,16 +184,8 @@ TEST(Start, FailsWhenTheProgramCannotBeRun) {
   MakeProgram(dir / "plain", "#!/bin/sh\n", 0644);
   MakeProgram(dir / "garbage", "not a program\n");
   std::filesystem::create_directories(dir / "folder");
-  ScopedEnv path("PATH", dir.path().c_str());
-  const std::string lines[] = {
-      "",
-      "no-such-program x",
-      "plain x",  // found on PATH only when executable
-      dir / "missing x",
-      dir / "plain x",
-      dir / "garbage x",
-      dir / "folder x",
-  };
+  const std::string lines[] = {"", "no-such-program x", dir / "missing x", dir / "plain x", dir / "garbage x",
+                               dir / "folder x"};
   const std::size_t descriptors = OpenDescriptors();
   for (const std::string& line : lines) {
     EXPECT_FALSE(platform::HostLauncher().Start(line)) << line;
