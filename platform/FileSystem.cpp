@@ -29,12 +29,6 @@ bool FileSystem::ListFolder(const std::string& folder, const std::string& mask, 
   return true;
 }
 
-bool ReadWholeFile(FileSystem& fs, const std::string& path, std::string* out) {
-  out->clear();
-  std::unique_ptr<ReadStream> in = fs.OpenRead(path);
-  return in && ReadToEnd(*in, out);
-}
-
 bool ReadToEnd(ReadStream& in, std::string* out) {
   out->clear();
   char buffer[65536];

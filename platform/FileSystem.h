@@ -162,9 +162,6 @@ class ScopedHost {
   FileSystem* previous_;
 };
 
-// Reads a whole file through `fs`. False when it cannot be opened or a read fails;
-// `out` then holds what was read.
-bool ReadWholeFile(FileSystem& fs, const std::string& path, std::string* out);
 // Reads what is left of an open file; false on a read error.
 bool ReadToEnd(ReadStream& in, std::string* out);
 
