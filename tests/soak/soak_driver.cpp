@@ -268,8 +268,9 @@ void RunMover(const Setup& s) {
     for (int f = 0; f < 3; ++f) platform::Host().ListFolder(s.folders[f], "*.q0", &lists[f]);
     unsigned pick = rng() % 100;
     int src = pick < 50 ? kMailout : pick < 80 ? kWait : kErrors;
+    int dst = static_cast<int>((src + 1 + rng() % 2) % 3);
     bool salvage = src != kMailout && rng() % 100 < 30;
-    int dst = salvage ? kMailout : static_cast<int>((src + 1 + rng() % 2) % 3);
+    if (salvage) dst = kMailout;
     const auto& list = lists[src];
     for (std::size_t n = 1 + rng() % 40; n > 0 && !list.empty(); --n) {
       const std::string& name = list[rng() % list.size()].name;
