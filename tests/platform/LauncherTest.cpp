@@ -58,8 +58,9 @@ TEST(ResolveTest, MapsProgramNamesAndKeepsTheArgumentLiteral) {
   TempFolder first, second;
   for (const char* name : {"xdg-open", "tool"}) MakeProgram(first / name);
   MakeProgram(second / "gedit");
-  const platform::LaunchSettings settings{.path = first.path() + "::" + second.path() + "/", .qvue_editor = "",
-                                          .visual = "", .program_folder = "/opt/kestrane bin"};
+  // A folder that does not exist, an empty entry and a trailing slash.
+  const platform::LaunchSettings settings{.path = "/none:" + first.path() + "::" + second.path() + "/",
+                                          .qvue_editor = "", .visual = "", .program_folder = "/opt/kestrane bin"};
   const std::string open = first / "xdg-open";
   const std::string hostile = "/q/Mail Out; rm -rf $HOME | `id` $(id) 'x' \"y\" * ~";
   struct Case {
