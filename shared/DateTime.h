@@ -28,7 +28,6 @@ class DateTime {
   static DateTime FromCivil(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 
   std::int64_t Seconds() const { return seconds_; }
-  bool IsZero() const { return seconds_ == 0; }
   CivilTime ToCivil() const;
   DateTime PlusSeconds(std::int64_t delta) const { return FromSeconds(seconds_ + delta); }
 

@@ -70,7 +70,6 @@ class MSFlexGrid : public QTableView {
   int CellHeight() const;
 
   void SetToolTipText(const QString& text) { setToolTip(text); }
-  QString ToolTipText() const { return toolTip(); }
 
   // Pictures by id (GridData stores the id per cell); alignment 7 is the
   // right edge, vertically centred, the only one the viewer uses.

@@ -115,7 +115,7 @@ TEST_F(ReadMessageHeadersTest, IncompletePairsGiveOnlyWhatWasReached) {
   fs.AddFile("/q/lonely.q0", "l1\r\nl2\r\nSubject: s\r\n");
   MessageRecord caps = Read("/q/CAPS.Q0");  // companion found as "/q/CAPS.q1" in other case
   EXPECT_EQ(caps.Subject, "s");
-  EXPECT_TRUE(caps.Date.IsZero());
+  EXPECT_EQ(caps.Date, DateTime());
   MessageRecord lonely = Read("/q/lonely.q0");
   EXPECT_EQ(lonely.Size, 0);
   EXPECT_EQ(lonely.Subject, "");

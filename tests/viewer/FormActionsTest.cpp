@@ -300,7 +300,7 @@ class FormActionsTest : public QObject {
     auto hover = [this](QWidget* widget, QPointF at) {
       QMouseEvent move(QEvent::MouseMove, at, widget->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
       QCoreApplication::sendEvent(widget, &move);
-      return Grid()->ToolTipText();
+      return Grid()->toolTip();
     };
     QCOMPARE(hover(Grid()->viewport(), Grid()->visualRect(Grid()->model()->index(0, 1)).center()), QString("a.q0"));
     QCOMPARE(hover(Grid()->horizontalHeader()->viewport(), HeaderPoint(1)), QString());
