@@ -255,9 +255,8 @@ void frm_Qvue::BuildControls() {
 
   // The installation's name is the root's last folder; the whole path is in
   // the tooltip.
-  for (int i = 1; i <= 2; ++i) {
-    QString full = Show(Option1Caption_[i]);
-    Option1[i]->setText(NoMnemonic(RootCaption(full, Option1[i]->fontMetrics(), CaptionRoom(Option1[i]))));
+  for (QRadioButton* root : {Option1[1], Option1[2]}) {
+    root->setText(NoMnemonic(RootCaption(root->toolTip(), root->fontMetrics(), CaptionRoom(root))));
   }
   group1_ = new QButtonGroup(this);
   group2_ = new QButtonGroup(this);
