@@ -32,7 +32,7 @@ inline std::unique_ptr<frm_Qvue> OpenForm(const QvueSettings& settings, std::vec
   form->ShowError = [errors](const QString& text) {
     if (errors != nullptr) errors->push_back(text.toStdString());
   };
-  form->Form_Load();
+  if (!form->Form_Load()) qFatal("the window did not start although no other instance runs");
   return form;
 }
 
