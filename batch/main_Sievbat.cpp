@@ -2,7 +2,6 @@
 
 #include <ostream>
 
-#include "batch/Module_SetEndOfFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "platform/Version.h"
@@ -70,6 +69,11 @@ bool ScanQueueFolder(const std::string& folder, PassOutput output, PassReport* r
   // close of its header file alone.
   platform::FolderListing listing;
   if (!platform::Host().ReadFolder(folder, &listing)) return false;
+  // What a killed pass left unfinished is put right first, so that this
+  // pass sees every message whole, in one place.
+  if (output != PassOutput::kDryRun && RecoverInterruptedChanges(QueueFamily(folder))) {
+    if (!platform::Host().ReadFolder(folder, &listing)) return false;
+  }
   MessageRecord record;
   ListedPair pair;
   pair.MeasureCompanion = false;
@@ -92,7 +96,13 @@ bool ScanQueueFolder(const std::string& folder, PassOutput output, PassReport* r
     }
     Dispatch(folder, entry.name, ClassifyMessage(record), output, report);
   }
+  // Moves and deletes reach the disk before the pass ends.
+  platform::Host().SyncChangedFolders();
   return true;
+}
+
+std::vector<std::string> QueueFamily(const std::string& folder) {
+  return {folder, platform::JoinPath(folder, "Wait"), platform::JoinPath(folder, "Errors")};
 }
 
 bool DeleteFilteredMessage(const std::string& folder, const std::string& name) {
@@ -104,23 +114,7 @@ std::optional<std::string> HoldFilteredMessage(const std::string& folder, const 
 }
 
 bool StripSalvageTag(const std::string& folder, const std::string& name) {
-  // One open file for the whole rewrite: the remailer or an operator may
-  // move the message meanwhile, or put another file under its name, and
-  // every step must stay on the file that was read.
-  std::unique_ptr<platform::FileHandle> file = platform::Host().OpenReadWrite(platform::JoinPath(folder, name));
-  if (!file) return false;
-  std::string content;
-  if (!file->ReadAll(&content)) return false;
-  std::size_t from = 0;
-  std::string kept = WithoutSalvageTags(content, &from);
-  if (kept.size() == content.size()) return false;
-  // The bytes after the first tag line move forward over it and the file is
-  // cut after them: the file only shrinks, so no free space is needed. A
-  // file that cannot be rewritten whole is put back as it was.
-  std::string_view tail = std::string_view(kept).substr(from);
-  if (file->WriteAt(from, tail) && TruncateFileAt(*file, static_cast<std::int64_t>(kept.size()))) return true;
-  file->WriteAt(from, std::string_view(content).substr(from));
-  return false;
+  return RemoveSalvageTags(platform::JoinPath(folder, name));
 }
 
 int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

@@ -21,6 +21,10 @@
 bool ScanQueueFolder(const std::string& folder, PassOutput output = PassOutput::kSilent,
                      PassReport* report = nullptr);
 
+// A queue folder and the folders its messages move between (Wait, Errors):
+// where a killed pass may have left a change unfinished.
+std::vector<std::string> QueueFamily(const std::string& folder);
+
 // The actions, each given the queue folder and the bare name of a .q0 file in it.
 // True (or the name the message got in Wait) when the action was done.
 bool DeleteFilteredMessage(const std::string& folder, const std::string& name);

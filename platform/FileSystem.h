@@ -12,8 +12,10 @@
 //   never listed, never opened, moved, deleted or rewritten. Opening a
 //   message file never follows a final link and never blocks.
 // - Nothing is ever overwritten: a rename fails when any entry of the target
-//   name (file, folder, link) exists in any letter case; write operations
-//   open existing files only.
+//   name (file, folder, link) exists in any letter case. A file is never
+//   written in place: a new version replaces it whole (FileHandle).
+// - Hidden names that begin with kHiddenPrefix are our own: new versions
+//   being written and bodies of messages being deleted.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +31,8 @@
 namespace platform {
 
 inline constexpr char kPathSeparator = '/';
+// The start of every hidden name our programs give a file.
+inline constexpr std::string_view kHiddenPrefix = ".~kq";
 
 // `name` in `folder`: the two joined by one separator, nothing normalised.
 inline std::string JoinPath(std::string_view folder, std::string_view name) {
@@ -53,20 +57,60 @@ class ReadStream {
   virtual std::uint64_t Size() const = 0;
 };
 
-// An existing ordinary file opened for reading and writing, held under an
-// exclusive lock while open. Every operation works on the one open file, so
-// a rename or a new file of the same name meanwhile changes nothing: a
-// rewrite in several steps stays on the file it began with.
+// A new version of a message file: a hidden file beside it, held under an
+// exclusive lock while it exists, so that a later pass never takes it for a
+// leftover. Removed when destroyed unless it replaced the original.
+class TempFile {
+ public:
+  virtual ~TempFile() = default;
+  // Appends `bytes`; true only when every byte was written.
+  virtual bool Write(std::string_view bytes) = 0;
+};
+
+// An existing ordinary file with one link, opened for reading and held under
+// an exclusive lock while open. It is never written: a change is a new
+// version (NewVersion) that replaces it whole (Replace), so that a kill at
+// any instant leaves either the old bytes or the new ones.
 class FileHandle {
  public:
   virtual ~FileHandle() = default;
-  virtual std::optional<std::uint64_t> Size() = 0;
-  // The whole content from the first byte; false on a read error.
+  // The whole content from the first byte; false on a read error. Remembers
+  // what the file was when read, for Replace.
   virtual bool ReadAll(std::string* out) = 0;
-  // True only when every byte was written.
-  virtual bool WriteAt(std::uint64_t offset, std::string_view bytes) = 0;
-  virtual bool Truncate(std::uint64_t length) = 0;
+  // A hidden new file in the same folder; nullptr when it cannot be made.
+  virtual std::unique_ptr<TempFile> NewVersion() = 0;
+  // Gives `version` the original's mode, group and owner, flushes it to the
+  // disk and renames it over the original, but only while the name still
+  // holds the file that was read, unchanged: same file, one link, same size
+  // and change time. Where the owner cannot be kept (an unprivileged
+  // process), only when the file's group has the rights of its owner, so
+  // that every program that could use the file still can. False, with the
+  // original untouched, otherwise.
+  virtual bool Replace(TempFile& version) = 0;
 };
+
+// What stands at a file name, for telling two names of one file apart from
+// two files: the file's identity and how many names it has.
+struct FileIdentity {
+  std::uint64_t device = 0, inode = 0, links = 0;
+  bool SameFile(const FileIdentity& o) const { return device == o.device && inode == o.inode; }
+};
+
+// A folder opened as the target of moves: the folder itself, never a link,
+// FIFO or file standing under its name. Moves into it go through this
+// handle, so a folder swapped for a link meanwhile is not followed.
+class TargetFolder {
+ public:
+  explicit TargetFolder(std::string path) : path_(std::move(path)) {}
+  virtual ~TargetFolder() = default;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// What a hard link into a target folder came to.
+enum class LinkResult { kLinked, kFailed, kUnsupported };  // kUnsupported: no hard links there
 
 // An exclusive hold on a message's header file (see LockMessage); released
 // when destroyed.
@@ -124,9 +168,9 @@ class FileSystem {
   // read; errno says why). A FIFO, folder or device is never opened.
   virtual std::unique_ptr<ReadStream> OpenSettingsFile(const std::string& path, FileKind* kind) = 0;
 
-  // The ordinary file `path` names, letter case ignored, opened for reading
-  // and writing; nullptr when it is missing, locked by another program, or
-  // has another hard link (it would be changed there too).
+  // The ordinary file `path` names, letter case ignored, opened to be read
+  // and replaced; nullptr when it is missing, locked by another program, or
+  // has another hard link (its bytes also stand under another name).
   virtual std::unique_ptr<FileHandle> OpenReadWrite(const std::string& path) = 0;
 
   // Locks the header file `path` names against the other programs of this
@@ -137,6 +181,36 @@ class FileSystem {
   virtual LockResult LockMessage(const std::string& path, std::unique_ptr<MessageLock>* lock) = 0;
 
   virtual bool Remove(const std::string& path) = 0;
+
+  // The folder at exactly `path`, opened as a move target; nullptr when no
+  // real folder stands there (a link to one is none).
+  virtual std::unique_ptr<TargetFolder> OpenTargetFolder(const std::string& path) = 0;
+  // True when any entry has `name` in `folder` in any letter case.
+  virtual bool NameTakenIn(TargetFolder& folder, const std::string& name) = 0;
+  // A second name `name` in `folder` for the ordinary file `from`; never
+  // replaces anything. kUnsupported when the file system has no hard links.
+  virtual LinkResult LinkInto(const std::string& from, TargetFolder& folder, const std::string& name) = 0;
+  // Moves the ordinary file `from` to `name` in `folder`, never replacing.
+  virtual bool RenameInto(const std::string& from, TargetFolder& folder, const std::string& name) = 0;
+  // Removes exactly the file `name` in `folder`.
+  virtual bool RemoveFrom(TargetFolder& folder, const std::string& name) = 0;
+
+  // The identity of exactly the ordinary file at `path`, hidden names
+  // included; nullopt when none is there.
+  virtual std::optional<FileIdentity> IdentityOf(const std::string& path) = 0;
+  // Renames exactly the entry `from` to `to` in the same folder, hidden
+  // names included on both sides; never replaces. For a file's own hidden
+  // names, which the name lookups above never find.
+  virtual bool RenameExact(const std::string& from, const std::string& to) = 0;
+  // Removes exactly the ordinary file at `path`, hidden names included.
+  virtual bool RemoveExact(const std::string& path) = 0;
+  // Locks exactly the ordinary file at `path` as LockMessage does.
+  virtual LockResult LockExact(const std::string& path, std::unique_ptr<MessageLock>* lock) = 0;
+
+  // Flushes to the disk every folder this host changed since the last
+  // call, so that moves and deletes survive a power cut. False when one
+  // could not be flushed.
+  virtual bool SyncChangedFolders() = 0;
 
   // Moves the ordinary file `from` to `to`. Fails, leaving both untouched,
   // when `from` is missing or the name `to` is taken (NameTaken). Never

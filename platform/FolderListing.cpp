@@ -41,6 +41,7 @@ void FolderListing::Add(DirEntry entry) {
 
 void FolderListing::Clear() {
   entries_.clear();
+  leftovers_.clear();
   by_lower_name_.clear();
 }
 

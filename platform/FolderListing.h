@@ -50,6 +50,10 @@ class FolderListing : public NameIndex {
   void Add(DirEntry entry);
   void Clear();
   const std::vector<DirEntry>& entries() const { return entries_; }
+  // Hidden names of our own programs' files (kHiddenPrefix): never entries,
+  // but the traces of a change that a killed process left unfinished.
+  void AddLeftover(std::string name) { leftovers_.push_back(std::move(name)); }
+  const std::vector<std::string>& leftovers() const { return leftovers_; }
 
   Kind KindOf(const std::string& name) override;
   std::vector<std::string> FilesLike(const std::string& name) override;
@@ -59,6 +63,7 @@ class FolderListing : public NameIndex {
 
  private:
   std::vector<DirEntry> entries_;
+  std::vector<std::string> leftovers_;
   std::unordered_multimap<std::string, std::uint32_t> by_lower_name_;
 };
 

@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <cstdio>
 
+#include "platform/SplitMix.h"
 #include "platform/Text.h"
 
 namespace platform {
@@ -90,18 +93,47 @@ bool WriteFully(int fd, std::string_view bytes, off_t offset, bool at_end) {
   return true;
 }
 
-class FdFileHandle : public FileHandle {
+}  // namespace
+
+bool NewVersionKeepsAccess(mode_t mode, bool owner_kept, bool group_kept) {
+  return group_kept && (owner_kept || ((mode >> 3) & 7) == ((mode >> 6) & 7));
+}
+
+static std::string TempName() {
+  static std::uint64_t state = static_cast<std::uint64_t>(::getpid()) << 32 ^
+                               static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(SplitMix64(state)));
+  return std::string(kHiddenPrefix) + "new." + digits;
+}
+
+// A new version being written beside its original, locked from its creation
+// to its end; removed unless it replaced the original.
+class RealFileSystem::FdTempFile : public TempFile {
  public:
-  explicit FdFileHandle(int fd) : fd_(fd) {}
+  FdTempFile(RealFileSystem& fs, int fd, std::string path) : fs_(fs), fd_(fd), path_(std::move(path)) {}
+  ~FdTempFile() override {
+    if (!replaced_) fs_.Unlink(path_);
+    ::close(fd_);
+  }
+  FdTempFile(const FdTempFile&) = delete;
+  FdTempFile& operator=(const FdTempFile&) = delete;
+
+  bool Write(std::string_view bytes) override { return WriteFully(fd_, bytes, 0, true); }
+
+  RealFileSystem& fs_;
+  int fd_;
+  std::string path_;
+  bool replaced_ = false;
+};
+
+class RealFileSystem::FdFileHandle : public FileHandle {
+ public:
+  FdFileHandle(RealFileSystem& fs, int fd, std::string path) : fs_(fs), fd_(fd), path_(std::move(path)) {}
   ~FdFileHandle() override { ::close(fd_); }  // also lets go of the lock
   FdFileHandle(const FdFileHandle&) = delete;
   FdFileHandle& operator=(const FdFileHandle&) = delete;
 
-  std::optional<std::uint64_t> Size() override {
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0) return std::nullopt;
-    return static_cast<std::uint64_t>(st.st_size);
-  }
   bool ReadAll(std::string* out) override {
     out->clear();
     char buffer[65536];
@@ -109,21 +141,87 @@ class FdFileHandle : public FileHandle {
       ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return false;
-      if (n == 0) return true;
+      if (n == 0) break;
       out->append(buffer, static_cast<std::size_t>(n));
       offset += n;
     }
+    read_ok_ = ::fstat(fd_, &read_) == 0 && static_cast<std::uint64_t>(read_.st_size) == out->size();
+    return true;
   }
-  bool WriteAt(std::uint64_t offset, std::string_view bytes) override {
-    return WriteFully(fd_, bytes, static_cast<off_t>(offset), false);
+
+  std::unique_ptr<TempFile> NewVersion() override {
+    std::string folder = SplitPath(path_).first;
+    for (int tries = 0; tries < 16; ++tries) {
+      std::string path = Join(folder, TempName());
+      bool fresh = fs_.IndexIsFresh(folder);
+      int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+      if (fd < 0 && errno == EEXIST) continue;
+      fs_.AfterOwnChange(folder, fresh && fd >= 0, nullptr, nullptr);
+      if (fd < 0) return nullptr;
+      fs_.changed_.insert(folder);
+      // Locked at once: a pass that finds it meanwhile leaves it alone.
+      ::flock(fd, LOCK_EX | LOCK_NB);
+      return std::make_unique<FdTempFile>(fs_, fd, path);
+    }
+    return nullptr;
   }
-  bool Truncate(std::uint64_t length) override { return ::ftruncate(fd_, static_cast<off_t>(length)) == 0; }
+
+  bool Replace(TempFile& version) override {
+    auto& temp = static_cast<FdTempFile&>(version);
+    if (!read_ok_ || !KeepAccess(temp.fd_) || ::fsync(temp.fd_) != 0) return false;
+    if (fs_.before_replace) fs_.before_replace(path_);
+    // The name must still hold the very file that was read, as it was.
+    struct stat now {};
+    if (!StatNoFollow(path_, &now) || now.st_dev != read_.st_dev || now.st_ino != read_.st_ino ||
+        now.st_nlink != 1 || now.st_size != read_.st_size || now.st_ctim.tv_sec != read_.st_ctim.tv_sec ||
+        now.st_ctim.tv_nsec != read_.st_ctim.tv_nsec) {
+      return false;
+    }
+    std::string folder = SplitPath(path_).first;
+    bool fresh = fs_.IndexIsFresh(folder);
+    bool ok = ::rename(temp.path_.c_str(), path_.c_str()) == 0;
+    fs_.AfterOwnChange(folder, fresh && ok, nullptr, nullptr);
+    temp.replaced_ = ok;
+    return ok;
+  }
+
+ private:
+  // Gives the new version the original's owner, group and mode. Only a
+  // privileged process may give a file away; otherwise the new version
+  // stays ours, which is fine only while the group has the owner's rights.
+  bool KeepAccess(int fd) {
+    struct stat mine {};
+    if (::fstat(fd, &mine) != 0) return false;
+    bool owner = mine.st_uid == read_.st_uid, group = mine.st_gid == read_.st_gid;
+    if ((!owner || !group) && ::geteuid() == 0 && ::fchown(fd, read_.st_uid, read_.st_gid) == 0) {
+      owner = group = true;
+    } else if (!group && ::fchown(fd, static_cast<uid_t>(-1), read_.st_gid) == 0) {
+      group = true;
+    }
+    if (!NewVersionKeepsAccess(read_.st_mode, owner, group)) return false;
+    return ::fchmod(fd, read_.st_mode & 07777) == 0;
+  }
+
+  RealFileSystem& fs_;
+  int fd_;
+  std::string path_;
+  struct stat read_ {};
+  bool read_ok_ = false;
+};
+
+// A move target, held open as the folder it was when opened.
+class RealFileSystem::FdFolder : public TargetFolder {
+ public:
+  FdFolder(int fd, std::string path) : TargetFolder(std::move(path)), fd_(fd) {}
+  ~FdFolder() override { ::close(fd_); }
+  FdFolder(const FdFolder&) = delete;
+  FdFolder& operator=(const FdFolder&) = delete;
+  int fd() const { return fd_; }
 
  private:
   int fd_;
 };
 
-}  // namespace
 
 // One folder of the real host, looked at live: an exact name costs one
 // status call; other letter cases come from the folder's index.
@@ -178,8 +276,12 @@ bool RealFileSystem::ReadAndIndex(const std::string& folder, FolderListing* list
   if (stamp) index.stamp = *stamp;
   int dfd = ::dirfd(dir);
   while (struct dirent* d = ::readdir(dir)) {
-    if (d->d_name[0] == '\0' || d->d_name[0] == '.') continue;
+    if (d->d_name[0] == '\0') continue;
     std::string name = d->d_name;
+    if (name.front() == '.') {
+      if (listing != nullptr && name.starts_with(kHiddenPrefix)) listing->AddLeftover(std::move(name));
+      continue;
+    }
     if (HasUpperAscii(name)) index.capitalised.emplace(AsciiLower(name), name);
     if (listing == nullptr) continue;
     // The folder read tells each entry's type; only a file system that does
@@ -255,16 +357,18 @@ std::optional<std::uint64_t> RealFileSystem::FileLength(const std::string& path)
   return static_cast<std::uint64_t>(st.st_size);
 }
 
-int RealFileSystem::OpenMessageFile(const std::string& path, int flags, struct stat* st) {
+int RealFileSystem::OpenMessageFile(const std::string& path, int flags, struct stat* st, std::string* actual) {
   if (IsHiddenOrEmptyName(path)) return -1;
   // The exact name first: one open, no lookup, for the usual case of a path
   // that came from a listing. Only when nothing at all has that name is
   // another letter case looked for.
   int fd = OpenOrdinary(path, flags, st);
+  if (actual != nullptr) *actual = path;
   if (fd >= 0 || errno != ENOENT) return fd;
-  std::optional<std::string> actual = FindFile(path);
-  if (!actual || *actual == path) return -1;
-  return OpenOrdinary(*actual, flags, st);
+  std::optional<std::string> other = FindFile(path);
+  if (!other || *other == path) return -1;
+  if (actual != nullptr) *actual = *other;
+  return OpenOrdinary(*other, flags, st);
 }
 
 std::unique_ptr<ReadStream> RealFileSystem::OpenRead(const std::string& path) {
@@ -303,7 +407,8 @@ std::unique_ptr<ReadStream> RealFileSystem::OpenSettingsFile(const std::string& 
 
 std::unique_ptr<FileHandle> RealFileSystem::OpenReadWrite(const std::string& path) {
   struct stat st {};
-  int fd = OpenMessageFile(path, O_RDWR, &st);
+  std::string actual;
+  int fd = OpenMessageFile(path, O_RDONLY, &st, &actual);
   if (fd < 0) return nullptr;
   // A file with another hard link is also a file somewhere else, perhaps
   // outside the queue: it is never rewritten.
@@ -311,7 +416,7 @@ std::unique_ptr<FileHandle> RealFileSystem::OpenReadWrite(const std::string& pat
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<FdFileHandle>(fd);
+  return std::make_unique<FdFileHandle>(*this, fd, actual);
 }
 
 namespace {
@@ -330,8 +435,12 @@ class FdMessageLock : public MessageLock {
 LockResult RealFileSystem::LockMessage(const std::string& path, std::unique_ptr<MessageLock>* lock) {
   std::optional<std::string> actual = FindFile(path);
   if (!actual) return LockResult::kMissing;
+  return LockExact(*actual, lock);
+}
+
+LockResult RealFileSystem::LockExact(const std::string& path, std::unique_ptr<MessageLock>* lock) {
   struct stat opened {};
-  int fd = OpenOrdinary(*actual, O_RDONLY, &opened);
+  int fd = OpenOrdinary(path, O_RDONLY, &opened);
   if (fd < 0) return errno == EACCES || errno == EPERM ? LockResult::kUnlocked : LockResult::kMissing;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     int error = errno;
@@ -341,7 +450,7 @@ LockResult RealFileSystem::LockMessage(const std::string& path, std::unique_ptr<
   // The file may have been moved away between the open and the lock, by the
   // program that held it: then this path no longer names it.
   struct stat now {};
-  if (!StatNoFollow(*actual, &now) || now.st_dev != opened.st_dev || now.st_ino != opened.st_ino) {
+  if (!StatNoFollow(path, &now) || now.st_dev != opened.st_dev || now.st_ino != opened.st_ino) {
     ::close(fd);
     return LockResult::kMissing;
   }
@@ -386,6 +495,7 @@ bool RealFileSystem::Remove(const std::string& path) {
   bool fresh = IndexIsFresh(folder);
   bool ok = ::unlink(actual->c_str()) == 0;
   AfterOwnChange(folder, fresh && ok, &name, nullptr);
+  if (ok) changed_.insert(folder);
   return ok;
 }
 
@@ -411,6 +521,125 @@ bool RealFileSystem::RenameNoReplace(const std::string& from, const std::string&
   }
   AfterOwnChange(from_folder, from_fresh && ok, &from_name, nullptr);
   AfterOwnChange(to_folder, to_fresh && ok, nullptr, &to_name);
+  if (ok) changed_.insert({from_folder, to_folder});
+  return ok;
+}
+
+std::unique_ptr<TargetFolder> RealFileSystem::OpenTargetFolder(const std::string& path) {
+  int fd = ::open(FolderForOpen(path).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  return std::make_unique<FdFolder>(fd, path);
+}
+
+bool RealFileSystem::NameTakenIn(TargetFolder& folder, const std::string& name) {
+  struct stat st {};
+  if (::fstatat(static_cast<FdFolder&>(folder).fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  return !LiveFolder(*this, folder.path()).AnyLike(name).empty();
+}
+
+LinkResult RealFileSystem::LinkInto(const std::string& from, TargetFolder& folder, const std::string& name) {
+  if (name.empty() || name.front() == '.') return LinkResult::kFailed;
+  std::optional<std::string> source = FindFile(from);
+  if (!source || NameTakenIn(folder, name)) return LinkResult::kFailed;
+  bool fresh = IndexIsFresh(folder.path());
+  bool ok = ::linkat(AT_FDCWD, source->c_str(), static_cast<FdFolder&>(folder).fd(), name.c_str(), 0) == 0;
+  int error = errno;
+  AfterOwnChange(folder.path(), fresh && ok, nullptr, &name);
+  if (ok) {
+    changed_.insert(folder.path());
+    return LinkResult::kLinked;
+  }
+  bool unsupported = error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK;
+  return unsupported ? LinkResult::kUnsupported : LinkResult::kFailed;
+}
+
+bool RealFileSystem::RenameInto(const std::string& from, TargetFolder& folder, const std::string& name) {
+  if (name.empty() || name.front() == '.') return false;
+  std::optional<std::string> source = FindFile(from);
+  if (!source || NameTakenIn(folder, name)) return false;
+  int to_fd = static_cast<FdFolder&>(folder).fd();
+  auto [from_folder, from_name] = SplitPath(*source);
+  bool from_fresh = IndexIsFresh(from_folder);
+  bool to_fresh = IndexIsFresh(folder.path());
+  bool ok = ::renameat2(AT_FDCWD, source->c_str(), to_fd, name.c_str(), RENAME_NOREPLACE) == 0;
+  if (!ok && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+    ok = ::linkat(AT_FDCWD, source->c_str(), to_fd, name.c_str(), 0) == 0;
+    if (ok && ::unlink(source->c_str()) != 0) {
+      ::unlinkat(to_fd, name.c_str(), 0);
+      ok = false;
+    }
+  }
+  AfterOwnChange(from_folder, from_fresh && ok, &from_name, nullptr);
+  AfterOwnChange(folder.path(), to_fresh && ok, nullptr, &name);
+  if (ok) changed_.insert({from_folder, folder.path()});
+  return ok;
+}
+
+bool RealFileSystem::RemoveFrom(TargetFolder& folder, const std::string& name) {
+  struct stat st {};
+  int fd = static_cast<FdFolder&>(folder).fd();
+  if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return false;
+  bool fresh = IndexIsFresh(folder.path());
+  bool ok = ::unlinkat(fd, name.c_str(), 0) == 0;
+  AfterOwnChange(folder.path(), fresh && ok, &name, nullptr);
+  if (ok) changed_.insert(folder.path());
+  return ok;
+}
+
+std::optional<FileIdentity> RealFileSystem::IdentityOf(const std::string& path) {
+  struct stat st {};
+  if (!StatNoFollow(path, &st) || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+                      static_cast<std::uint64_t>(st.st_nlink)};
+}
+
+bool RealFileSystem::RenameExact(const std::string& from, const std::string& to) {
+  auto [from_folder, from_name] = SplitPath(from);
+  auto [to_folder, to_name] = SplitPath(to);
+  struct stat st {};
+  if (from_folder != to_folder || to_name.empty() || !StatNoFollow(from, &st) || !S_ISREG(st.st_mode)) return false;
+  // A visible name must be free in every letter case; our hidden names are
+  // only ever taken exactly.
+  if (to_name.front() != '.' && NameTaken(to)) return false;
+  bool fresh = IndexIsFresh(from_folder);
+  bool ok = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+  if (!ok && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
+    ok = ::link(from.c_str(), to.c_str()) == 0;
+    if (ok && ::unlink(from.c_str()) != 0) {
+      ::unlink(to.c_str());
+      ok = false;
+    }
+  }
+  const std::string* removed = from_name.front() == '.' ? nullptr : &from_name;
+  const std::string* added = to_name.front() == '.' ? nullptr : &to_name;
+  AfterOwnChange(from_folder, fresh && ok, removed, added);
+  if (ok) changed_.insert(from_folder);
+  return ok;
+}
+
+bool RealFileSystem::RemoveExact(const std::string& path) {
+  struct stat st {};
+  if (!StatNoFollow(path, &st) || !S_ISREG(st.st_mode)) return false;
+  return Unlink(path);
+}
+
+bool RealFileSystem::Unlink(const std::string& path) {
+  auto [folder, name] = SplitPath(path);
+  bool fresh = IndexIsFresh(folder);
+  bool ok = ::unlink(path.c_str()) == 0;
+  AfterOwnChange(folder, fresh && ok, name.front() == '.' ? nullptr : &name, nullptr);
+  if (ok) changed_.insert(folder);
+  return ok;
+}
+
+bool RealFileSystem::SyncChangedFolders() {
+  bool ok = true;
+  for (const std::string& folder : changed_) {
+    int fd = ::open(FolderForOpen(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0 || ::fsync(fd) != 0) ok = false;
+    if (fd >= 0) ::close(fd);
+  }
+  changed_.clear();
   return ok;
 }
 

@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <functional>
+#include <set>
 #include <string>
 #include <unordered_map>
 
@@ -24,10 +26,27 @@ class RealFileSystem : public FileSystem {
   LockResult LockMessage(const std::string& path, std::unique_ptr<MessageLock>* lock) override;
   bool Remove(const std::string& path) override;
   bool RenameNoReplace(const std::string& from, const std::string& to) override;
+  std::unique_ptr<TargetFolder> OpenTargetFolder(const std::string& path) override;
+  bool NameTakenIn(TargetFolder& folder, const std::string& name) override;
+  LinkResult LinkInto(const std::string& from, TargetFolder& folder, const std::string& name) override;
+  bool RenameInto(const std::string& from, TargetFolder& folder, const std::string& name) override;
+  bool RemoveFrom(TargetFolder& folder, const std::string& name) override;
+  std::optional<FileIdentity> IdentityOf(const std::string& path) override;
+  bool RenameExact(const std::string& from, const std::string& to) override;
+  bool RemoveExact(const std::string& path) override;
+  LockResult LockExact(const std::string& path, std::unique_ptr<MessageLock>* lock) override;
+  bool SyncChangedFolders() override;
   std::string ProgramFolder() override;
+
+  // Runs between the checks and the rename of FileHandle::Replace, with the
+  // original's path: tests make another program act at that instant.
+  std::function<void(const std::string&)> before_replace;
 
  private:
   class LiveFolder;
+  class FdTempFile;
+  class FdFileHandle;
+  class FdFolder;
 
   // Names of one folder that hold capital letters, by their lower-case form.
   // Looking up a name in another letter case needs only this part of a
@@ -51,7 +70,8 @@ class RealFileSystem : public FileSystem {
 
   // Opens the ordinary file `path` names with `flags`, never through a final
   // link and never blocking; -1 when there is none. `st` gets its status.
-  int OpenMessageFile(const std::string& path, int flags, struct stat* st);
+  int OpenMessageFile(const std::string& path, int flags, struct stat* st, std::string* actual = nullptr);
+  bool Unlink(const std::string& path);
   // Lists the folder into the letter-case index (and `listing` if given).
   bool ReadAndIndex(const std::string& folder, FolderListing* listing);
   static std::optional<Stamp> StampOf(const std::string& folder);
@@ -62,6 +82,12 @@ class RealFileSystem : public FileSystem {
                       const std::string* added);
 
   std::unordered_map<std::string, FolderIndex> indices_;
+  std::set<std::string> changed_;  // folders to flush
 };
+
+// Whether a new version of a file of `mode` may stand in for it when its
+// owner or group could not be given to the new version: never without the
+// group, and without the owner only when the group has the owner's rights.
+bool NewVersionKeepsAccess(mode_t mode, bool owner_kept, bool group_kept);
 
 }  // namespace platform

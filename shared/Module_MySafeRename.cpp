@@ -1,10 +1,12 @@
 #include "shared/Module_MySafeRename.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <random>
 #include <string_view>
+#include <vector>
 
 #include "platform/FileSystem.h"
 #include "platform/SplitMix.h"
@@ -43,6 +45,8 @@ double NextRandom() {
   std::uint64_t z = platform::SplitMix64(GeneratorState());
   return static_cast<double>(z >> 11) * (1.0 / 9007199254740992.0);
 }
+
+constexpr std::string_view kDeletedPrefix = ".~kqdel.";
 
 // A message's files held under our programs' lock while they move or go.
 struct LockedPair {
@@ -98,7 +102,12 @@ void ResetCollisionNameGenerator() { GeneratorState() = kTestStart; }
 std::optional<std::string> SafeRenameMessage(const std::string& SourceFolder, const std::string& TargetFolder,
                                              const std::string& FileName) {
   platform::FileSystem& fs = platform::Host();
-  if (!fs.PathExists(SourceFolder) || !fs.PathExists(TargetFolder)) return std::nullopt;
+  if (!fs.PathExists(SourceFolder)) return std::nullopt;
+  // The target is held open as the folder it is now: a link, FIFO or file
+  // standing under its name is no target, and one swapped in meanwhile is
+  // not followed.
+  std::unique_ptr<platform::TargetFolder> target = fs.OpenTargetFolder(TargetFolder);
+  if (!target) return std::nullopt;
 
   std::string base = GetBaseName(FileName);
   std::string extension = GetExtension(FileName);
@@ -108,10 +117,10 @@ std::optional<std::string> SafeRenameMessage(const std::string& SourceFolder, co
 
   if (extension != ".q0") {
     std::string name = base + extension;
-    for (int tries = 0; tries < kMaxCandidates && fs.NameTaken(InFolder(TargetFolder, name)); ++tries) {
+    for (int tries = 0; tries < kMaxCandidates && fs.NameTakenIn(*target, name); ++tries) {
       name = platform::AsciiLower(NewCollisionName()) + extension;
     }
-    if (!fs.RenameNoReplace(source, InFolder(TargetFolder, name))) return std::nullopt;
+    if (!fs.RenameInto(source, *target, name)) return std::nullopt;
     return name;
   }
 
@@ -121,29 +130,43 @@ std::optional<std::string> SafeRenameMessage(const std::string& SourceFolder, co
   std::optional<std::string> header = fs.FindFile(source);
   if (!header) return std::nullopt;
   // Both files stay locked until both have moved: another of our programs
-  // that lists the target folder meanwhile finds the header locked and
-  // leaves it alone, rather than take it for a header without a body and
-  // move it on; one that comes for the body left behind finds that locked.
+  // that lists either folder meanwhile finds them locked and leaves them
+  // alone, rather than take a half-moved pair for a broken one.
   std::optional<LockedPair> pair = LockPair(fs, *header);
   if (!pair) return std::nullopt;
   const std::optional<std::string>& companion = pair->companion;
   std::string candidate = base;
   for (int tries = 0; tries < kMaxCandidates; ++tries) {
-    bool taken = fs.NameTaken(InFolder(TargetFolder, candidate + ".q0")) ||
-                 fs.NameTaken(InFolder(TargetFolder, candidate + ".q1"));
+    bool taken = fs.NameTakenIn(*target, candidate + ".q0") || fs.NameTakenIn(*target, candidate + ".q1");
     // "wwwwww" is never used for a pair in a target folder.
     if (!taken && candidate != "wwwwww") break;
     candidate = platform::AsciiLower(NewCollisionName());
   }
-  std::string header_target = InFolder(TargetFolder, candidate + ".q0");
-  // The header first: if it cannot move, the body stays with it.
-  if (!fs.RenameNoReplace(*header, header_target)) return std::nullopt;
-  if (!companion || fs.RenameNoReplace(*companion, InFolder(TargetFolder, candidate + ".q1"))) {
-    return candidate + ".q0";
+  std::string header_name = candidate + ".q0", body_name = candidate + ".q1";
+  if (!companion) return fs.RenameInto(*header, *target, header_name) ? std::optional(header_name) : std::nullopt;
+
+  // The body gets its new name first, as a second name of the same file;
+  // then the header moves in one rename, then the old body name goes. At
+  // every instant one folder holds the whole pair; a kill in between leaves
+  // only a second name of the body, which the next pass removes.
+  switch (fs.LinkInto(*companion, *target, body_name)) {
+    case platform::LinkResult::kLinked:
+      if (!fs.RenameInto(*header, *target, header_name)) {
+        fs.RemoveFrom(*target, body_name);
+        return std::nullopt;
+      }
+      fs.Remove(*companion);
+      return header_name;
+    case platform::LinkResult::kFailed: return std::nullopt;
+    case platform::LinkResult::kUnsupported: break;
   }
-  // The body could not follow (taken name, vanished, no right): the header
-  // goes back beside it, so that the pair stays together.
-  fs.RenameNoReplace(header_target, *header);
+  // No hard links here: the header first, then the body; when the body
+  // cannot follow, the header goes back beside it. A kill between the two
+  // renames leaves the header in the target and the body behind, which the
+  // next pass over the source folder joins again (RecoverInterruptedChanges).
+  if (!fs.RenameInto(*header, *target, header_name)) return std::nullopt;
+  if (fs.RenameInto(*companion, *target, body_name)) return header_name;
+  fs.RenameNoReplace(InFolder(TargetFolder, header_name), *header);
   return std::nullopt;
 }
 
@@ -153,8 +176,164 @@ bool DeleteMessageFiles(const std::string& path) {
   // header may already stand in the other folder, waiting for this body.
   std::optional<LockedPair> pair = LockPair(fs, path);
   if (!pair) return false;
-  bool deleted = fs.Remove(path);
-  if (pair->companion) fs.Remove(*pair->companion);
-  return deleted;
+  std::optional<std::string> header = fs.FindFile(path);
+  if (!header) return false;
+  if (!pair->companion) return fs.Remove(*header);
+  // The body steps aside under a hidden name first, so that a header that
+  // cannot go takes it back: the pair goes whole or stays whole. A kill in
+  // between leaves the hidden body, which the next pass puts back beside
+  // its header, or removes when the header has gone.
+  const std::string& body = *pair->companion;
+  auto [folder, body_name] = platform::SplitPath(body);
+  std::string hidden = InFolder(folder, std::string(kDeletedPrefix) + body_name);
+  if (!fs.RenameExact(body, hidden)) {
+    // Gone meanwhile: nothing is left to split, and the header goes alone.
+    return !fs.IdentityOf(body) && fs.Remove(*header);
+  }
+  if (!fs.Remove(*header)) {
+    fs.RenameExact(hidden, body);
+    return false;
+  }
+  fs.RemoveExact(hidden);
+  return true;
 }
 
+namespace {
+
+// A pass's view of one folder of a queue family, for putting right what a
+// killed pass left unfinished.
+struct FamilyFolder {
+  std::string path;
+  platform::FolderListing listing;
+};
+
+// The name a ".q1" body's header has, or would have.
+std::string HeaderOf(const std::string& body) { return body.substr(0, body.size() - 3) + ".q0"; }
+
+bool EndsWithQ1(std::string_view name) {
+  return name.size() >= 3 && platform::EqualsIgnoreCase(name.substr(name.size() - 3), ".q1");
+}
+
+// Hidden files of ours: a new version that never replaced its original is
+// dropped; a body that stepped aside for a delete goes back beside its
+// header, or goes when the header has gone. One another process holds
+// locked is still in use and left alone.
+bool SweepLeftovers(platform::FileSystem& fs, const FamilyFolder& folder) {
+  bool changed = false;
+  for (const std::string& name : folder.listing.leftovers()) {
+    std::string path = InFolder(folder.path, name);
+    std::unique_ptr<platform::MessageLock> lock;
+    if (fs.LockExact(path, &lock) != platform::LockResult::kHeld) continue;
+    if (name.starts_with(kDeletedPrefix)) {
+      std::string body = name.substr(kDeletedPrefix.size());
+      if (EndsWithQ1(body) && fs.FileExists(InFolder(folder.path, HeaderOf(body)))) {
+        changed |= fs.RenameExact(path, InFolder(folder.path, body));
+        continue;
+      }
+    }
+    changed |= fs.RemoveExact(path);
+  }
+  return changed;
+}
+
+// Bodies without a header in their folder.
+std::vector<std::string> LoneBodies(FamilyFolder& folder) {
+  std::vector<std::string> lone;
+  for (const platform::DirEntry& entry : folder.listing.entries()) {
+    if (!entry.is_directory && EndsWithQ1(entry.name) && folder.listing.FilesLike(HeaderOf(entry.name)).empty()) {
+      lone.push_back(entry.name);
+    }
+  }
+  return lone;
+}
+
+// A lone body that shares its file with the body of a whole pair in the
+// family is the second name an interrupted move left: the message is whole
+// under the other name, and this one goes.
+bool RemoveSecondNames(platform::FileSystem& fs, std::vector<FamilyFolder>& family) {
+  struct Lone {
+    std::string path;
+    platform::FileIdentity id;
+  };
+  std::vector<Lone> lone;
+  for (FamilyFolder& folder : family) {
+    for (const std::string& name : LoneBodies(folder)) {
+      std::string path = InFolder(folder.path, name);
+      std::optional<platform::FileIdentity> id = fs.IdentityOf(path);
+      if (id && id->links > 1) lone.push_back({path, *id});
+    }
+  }
+  if (lone.empty()) return false;
+  bool changed = false;
+  for (FamilyFolder& folder : family) {
+    for (const platform::DirEntry& entry : folder.listing.entries()) {
+      if (entry.is_directory || !EndsWithQ1(entry.name) || folder.listing.FilesLike(HeaderOf(entry.name)).empty()) {
+        continue;
+      }
+      std::optional<platform::FileIdentity> id = fs.IdentityOf(InFolder(folder.path, entry.name));
+      if (!id) continue;
+      for (const Lone& l : lone) {
+        if (!l.id.SameFile(*id)) continue;
+        // Locked: the move is still under way in another process.
+        std::unique_ptr<platform::MessageLock> lock;
+        if (fs.LockExact(l.path, &lock) != platform::LockResult::kHeld) continue;
+        std::optional<platform::FileIdentity> now = fs.IdentityOf(l.path);
+        if (now && now->SameFile(l.id) && !fs.FileExists(HeaderOf(l.path))) changed |= fs.RemoveExact(l.path);
+      }
+    }
+  }
+  return changed;
+}
+
+// Without hard links a move renames the header first: a kill before the
+// body followed leaves a lone body in the source and, in a neighbour
+// folder, its header under the same name without a body. The body follows.
+bool JoinSplitPairs(platform::FileSystem& fs, std::vector<FamilyFolder>& family) {
+  bool changed = false;
+  for (FamilyFolder& folder : family) {
+    for (const std::string& name : LoneBodies(folder)) {
+      std::string path = InFolder(folder.path, name);
+      std::optional<platform::FileIdentity> id = fs.IdentityOf(path);
+      if (!id || id->links != 1) continue;
+      for (FamilyFolder& other : family) {
+        if (&other == &folder) continue;
+        std::string header = platform::AsciiLower(HeaderOf(name));
+        if (other.listing.KindOf(header) != platform::NameIndex::Kind::kFile) continue;
+        if (other.listing.Companion(header)) continue;
+        std::unique_ptr<platform::MessageLock> header_lock, body_lock;
+        std::string header_path = InFolder(other.path, header);
+        if (fs.LockExact(header_path, &header_lock) != platform::LockResult::kHeld ||
+            fs.LockExact(path, &body_lock) != platform::LockResult::kHeld) {
+          continue;
+        }
+        std::unique_ptr<platform::TargetFolder> target = fs.OpenTargetFolder(other.path);
+        if (target && !fs.FindCompanion(header_path)) {
+          changed |= fs.RenameInto(path, *target, platform::AsciiLower(name));
+        }
+        break;
+      }
+    }
+  }
+  return changed;
+}
+
+}  // namespace
+
+bool RecoverInterruptedChanges(const std::vector<std::string>& folders) {
+  platform::FileSystem& fs = platform::Host();
+  std::vector<FamilyFolder> family;
+  for (const std::string& path : folders) {
+    bool repeated = std::any_of(family.begin(), family.end(), [&](const FamilyFolder& f) { return f.path == path; });
+    if (repeated) continue;
+    FamilyFolder folder{path, {}};
+    if (fs.ReadFolder(path, &folder.listing)) family.push_back(std::move(folder));
+  }
+  bool changed = false;
+  for (const FamilyFolder& folder : family) changed |= SweepLeftovers(fs, folder);
+  if (changed) {
+    for (FamilyFolder& folder : family) fs.ReadFolder(folder.path, &folder.listing);
+  }
+  bool moved = RemoveSecondNames(fs, family);
+  moved |= JoinSplitPairs(fs, family);
+  return changed || moved;
+}

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // "~COL" and four symbols of A-Z and 1-9, 0, in capitals. The generator
 // starts from a state drawn anew in every process (random device, clock), so
@@ -27,6 +28,13 @@ std::optional<std::string> SafeRenameMessage(const std::string& SourceFolder, co
 
 // Deletes the file at `path` and, for a ".q0" file, its companion (looked up
 // before the header goes, so that a file of another message is never taken).
-// True when the file at `path` was deleted.
+// Both go or neither: true when the message was deleted.
 bool DeleteMessageFiles(const std::string& path);
+
+// Finishes or undoes what a killed pass left unfinished in `folders` (a
+// queue folder and the folders its messages move between): hidden files of
+// ours that no process holds any more, second names of a body that a move
+// left, a body left behind by a move where the file system has no hard
+// links. True when anything was changed.
+bool RecoverInterruptedChanges(const std::vector<std::string>& folders);
 

@@ -1,28 +1,52 @@
 #include "shared/Module_SalvageTag.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 
-bool AddSalvageTag(const std::string& path) {
-  // One open file for every step, so that a move of the message meanwhile
-  // cannot split the tag between two files.
+bool RewriteMessageFile(const std::string& path,
+                        const std::function<std::optional<std::string>(const std::string&)>& change) {
+  // One open file for every step: it is read, and the new version replaces
+  // it only while its name still holds it unchanged. A move of the message
+  // meanwhile, a newcomer under its name, a second name given to it or
+  // bytes another program adds all leave it as they made it.
   std::unique_ptr<platform::FileHandle> file = platform::Host().OpenReadWrite(path);
   if (!file) return false;
-  std::optional<std::uint64_t> length = file->Size();
-  if (!length || *length < 2) return false;
-  // The 17 bytes that grow the file go first: if they cannot be written (disk
-  // full), the file is cut back to its old length and stays as it was. The
-  // two bytes written over the old ending need no new space.
-  if (file->WriteAt(*length, SalvageTagText.substr(2)) &&
-      file->WriteAt(*length - 2, SalvageTagText.substr(0, 2))) {
-    return true;
-  }
-  file->Truncate(*length);
-  return false;
+  std::string content;
+  if (!file->ReadAll(&content)) return false;
+  std::optional<std::string> changed = change(content);
+  if (!changed) return false;
+  // The new version is written whole beside the old one first: a full disk
+  // or a kill at any instant leaves the old file as it was.
+  std::unique_ptr<platform::TempFile> version = file->NewVersion();
+  return version && version->Write(*changed) && file->Replace(*version);
+}
+
+bool AddSalvageTag(const std::string& path) {
+  bool tagged = false;
+  bool done = RewriteMessageFile(path, [&tagged](const std::string& content) -> std::optional<std::string> {
+    if (content.size() < 2) return std::nullopt;
+    // Tagged already (a salvage cut short before the message moved): one
+    // tag is enough, so that a second salvage gives the same file.
+    if (content.ends_with(SalvageTagText)) {
+      tagged = true;
+      return std::nullopt;
+    }
+    return content.substr(0, content.size() - 2).append(SalvageTagText);
+  });
+  return done || tagged;
+}
+
+bool RemoveSalvageTags(const std::string& path) {
+  return RewriteMessageFile(path, [](const std::string& content) -> std::optional<std::string> {
+    std::string kept = WithoutSalvageTags(content);
+    if (kept.size() == content.size()) return std::nullopt;
+    return kept;
+  });
 }
 
 std::string WithoutSalvageTags(std::string_view content, std::size_t* first_removed) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,10 +16,21 @@ inline constexpr std::string_view SalvageTagText = "X-Salvaged: yes\r\n\r\n";
 // line that reads so, letter case ignored, as the header reader recognises it.
 inline constexpr std::string_view SalvageTagHeader = "X-Salvaged: yes";
 
+// Replaces the message file at `path` by what `change` makes of its bytes
+// (nullopt: nothing to change), as a new version that stands in for the old
+// one whole, and only while the name still holds the file that was read,
+// unchanged. True when the file was replaced.
+bool RewriteMessageFile(const std::string& path,
+                        const std::function<std::optional<std::string>(const std::string&)>& change);
+
 // Writes SalvageTagText over the last two bytes of the file at `path`. A
 // file shorter than two bytes, or missing, is left unchanged. True when the
-// tag was written whole.
+// file carries the tag, also when it ended in it already.
 bool AddSalvageTag(const std::string& path);
+
+// Removes the salvage tag lines of the header file at `path`
+// (WithoutSalvageTags). True when the file was rewritten without them.
+bool RemoveSalvageTags(const std::string& path);
 
 // A header file's bytes without its salvage tag lines: every line from line
 // 3 on that reads "X-Salvaged: yes" (letter case ignored, as the header

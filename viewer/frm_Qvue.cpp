@@ -24,6 +24,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Launcher.h"
 #include "shared/Module_Filter.h"
+#include "shared/Module_MySafeRename.h"
 #include "viewer/EncodedWords.h"
 #include "viewer/MSFlexGrid.h"
 #include "viewer/Module_PreviousInstanceActivate.h"
@@ -574,6 +575,12 @@ void frm_Qvue::LoadGrid() {
   loading_ = true;
   ++load_count_;
   for (QLineEdit* box : {txt_Info1, txt_Info2, txt_Info3}) box->setText("0");
+  // What a killed pass or window left unfinished in this queue is put right
+  // before it is listed: each message shows once, whole, where it is.
+  const std::string queue = RemailerRoot_ + QueuePart_;
+  RecoverInterruptedChanges(
+      {queue, platform::JoinPath(queue, "Wait"), platform::JoinPath(queue, "Errors"), CurrentFolder_});
+  platform::Host().SyncChangedFolders();
   WatchListedFolder();
   InitGrid();
   QCoreApplication::processEvents();

@@ -237,6 +237,7 @@ void frm_Qvue::RemovingAction(const std::function<void(std::int64_t)>& operation
   // listed names, so that only others' changes raise the folder-changed cue.
   const std::set<std::string> before = ListedNamesOnDisk();
   RemoveRows(operation);
+  platform::Host().SyncChangedFolders();  // the moves and deletes reach the disk now
   const std::set<std::string> after = ListedNamesOnDisk();
   for (const std::string& name : before)
     if (after.count(name) == 0) listed_names_.erase(name);

@@ -59,6 +59,7 @@ struct SievbatCase {
   std::vector<Fault> faults = {};
   std::size_t read_chunk = 4096;
   std::optional<std::size_t> free_bytes = {};
+  bool hard_links = true;
   // The tree afterwards, against what a pass without faults leaves with the
   // extra files (the start tree for a dry run or a pass that fails).
   Delta expected = {};
@@ -149,51 +150,57 @@ std::vector<SievbatCase> Cases() {
        .expected = {{kQ + "/a-del.q1", "del body"}}},
 
       // Vanishing between the classification and the action.
-      {.name = "HeaderVanishesBeforeItsDelete",  // the companion is still removed
-       .faults = {Before(Op::kRemove, kQ + "/a-del.q0", 1, Vanish({kQ + "/a-del.q0"}))}},
+      {.name = "HeaderVanishesBeforeItsDelete",  // the body comes back: a delete goes whole or not at all
+       .option = "--verbose", .faults = {Before(Op::kRemove, kQ + "/a-del.q0", 1, Vanish({kQ + "/a-del.q0"}))},
+       .expected = {{kQ + "/a-del.q1", "del body"}},
+       .report = "a-del.q0\tSujunk-\tfailed\tdelete\nb-hold.q0\tFrbulkW\thold\tb-hold.q0\nc-salv.q0\tXXX\tstrip\n"},
+      {.name = "HeaderCannotBeRemoved", .option = "--verbose", .faults = {Refuse(Op::kRemove, kQ + "/a-del.q0")},
+       .expected = del_stays,
+       .report = "a-del.q0\tSujunk-\tfailed\tdelete\nb-hold.q0\tFrbulkW\thold\tb-hold.q0\nc-salv.q0\tXXX\tstrip\n"},
+      {.name = "BodyCannotStepAside", .faults = {Refuse(Op::kRename, kQ + "/a-del.q1")}, .expected = del_stays},
       {.name = "HeaderVanishesBeforeItsHold",  // the companion never moves alone
        .faults = {Before(Op::kRename, kQ + "/b-hold.q0", 1, Vanish({kQ + "/b-hold.q0"}))},
        .expected = {{kW + "/b-hold.q0", std::nullopt}, {kW + "/b-hold.q1", std::nullopt},
                     {kQ + "/b-hold.q1", "hold body"}}},
       // The body cannot follow its header: the header is moved back.
       {.name = "CompanionVanishesBeforeItFollows",
-       .faults = {Before(Op::kRename, kQ + "/b-hold.q1", 1, Vanish({kQ + "/b-hold.q1"}))},
+       .faults = {Before(Op::kLink, kQ + "/b-hold.q1", 1, Vanish({kQ + "/b-hold.q1"}))},
        .expected = {{kW + "/b-hold.q0", std::nullopt}, {kW + "/b-hold.q1", std::nullopt}, {kQ + "/b-hold.q0", kHold}}},
       {.name = "CompanionTargetTakenBeforeItFollows",
-       .faults = {Before(Op::kRename, kQ + "/b-hold.q1", 1, Take(kW + "/b-hold.q1", "theirs"))},
+       .faults = {Before(Op::kLink, kQ + "/b-hold.q1", 1, Take(kW + "/b-hold.q1", "theirs"))},
        .expected = plus(not_held, {{kW + "/b-hold.q1", "theirs"}})},
       // Another of our programs comes for the pair while its header stands in
       // Wait and its body is still here: it finds both locked and leaves them.
       {.name = "ReleasedBackWhileItsBodyIsStillHere",
-       .faults = {Before(Op::kRename, kQ + "/b-hold.q1", 1,
+       .faults = {Before(Op::kRemove, kQ + "/b-hold.q1", 1,
                          [](FakeFileSystem&) { EXPECT_FALSE(SafeRenameMessage(kW, kQ, "b-hold.q0")); })}},
       {.name = "DeletedWhileItsHeaderIsAlreadyInWait",
-       .faults = {Before(Op::kRename, kQ + "/b-hold.q1", 1,
+       .faults = {Before(Op::kRemove, kQ + "/b-hold.q1", 1,
                          [](FakeFileSystem&) { EXPECT_FALSE(DeleteMessageFiles(kQ + "/b-hold.q0")); })}},
       {.name = "PairLockedByAnotherProgram",  // left for the next pass
        .faults = {Refuse(Op::kLock, kQ + "/b-hold.q0"), Refuse(Op::kLock, kQ + "/a-del.q1")},
        .expected = plus(not_held, del_stays)},
-      {.name = "SalvagedFileVanishesBeforeTheCut",
-       .faults = {Before(Op::kTruncate, kQ + "/c-salv.q0", 1, Vanish({kQ + "/c-salv.q0"}))},
+      {.name = "SalvagedFileVanishesBeforeTheReplace",  // not re-created
+       .faults = {Before(Op::kReplace, kQ + "/c-salv.q0", 1, Vanish({kQ + "/c-salv.q0"}))},
        .expected = {{kQ + "/c-salv.q0", std::nullopt}}},
       {.name = "SalvagedFileVanishesBeforeTheStripOpensIt",  // not re-created, not told as done
        .option = "--verbose", .faults = {Before(Op::kOpenRead, kQ + "/c-salv.q0", 2, Vanish({kQ + "/c-salv.q0"}))},
        .expected = {{kQ + "/c-salv.q0", std::nullopt}}, .report = told("hold\tb-hold.q0", "failed\tstrip")},
-      {.name = "CutOfTheSalvagedFileRefused",  // no stray CR LF appended, not told as done
-       .option = "--verbose", .faults = {Refuse(Op::kTruncate, kQ + "/c-salv.q0")}, .expected = untouched_salvage,
+      {.name = "ReplaceOfTheSalvagedFileRefused",  // no new version left behind, not told as done
+       .option = "--verbose", .faults = {Refuse(Op::kReplace, kQ + "/c-salv.q0")}, .expected = untouched_salvage,
        .report = told("hold\tb-hold.q0", "failed\tstrip")},
       {.name = "CompanionVanishesBeforeTheDelete",  // the header still goes
-       .faults = {Before(Op::kRemove, kQ + "/a-del.q0", 1, Vanish({kQ + "/a-del.q1"}))}},
+       .faults = {Before(Op::kRename, kQ + "/a-del.q1", 1, Vanish({kQ + "/a-del.q1"}))}},
       // The operator moves the message to Wait and the remailer writes a new
-      // file under its old name during the strip: the strip finishes on the
-      // moved file, the newcomer is not touched.
+      // file under its old name during the strip: neither is touched, and
+      // the moved message keeps its tag for the pass over Wait's queue.
       {.name = "MessageMovedDuringTheStrip",
-       .faults = {Before(Op::kWriteAt, kQ + "/c-salv.q0", 1,
+       .faults = {Before(Op::kReplace, kQ + "/c-salv.q0", 1,
                          [](FakeFileSystem& fs) {
                            fs.RenameNoReplace(kQ + "/c-salv.q0", kW + "/c-salv.q0");
                            fs.AddFile(kQ + "/c-salv.q0", "newcomer");
                          })},
-       .expected = {{kQ + "/c-salv.q0", "newcomer"}, {kW + "/c-salv.q0", kDel}}},
+       .expected = {{kQ + "/c-salv.q0", "newcomer"}, {kW + "/c-salv.q0", kSalv}}},
 
       // Hold targets taken at the rename: never overwritten, the pair stays.
       {.name = "HoldTargetTakenAtTheRename",
@@ -245,10 +252,16 @@ std::vector<SievbatCase> Cases() {
                     {kQ + "/d-plain.q1", std::nullopt}},
        .folders_gone = {kQ}},
 
-      // A full disk: deletes and moves need no space; the strip makes the
-      // file shorter, so it should end stripped whole.
-      {.name = "DiskFullDuringTheStrip", .free_bytes = 0},
-      {.name = "DiskFullOneByteIntoTheStrip", .free_bytes = 1},
+      // A full disk: deletes and moves need no space; the strip's new
+      // version cannot be written whole, so the tagged file stays as it was.
+      {.name = "DiskFullDuringTheStrip", .free_bytes = 0, .expected = untouched_salvage},
+      {.name = "DiskFullOneByteIntoTheStrip", .free_bytes = 1, .expected = untouched_salvage},
+      // Without hard links the pair moves by two renames, header first.
+      {.name = "NoHardLinks", .hard_links = false},
+      // Wait is not a folder: nothing moves.
+      {.name = "WaitIsAFile", .option = "--verbose",
+       .faults = {Before(Op::kOpenRead, kQ + "/b-hold.q0", 1, [](FakeFileSystem& fs) { fs.RemoveTree(kW), fs.AddFile(kW, "x"); })},
+       .expected = plus(hold_stays, {{kW, "x"}}), .report = told("failed\thold", "strip")},
   };
 }
 
@@ -264,6 +277,7 @@ TEST_P(SievbatFaultTable, LeavesExactlyTheseFiles) {
   for (const std::string& folder : c.folders_added) fs.AddFolder(folder);
   fs.read_chunk = c.read_chunk;
   fs.free_bytes = c.free_bytes;
+  fs.hard_links = c.hard_links;
   auto seen = Install(fs, c.faults);
   ResetCollisionNameGenerator();
 
@@ -275,6 +289,7 @@ TEST_P(SievbatFaultTable, LeavesExactlyTheseFiles) {
   fs.before = nullptr;
   EXPECT_EQ(Unfired(c.faults, *seen), "");
   for (const std::string& folder : c.folders_gone) EXPECT_FALSE(fs.PathExists(folder)) << folder;
+  EXPECT_TRUE(fs.unsynced().empty()) << "changed folders not flushed: " << *fs.unsynced().begin();
 
   const bool changes_nothing = c.option == "--dry-run" || c.status != 0;
   FileMap after_pass = Apply(changes_nothing ? StartTree() : CleanPass(), c.extra);

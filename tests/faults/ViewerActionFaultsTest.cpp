@@ -101,8 +101,9 @@ const std::vector<ViewerCase>& Cases() {
         {.name = "DeleteLeavesTheOtherCaseBodyOfAnotherMessage", .action = del, .first = "A.q0", .last = "A.q0",
          .extra = {{kW + "/A.q0", kA}}, .expected = {{kW + "/A.q0", std::nullopt}}, .rows = {"a.q0", "b.q0"}},
         // The header cannot be removed (in use): its row stays; the companion goes.
+        // A header that cannot go keeps its body: the pair stays whole.
         {.name = "DeleteRefused", .action = del, .first = "a.q0", .last = "a.q0",
-         .faults = {Refuse(Op::kRemove, kW + "/a.q0")}, .expected = {{kW + "/a.q1", std::nullopt}},
+         .faults = {Refuse(Op::kRemove, kW + "/a.q0")}, .expected = {},
          .rows = {"a.q0", "b.q0"}},
         // Sent by the remailer after the listing: nothing is created, the row goes.
         {.name = "ReleaseAfterThePairVanished", .action = &frm_Qvue::MnuPOPBRelease_Click, .first = "a.q0",
@@ -151,10 +152,10 @@ const std::vector<ViewerCase>& Cases() {
          .rows = {"a.q0", "b.q0"}},
         {.name = "SalvageWithTheDiskFillingPartWay", .action = salvage, .first = "a.q0", .last = "a.q0",
          .free_bytes = 5, .rows = {"a.q0", "b.q0"}},
-        {.name = "SalvageOverwriteOfTheEndingRefused", .action = salvage, .first = "a.q0", .last = "a.q0",
-         .faults = {Refuse(Op::kWriteAt, kW + "/a.q0", 2)}, .rows = {"a.q0", "b.q0"}},
+        {.name = "SalvageReplaceRefused", .action = salvage, .first = "a.q0", .last = "a.q0",
+         .faults = {Refuse(Op::kReplace, kW + "/a.q0")}, .rows = {"a.q0", "b.q0"}},
         {.name = "SalvageFileVanishesBeforeTheTag", .action = salvage, .first = "a.q0", .last = "a.q0",
-         .faults = {Before(Op::kWriteAt, kW + "/a.q0", 1, Vanish({kW + "/a.q0", kW + "/a.q1"}))},
+         .faults = {Before(Op::kReplace, kW + "/a.q0", 1, Vanish({kW + "/a.q0", kW + "/a.q1"}))},
          .expected = Gone(kW, {"a"}), .rows = {"b.q0"}},
         // The tag is written, the release refused: the tagged pair and its
         // row stay in Wait.

@@ -131,25 +131,70 @@ TYPED_TEST(FileSystemContract, RenameNeverReplacesInAnyLetterCase) {
   EXPECT_EQ(this->Bytes("c"), "c");
 }
 
-TYPED_TEST(FileSystemContract, RewritesAnOpenFileWhereverItGoes) {
+// A file is changed by a new version that replaces it whole, and only
+// while its name still holds the very file that was read.
+TYPED_TEST(FileSystemContract, ReplacesAFileOnlyWhileItIsTheOneRead) {
   this->File("f", "0123456789");
-  std::unique_ptr<platform::FileHandle> file = this->fs().OpenReadWrite(this->At("F"));
-  ASSERT_TRUE(file);
-  std::string read;
-  EXPECT_TRUE(file->ReadAll(&read));
-  EXPECT_EQ(read, "0123456789");
-  // Moved and replaced by a newcomer meanwhile: the handle keeps to its file.
-  ASSERT_TRUE(this->fs().RenameNoReplace(this->At("f"), this->At("to/f")));
-  this->File("f", "newcomer");
-  EXPECT_TRUE(file->WriteAt(8, "ABCD"));
-  EXPECT_TRUE(file->Truncate(11));
-  EXPECT_EQ(file->Size(), 11u);
-  file.reset();
-  EXPECT_EQ(this->Bytes("to/f"), "01234567ABC");
-  EXPECT_EQ(this->Bytes("f"), "newcomer");
-
+  this->File("g", "old");
+  for (const char* name : {"F", "g"}) {
+    std::unique_ptr<platform::FileHandle> file = this->fs().OpenReadWrite(this->At(name));
+    ASSERT_TRUE(file) << name;
+    std::string read;
+    EXPECT_TRUE(file->ReadAll(&read));
+    std::unique_ptr<platform::TempFile> version = file->NewVersion();
+    ASSERT_TRUE(version && version->Write("new ") && version->Write("bytes"));
+    if (std::string(name) == "g") {
+      // Moved away and replaced by a newcomer meanwhile: neither is touched.
+      ASSERT_TRUE(this->fs().RenameNoReplace(this->At("g"), this->At("to/g")));
+      this->File("g", "newcomer");
+      EXPECT_FALSE(file->Replace(*version));
+    } else {
+      EXPECT_EQ(read, "0123456789");
+      EXPECT_TRUE(file->Replace(*version));
+    }
+  }
+  EXPECT_EQ(this->Bytes("f"), "new bytes");
+  EXPECT_EQ(this->Bytes("to/g"), "old");
+  EXPECT_EQ(this->Bytes("g"), "newcomer");
+  platform::FolderListing listing;  // no new version is left behind
+  ASSERT_TRUE(this->fs().ReadFolder(this->world.root, &listing));
+  EXPECT_TRUE(listing.leftovers().empty());
   EXPECT_FALSE(this->fs().OpenReadWrite(this->At("new")));
   EXPECT_FALSE(this->Has("new"));
+}
+
+// Moves into an opened folder: a second name first, never over anything;
+// hidden names of ours are listed apart and addressed only exactly.
+TYPED_TEST(FileSystemContract, LinksAndMovesIntoAnOpenedFolder) {
+  this->File("a.q1", "body");
+  this->File("to/Taken.q1", "theirs");
+  std::unique_ptr<platform::TargetFolder> to = this->fs().OpenTargetFolder(this->At("to"));
+  ASSERT_TRUE(to);
+  EXPECT_FALSE(this->fs().OpenTargetFolder(this->At("a.q1")));
+  EXPECT_FALSE(this->fs().OpenTargetFolder(this->At("none")));
+  EXPECT_TRUE(this->fs().NameTakenIn(*to, "TAKEN.Q1"));
+  EXPECT_EQ(this->fs().LinkInto(this->At("a.q1"), *to, "taken.q1"), platform::LinkResult::kFailed);
+  ASSERT_EQ(this->fs().LinkInto(this->At("A.Q1"), *to, "b.q1"), platform::LinkResult::kLinked);
+  std::optional<platform::FileIdentity> a = this->fs().IdentityOf(this->At("a.q1"));
+  std::optional<platform::FileIdentity> b = this->fs().IdentityOf(this->At("to/b.q1"));
+  ASSERT_TRUE(a && b);
+  EXPECT_TRUE(a->SameFile(*b));
+  EXPECT_EQ(b->links, 2u);
+  EXPECT_TRUE(this->fs().RemoveFrom(*to, "b.q1"));
+  EXPECT_FALSE(this->fs().RenameInto(this->At("a.q1"), *to, "Taken.q1"));
+  EXPECT_TRUE(this->fs().RenameInto(this->At("a.q1"), *to, "c.q1"));
+  EXPECT_EQ(this->Bytes("to/c.q1"), "body");
+
+  std::string hidden = this->At("to/.~kqdel.c.q1");
+  ASSERT_TRUE(this->fs().RenameExact(this->At("to/c.q1"), hidden));
+  EXPECT_FALSE(this->fs().FileExists(hidden));
+  platform::FolderListing listing;
+  ASSERT_TRUE(this->fs().ReadFolder(this->At("to"), &listing));
+  EXPECT_EQ(listing.leftovers(), std::vector<std::string>{".~kqdel.c.q1"});
+  EXPECT_EQ(listing.entries().size(), 1u);
+  EXPECT_FALSE(this->fs().RenameExact(hidden, this->At("to/TAKEN.q1")));
+  EXPECT_TRUE(this->fs().RemoveExact(hidden));
+  EXPECT_FALSE(this->fs().IdentityOf(hidden));
 }
 
 // A message's lock goes with its file through a rename, and never waits.

@@ -57,6 +57,8 @@ TEST(AddSalvageTag, WritesOverTheLastTwoBytesOrLeavesTheFileAlone) {
   fs.AddFile("/q/full.q0", "l1\r\n\r\n");
   EXPECT_TRUE(AddSalvageTag("/q/a.q0"));
   EXPECT_EQ(fs.Contents("/q/a.q0"), "l1\r\nl2\r\nFrom: x\r\nX-Salvaged: yes\r\n\r\n");
+  EXPECT_TRUE(AddSalvageTag("/q/a.q0"));  // tagged already: one tag is enough
+  EXPECT_EQ(fs.Contents("/q/a.q0"), "l1\r\nl2\r\nFrom: x\r\nX-Salvaged: yes\r\n\r\n");
   EXPECT_FALSE(AddSalvageTag("/q/one.q0"));
   EXPECT_EQ(fs.Contents("/q/one.q0"), "x");
   EXPECT_FALSE(AddSalvageTag("/q/missing.q0"));
