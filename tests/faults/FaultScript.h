@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "tests/platform/FakeFileSystem.h"
 
@@ -104,6 +105,84 @@ inline std::string Describe(const FileMap& files) {
     text += "\"\n";
   }
   return text;
+}
+
+// The tree with every collision name ("~col" and four symbols) written as
+// the header its pair holds, so that runs which drew other names compare.
+inline FileMap ByMessage(const FileMap& files) {
+  FileMap named;
+  for (const auto& [path, bytes] : files) {
+    auto [folder, name] = platform::SplitPath(path);
+    std::size_t dot = name.find('.');
+    if (dot == std::string::npos || !platform::EqualsIgnoreCase(name.substr(0, 4), "~col")) {
+      named[path] = bytes;
+      continue;
+    }
+    auto header = files.find(folder + "/" + name.substr(0, dot) + ".q0");
+    std::string key = header == files.end() ? "?" : header->second;
+    if (key.size() > 64) key = key.substr(0, 40) + "..." + std::to_string(std::hash<std::string>{}(key));
+    named[folder + "/~col{" + key + "}" + name.substr(dot)] = bytes;
+  }
+  return named;
+}
+
+// One line per file, long contents cut to their start and a hash.
+inline std::string Brief(const FileMap& files) {
+  FileMap brief;
+  for (const auto& [path, bytes] : files) {
+    brief[path] = bytes.size() <= 80 ? bytes
+                                     : bytes.substr(0, 40) + "...(" + std::to_string(bytes.size()) + " bytes, " +
+                                           std::to_string(std::hash<std::string>{}(bytes)) + ")";
+  }
+  return Describe(brief);
+}
+
+// Runs `run` on a fresh tree stopped before its N-th change, for every N,
+// then `recover` (the next pass). The tree must then equal what one
+// uninterrupted `run` leaves, with every changed folder flushed, and
+// `check` (the faults it finds, empty when none) holds at every instant of
+// death. Returns what went wrong, empty when nothing did.
+struct CrashScript {
+  std::function<void(FakeFileSystem&)> build;
+  std::function<void()> run;
+  std::function<void()> recover;
+  std::function<std::string(const FileMap&)> check = nullptr;
+  bool hard_links = true;
+};
+
+inline std::string CrashAtEveryChange(const CrashScript& script) {
+  FakeFileSystem clean;
+  clean.hard_links = script.hard_links;
+  FileMap expected;
+  {
+    platform::ScopedHost host(clean);
+    script.build(clean);
+    script.run();
+    expected = ByMessage(clean.Files());
+  }
+  if (clean.changes() == 0) return "the run changed nothing\n";
+  std::string faults;
+  for (int n = 1; n <= clean.changes(); ++n) {
+    FakeFileSystem fs;
+    fs.hard_links = script.hard_links;
+    platform::ScopedHost host(fs);
+    script.build(fs);
+    fs.StopBeforeChange(n);
+    script.run();
+    std::string at = "killed before change " + std::to_string(n) + ": ";
+    if (!fs.stopped()) return faults + at + "the run made fewer changes\n";
+    if (script.check) {
+      std::string found = script.check(fs.Files());
+      if (!found.empty()) faults += at + found + "\n";
+    }
+    fs.Revive();
+    script.recover();
+    FileMap after = ByMessage(fs.Files());
+    if (after != expected) faults += at + "after the next pass\n" + Brief(after) + "instead of\n" + Brief(expected);
+    if (!fs.unsynced().empty()) faults += at + "not flushed: " + *fs.unsynced().begin() + "\n";
+    if (!faults.empty()) break;  // the first instant that fails tells enough
+  }
+  return faults;
 }
 
 }  // namespace faults
