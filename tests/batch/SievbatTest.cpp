@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <sstream>
 
 #include "batch/main_Sievbat.h"
 #include "shared/Module_Messages.h"
+#include "shared/Module_MySafeRename.h"
 #include "shared/Module_SalvageTag.h"
 #include "tests/TestSupport.h"
 
@@ -164,3 +169,121 @@ TEST(SievbatProgram, DrawsOtherCollisionNamesInEveryRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs `body` in a child process as the unprivileged user 65534; its exit
+// status (0 when `body` returned true). The test must run as root.
+int AsNobody(const std::function<bool()>& body) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    bool ok = ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+              ::setresuid(65534, 65534, 65534) == 0 && body();
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Tagged(const std::string& header) {
+  return header.substr(0, header.size() - 2) + std::string(SalvageTagText);
+}
+
+}  // namespace
+
+// Another program changes the header between the strip's read and its
+// rename: the new version never replaces it, whatever was done to it.
+TEST_F(SievbatTest, AStripNeverReplacesAHeaderChangedSinceItWasRead) {
+  const std::string header = Header("a@x", "hello"), tagged = Tagged(header);
+  const std::string path = queue + "/s.q0", outside = temp / "outside";
+  const struct {
+    const char* name;
+    std::function<void()> change;
+    std::string left;  // the header afterwards
+  } rows[] = {
+      {"nothing", [] {}, header},
+      {"cut short", [&] { std::filesystem::resize_file(path, 20); }, tagged.substr(0, 20)},
+      {"given a second name", [&] { std::filesystem::create_hard_link(path, outside); }, tagged},
+      {"appended to", [&] { std::ofstream(path, std::ios::app) << "X-Late: 1\r\n"; }, tagged + "X-Late: 1\r\n"},
+  };
+  for (const auto& row : rows) {
+    std::filesystem::remove(outside);
+    Pair("s", tagged);
+    host_fs.before_replace = [&](const std::string&) { row.change(); };
+    std::string out;
+    EXPECT_EQ(Run({"--verbose", queue}, &out), 0);
+    host_fs.before_replace = nullptr;
+    EXPECT_EQ(ReadFile(path), row.left) << row.name;
+    EXPECT_EQ(out, row.left == header ? "s.q0\tXXX\tstrip\n" : "s.q0\tXXX\tfailed\tstrip\n") << row.name;
+    EXPECT_EQ(ListNames(queue), "Wait/ s.q0 s.q1") << row.name;  // no new version left behind
+  }
+}
+
+// The new version of a header keeps its mode, owner and group. A pass that
+// cannot give it the owner goes ahead only when the group has the owner's
+// rights; otherwise the tag stays and the strip is told as failed.
+TEST_F(SievbatTest, AStrippedHeaderKeepsWhoMayUseIt) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files of other users";
+  const std::string tagged = Tagged(Header("a@x", "hello")), path = queue + "/s.q0";
+  ASSERT_EQ(::chmod(temp.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(queue.c_str(), 0777), 0);
+  const struct {
+    uid_t owner;
+    gid_t group;
+    mode_t mode;
+    bool as_nobody, stripped;
+  } rows[] = {
+      {65534, 65534, 0640, false, true},  // root gives the new version away
+      {0, 65534, 0660, true, true},       // the group has the owner's rights
+      {0, 65534, 0640, true, false},      // it has not
+      {0, 0, 0666, true, false},          // the group cannot be kept
+  };
+  for (const auto& row : rows) {
+    Pair("s", tagged);
+    ASSERT_EQ(::chown(path.c_str(), row.owner, row.group), 0);
+    ASSERT_EQ(::chmod(path.c_str(), row.mode), 0);
+    auto strip = [&] { return StripSalvageTag(queue, "s.q0"); };
+    bool done = row.as_nobody ? AsNobody(strip) == 0 : strip();
+    EXPECT_EQ(done, row.stripped) << row.mode;
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(ReadFile(path) == tagged, !row.stripped) << row.mode;
+    EXPECT_EQ(st.st_mode & 07777, row.mode);
+    EXPECT_EQ(st.st_gid, row.group);
+    EXPECT_EQ(st.st_uid, row.stripped && row.as_nobody ? 65534u : row.owner);
+    EXPECT_EQ(ListNames(queue), "Wait/ s.q0 s.q1");
+  }
+}
+
+// A delete that cannot remove the body (a sticky folder, the body another
+// user's) removes neither file.
+TEST_F(SievbatTest, ADeleteThatCannotRemoveBothRemovesNeither) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files of other users";
+  Pair("d", Header("a@x", "lottery"));
+  ASSERT_EQ(::chmod(temp.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(queue.c_str(), 01777), 0);
+  ASSERT_EQ(::chown((queue + "/d.q0").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(AsNobody([&] { return DeleteFilteredMessage(queue, "d.q0"); }), 1);
+  EXPECT_EQ(ListNames(queue), "Wait/ d.q0 d.q1");
+}
+
+// Wait must be a real folder: a link there, wherever it leads, fails the
+// hold and nothing moves, pass after pass.
+TEST_F(SievbatTest, AWaitThatIsALinkIsNoTarget) {
+  std::filesystem::create_directories(temp / "outside");
+  for (const std::string& target : {temp / "outside", std::string(".."), std::string(".")}) {
+    std::filesystem::remove_all(queue + "/Wait");
+    std::filesystem::create_directory_symlink(target, queue + "/Wait");
+    Pair("h", Header("newsletter@shop", "news"));
+    for (int pass = 0; pass < 2; ++pass) {
+      std::string out;
+      EXPECT_EQ(Run({"--verbose", queue}, &out), 0);
+      EXPECT_EQ(out, "h.q0\tFrbulkW\tfailed\thold\n") << target;
+    }
+    EXPECT_EQ(ListNames(queue), "Wait/ h.q0 h.q1") << target;
+    EXPECT_TRUE(std::filesystem::is_symlink(queue + "/Wait"));
+    EXPECT_EQ(ListNames(temp / "outside"), "");
+    EXPECT_EQ(ListNames(temp.path()), "Filter.ini Mail Out/ outside/");
+  }
+}

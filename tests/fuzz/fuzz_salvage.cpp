@@ -12,6 +12,7 @@
 #include <string>
 
 #include "batch/main_Sievbat.h"
+#include "shared/Module_MySafeRename.h"
 #include "shared/Module_SalvageTag.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tests/platform/FakeFileSystem.h"
@@ -20,13 +21,42 @@ namespace {
 
 const std::string kPath = "/queue/m.q0";
 
+// The header after a strip; the strip leaves no file of its own behind.
 std::string Stripped(const std::string& content) {
   testing_host::FakeFileSystem fs;
   fs.AddFile(kPath, content);
   fs.AddFile("/queue/m.q1", "b");
   platform::ScopedHost host(fs);
   StripSalvageTag("/queue", "m.q0");
+  FUZZ_CHECK(fs.Files().size() == 2);
   return fs.Contents(kPath);
+}
+
+// The viewer's tag, written through the host as the window writes it.
+std::string Tagged(const std::string& content) {
+  testing_host::FakeFileSystem fs;
+  fs.AddFile(kPath, content);
+  platform::ScopedHost host(fs);
+  AddSalvageTag(kPath);
+  FUZZ_CHECK(fs.Files().size() == 1);
+  return fs.Contents(kPath);
+}
+
+// A strip killed before each of its changes: the header is whole, old or
+// new, and the next pass leaves no file of the strip's behind.
+void KilledStrips(const std::string& tagged, const std::string& stripped) {
+  for (int n = 1;; ++n) {
+    testing_host::FakeFileSystem fs;
+    fs.AddFile(kPath, tagged);
+    platform::ScopedHost host(fs);
+    fs.StopBeforeChange(n);
+    StripSalvageTag("/queue", "m.q0");
+    if (!fs.stopped()) return;
+    FUZZ_CHECK(fs.Contents(kPath) == tagged || fs.Contents(kPath) == stripped);
+    fs.Revive();
+    RecoverInterruptedChanges({"/queue"});
+    FUZZ_CHECK(fs.Files().size() == 1);
+  }
 }
 
 // True when `kept` is `content` with some byte runs taken out.
@@ -61,10 +91,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!content.ends_with("\r\n\r\n")) content += "\r\n\r\n";
 
   // The viewer's tag, once and twice.
-  std::string tagged = content.substr(0, content.size() - 2) + std::string(SalvageTagText);
+  std::string tagged = Tagged(content);
+  FUZZ_CHECK(tagged == content.substr(0, content.size() - 2) + std::string(SalvageTagText));
+  FUZZ_CHECK(Tagged(tagged) == tagged);
   std::string twice = tagged.substr(0, tagged.size() - 2) + std::string(SalvageTagText);
   FUZZ_CHECK(Stripped(tagged) == content);
   FUZZ_CHECK(Stripped(twice) == content);
+  KilledStrips(tagged, content);
 
   // A tag line of the sender's, after the (pick % 8 + 2)-th CR LF.
   std::size_t at = 0;
