@@ -1,6 +1,7 @@
 #include "tests/platform/FakeFileSystem.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/Text.h"
 
@@ -203,7 +204,13 @@ std::optional<std::uint64_t> FakeFileSystem::FileLength(const std::string& path)
 }
 
 std::unique_ptr<platform::ReadStream> FakeFileSystem::OpenRead(const std::string& path) {
-  std::optional<std::string> actual = Found(Op::kOpenRead, path);
+  // errno as the real host leaves it: a refused open is EACCES, no file ENOENT.
+  if (!Allow(Op::kOpenRead, path)) {
+    errno = EACCES;
+    return nullptr;
+  }
+  std::optional<std::string> actual = Lookup(path);
+  if (!actual) errno = ENOENT;
   return actual ? std::make_unique<FakeReadStream>(*this, *actual) : nullptr;
 }
 
