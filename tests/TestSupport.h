@@ -2,7 +2,6 @@
 #pragma once
 
 #include <filesystem>
-#include <functional>
 #include <string>
 
 #include "platform/RealFileSystem.h"
@@ -43,11 +42,6 @@ std::string ListNames(const std::string& folder);
 // Runs `command` through the shell with its stdout and stderr into
 // `output`; the exit status, or -1 when it did not exit.
 int RunCommand(const std::string& command, std::string* output);
-// Runs `body` in a forked child process and hands back the text it
-// returned (or names the exception it let out); the child's exit status, or
-// -1 when it did not exit (an abort, a signal). The child ends without
-// running anything more of the parent's.
-int RunInChild(const std::function<std::string()>& body, std::string* output);
 // The first collision name after ResetCollisionNameGenerator(), in lower case
 // as a moved file gets it; the generator is left reset.
 std::string FirstCollisionName();

@@ -204,13 +204,9 @@ std::optional<std::uint64_t> FakeFileSystem::FileLength(const std::string& path)
 }
 
 std::unique_ptr<platform::ReadStream> FakeFileSystem::OpenRead(const std::string& path) {
-  // errno as the real host leaves it: a refused open is EACCES, no file ENOENT.
-  if (!Allow(Op::kOpenRead, path)) {
-    errno = EACCES;
-    return nullptr;
-  }
-  std::optional<std::string> actual = Lookup(path);
-  if (!actual) errno = ENOENT;
+  bool allowed = Allow(Op::kOpenRead, path);
+  std::optional<std::string> actual = allowed ? Lookup(path) : std::nullopt;
+  if (!actual) errno = allowed ? ENOENT : EACCES;  // as the real host leaves it
   return actual ? std::make_unique<FakeReadStream>(*this, *actual) : nullptr;
 }
 

@@ -2,9 +2,10 @@
 
 #include <sys/resource.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 
 #include "platform/FileSystem.h"
 #include "shared/Module_Filter.h"
@@ -84,69 +85,49 @@ TEST(FilterFile, LoadFailuresLeaveNoRulesAndReloadsReplaceAll) {
   EXPECT_EQ(CurrentFilterTable().FromList.RuleCount(), 0);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
-
-// Files that no rule file is, each loaded in a child process held to 1 GiB of
-// address space, so that a load which tries to hold one ends the child. Not
-// under AddressSanitizer, which reserves far more address space than that:
-// there the loads run unlimited and the row that needs the limit is left out.
+// Files no rule file is, each loaded in a child held to 1 GiB of address
+// space (not under AddressSanitizer, which reserves far more and then skips
+// the row that needs the limit), so that a load which tries to hold one ends
+// the child.
 TEST(FilterFile, RefusesHugeFilesInOneLineWithinBoundedMemory) {
   test_support::TempFolder temp;
-  const std::string ini = temp / "Filter.ini";
-  // Sparse: `head`, a hole of zero bytes, then `tail`, `size` bytes in all.
-  auto sparse = [&](const std::string& head, std::uint64_t size, const std::string& tail = "") {
-    return [=] {
-      test_support::WriteFile(ini, head);
-      std::filesystem::resize_file(ini, size - tail.size());
-      std::ofstream(ini, std::ios::binary | std::ios::app) << tail;
-    };
-  };
-  const std::string too_large = ini + ": is larger than 64 MiB, too large for rules";
+  const std::string ini = temp / "Filter.ini", too_large = ini + ": is larger than 64 MiB, too large for rules";
+  const std::uint64_t bound = kMaxFilterFileSize;
   struct Case {
-    const char* name;
-    std::function<void()> make;
-    std::string error;
+    std::string head;    // then a hole of zero bytes up to `size`, then `tail`
+    std::uint64_t size;  // 0: a link to /proc/self/pagemap, which reports length 0
+    std::string tail, error;
     bool needs_limit = false;
   } cases[] = {
-      {"one byte over", sparse("", kMaxFilterFileSize + 1), too_large},
-      {"4 GiB", sparse("", std::uint64_t{4} << 30), too_large},
-      {"open quote, 3 GiB of NUL", sparse("\"", std::uint64_t{3} << 30), too_large},
-      {"link to a file that reports length 0",
-       [&] { std::filesystem::create_symlink("/proc/self/pagemap", ini); }, too_large},
-      {"exactly at the bound: read and parsed", sparse("", kMaxFilterFileSize),
-       ini + ": ends inside a record (line 1 has 1 of 3 fields: tag, header word, pattern)"},
-      {"one pattern of 64 MiB", sparse("\"a\",\"From: \",\"", kMaxFilterFileSize, "\"\r\n"),
-       ini + ": its patterns do not fit in memory", true},
+      {"", bound + 1, "", too_large},
+      {"", std::uint64_t{4} << 30, "", too_large},
+      {"\"", std::uint64_t{3} << 30, "", too_large},
+      {"", 0, "", too_large},
+      {"", bound, "", ini + ": ends inside a record (line 1 has 1 of 3 fields: tag, header word, pattern)"},
+      {"\"a\",\"From: \",\"", bound, "\"\r\n", ini + ": its patterns do not fit in memory", true},
   };
   for (const Case& c : cases) {
-    if (c.needs_limit && kAddressSanitizer) continue;
+    if (c.needs_limit && KESTRANE_SANITIZED) continue;
     std::filesystem::remove(ini);
-    c.make();
-    std::string error;
-    int status = test_support::RunInChild(
-        [&] {
-          const rlimit one_gib{std::uint64_t{1} << 30, std::uint64_t{1} << 30};
-          if (!kAddressSanitizer && ::setrlimit(RLIMIT_AS, &one_gib) != 0) return std::string("setrlimit failed");
-          try {
-            LoadFilterTableFrom(ini);
-          } catch (const FilterFileError& e) {
-            return std::string(e.what());
-          }
-          return std::string("loaded");
-        },
-        &error);
-    EXPECT_EQ(status, 0) << c.name;
-    EXPECT_EQ(error, c.error) << c.name;
+    if (c.size == 0) {
+      std::filesystem::create_symlink("/proc/self/pagemap", ini);
+    } else {
+      test_support::WriteFile(ini, c.head);
+      std::filesystem::resize_file(ini, c.size - c.tail.size());
+      std::ofstream(ini, std::ios::binary | std::ios::app) << c.tail;
+    }
+    auto load_limited = [&] {
+      const rlimit one_gib{std::uint64_t{1} << 30, std::uint64_t{1} << 30};
+      if (!KESTRANE_SANITIZED && ::setrlimit(RLIMIT_AS, &one_gib) != 0) std::_Exit(2);
+      try {
+        LoadFilterTableFrom(ini);
+      } catch (const FilterFileError& e) {
+        std::fputs(e.what(), stderr);
+        std::_Exit(e.what() == c.error ? 0 : 1);
+      }
+      std::_Exit(1);
+    };
+    EXPECT_EXIT(load_limited(), ::testing::ExitedWithCode(0), "") << c.error;
   }
 }
 
