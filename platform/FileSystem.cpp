@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include <algorithm>
+
 #include "platform/RealFileSystem.h"
 #include "platform/Text.h"
 
@@ -29,14 +31,27 @@ bool FileSystem::ListFolder(const std::string& folder, const std::string& mask, 
   return true;
 }
 
-bool ReadToEnd(ReadStream& in, std::string* out) {
+ReadEnd ReadToEnd(ReadStream& in, std::string* out, std::size_t limit) {
   out->clear();
+  out->reserve(static_cast<std::size_t>(std::min<std::uint64_t>(in.Size(), limit)));
   char buffer[65536];
   for (;;) {
+    // Whole buffers are asked for, also near the limit (a /proc file may
+    // refuse other counts); what does not fit is never kept.
     long long n = in.Read(buffer, sizeof buffer);
-    if (n < 0) return false;
-    if (n == 0) return true;
-    out->append(buffer, static_cast<std::size_t>(n));
+    if (n < 0) return ReadEnd::kFailed;
+    if (n == 0) return ReadEnd::kWhole;
+    std::size_t got = static_cast<std::size_t>(n);
+    if (got > limit - out->size()) return ReadEnd::kTooLong;
+    if (out->capacity() - out->size() < got) {
+      // Longer than reported: one buffer of the whole limit, taken fresh,
+      // since a string that grows by itself may double past the limit.
+      std::string whole;
+      whole.reserve(limit);
+      whole.append(*out);
+      out->swap(whole);
+    }
+    out->append(buffer, got);
   }
 }
 

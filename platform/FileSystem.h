@@ -159,7 +159,8 @@ class FileSystem {
 
   virtual std::optional<std::uint64_t> FileLength(const std::string& path) = 0;
   // The ordinary file `path` names, opened for reading; nullptr when there
-  // is none (a link, FIFO or device there is none) or it cannot be opened.
+  // is none (a link, FIFO or device there is none) or it cannot be opened,
+  // with errno telling why (EACCES: refused, ENOENT: nothing of that name).
   virtual std::unique_ptr<ReadStream> OpenRead(const std::string& path) = 0;
 
   // A settings file (Filter.ini), which unlike a message file may be a
@@ -236,7 +237,14 @@ class ScopedHost {
   FileSystem* previous_;
 };
 
-// Reads what is left of an open file; false on a read error.
-bool ReadToEnd(ReadStream& in, std::string* out);
+// How ReadToEnd ended.
+enum class ReadEnd { kWhole, kFailed, kTooLong };
+
+// Reads what is left of an open file into `out`, keeping at most `limit`
+// bytes: kTooLong (the text cut) as soon as the file holds more, whatever
+// length it reported (a /proc file reports 0, a file may grow while it is
+// read). `out` never takes more than `limit` bytes of memory, plus the
+// reported length while it is outgrown.
+ReadEnd ReadToEnd(ReadStream& in, std::string* out, std::size_t limit);
 
 }  // namespace platform

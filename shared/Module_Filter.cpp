@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 #include "platform/FileSystem.h"
@@ -154,13 +155,29 @@ void LoadFilterTableFrom(const std::string& path) {
   platform::FileKind kind = platform::FileKind::kMissing;
   errno = 0;
   std::unique_ptr<platform::ReadStream> in = platform::Host().OpenSettingsFile(path, &kind);
-  std::string text;
-  if (!in || !platform::ReadToEnd(*in, &text)) {
+  if (!in) {
     int error = errno;
-    throw FilterFileError(path + ": " + ReasonFor(in ? platform::FileKind::kFile : kind, error));
+    throw FilterFileError(path + ": " + ReasonFor(kind, error));
   }
+  // The length the file reports refuses a huge file unread; the read stops
+  // at the bound too, for a file that reports less than it holds.
+  std::string text;
+  platform::ReadEnd end = in->Size() > kMaxFilterFileSize
+                              ? platform::ReadEnd::kTooLong
+                              : platform::ReadToEnd(*in, &text, static_cast<std::size_t>(kMaxFilterFileSize));
+  if (end == platform::ReadEnd::kFailed) {
+    int error = errno;
+    throw FilterFileError(path + ": " + ReasonFor(platform::FileKind::kFile, error));
+  }
+  if (end == platform::ReadEnd::kTooLong) throw FilterFileError(path + ": is larger than 64 MiB, too large for rules");
   FilterTable loaded;
-  ParseFilterText(text, path, &loaded);
+  try {
+    ParseFilterText(text, path, &loaded);
+  } catch (const std::bad_alloc&) {
+    // Patterns near the bound build an automaton of many times their size:
+    // a process short of memory refuses the file rather than ending.
+    throw FilterFileError(path + ": its patterns do not fit in memory");
+  }
   Table() = std::move(loaded);
 }
 

@@ -38,6 +38,12 @@ class FilterFileError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Filter.ini is refused past this length, unread or as soon as a read
+// passes it: the rules of any queue fit many times over, and no file put in
+// its place (a link to a /proc file, a huge sparse file) makes a load take
+// more memory than this.
+inline constexpr std::uint64_t kMaxFilterFileSize = std::uint64_t{64} << 20;
+
 // The process-wide table: empty until the first load.
 const FilterTable& CurrentFilterTable();
 

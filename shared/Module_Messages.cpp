@@ -1,6 +1,7 @@
 #include "shared/Module_Messages.h"
 
 #include <array>
+#include <cerrno>
 #include <utility>
 
 #include "platform/FileSystem.h"
@@ -22,6 +23,13 @@ std::string CompanionFile(std::string_view q0_path) {
 }
 
 namespace {
+
+// Whether a listed file whose open failed with `open_error` is still there.
+// In a folder that may be listed but not entered nothing in it can even be
+// looked at, so the refusal itself is the only sign that the file is there.
+bool StillThere(platform::FileSystem& fs, const std::string& path, int open_error) {
+  return open_error == EACCES || open_error == EPERM || fs.FileExists(path);
+}
 
 void ResetAllButPath(MessageRecord& record) {
   std::string path = std::move(record.Path);
@@ -51,11 +59,10 @@ bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed, std::op
   // the record ends the same as testing, measuring and then opening.
   std::unique_ptr<platform::ReadStream> stream = fs.OpenRead(record.Path);
   if (!stream) {
-    if (!fs.FileExists(record.Path)) return true;
-    std::optional<std::uint64_t> header_size = fs.FileLength(record.Path);
-    std::optional<std::uint64_t> body_size = companion_size();
-    if (body_size) record.Size = static_cast<std::int64_t>(header_size.value_or(0) + *body_size);
-    return !body_size;  // exists but cannot be opened: Path and Size only
+    if (!StillThere(fs, record.Path, errno) || !listed.Companion) return true;
+    // There but shut: Path and the size as far as it can be measured.
+    record.Size = static_cast<std::int64_t>(fs.FileLength(record.Path).value_or(0) + companion_size().value_or(0));
+    return false;
   }
   if (header_length != nullptr) *header_length = stream->Size();
   std::optional<std::uint64_t> body_size = companion_size();
@@ -100,7 +107,7 @@ bool ReadSingleFileHeaders(MessageRecord& record, std::optional<std::uint64_t>* 
   platform::FileSystem& fs = platform::Host();
   std::unique_ptr<platform::ReadStream> stream = fs.OpenRead(record.Path);
   if (!stream) {
-    if (!fs.FileExists(record.Path)) return true;  // a missing file is not an error
+    if (!StillThere(fs, record.Path, errno)) return true;  // a missing file is not an error
     record.Size = static_cast<std::int64_t>(fs.FileLength(record.Path).value_or(0));
     return false;
   }

@@ -58,7 +58,10 @@ struct ListedPair {
 };
 
 // ReadMessageHeaders for a listed pair. `header_length` (when given) gets
-// the header file's length when it could be opened, else nullopt.
+// the header file's length when it could be opened, else nullopt. A header
+// file that is there but cannot be opened (no right to it, or to enter its
+// folder) makes a listed pair unread: false, with Path and the Size that
+// could be measured.
 bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed,
                         std::optional<std::uint64_t>* header_length = nullptr,
                         std::size_t max_line = kMaxHeaderLine);

@@ -83,21 +83,28 @@ GridCounters LoadGridRows(const std::string& current_folder, int queue_index, Gr
     if (entry.is_directory || !platform::MatchesMask(entry.name, listing.FileMask)) continue;
     observer.FileListed(entry.name);
     record.Path = platform::JoinPath(current_folder, entry.name);
+    // `length` stays unset when the file could not be opened.
     std::optional<std::uint64_t> length;
+    bool whole;
     if (listing.Pairs) {
       ListedPair pair;
       if (std::optional<std::string> companion = folder.Companion(entry.name)) {
         pair.Companion = platform::JoinPath(current_folder, *companion);
       }
-      if (!ReadMessageHeaders(record, pair, &length)) observer.ReadFailed(record.Path);
-    } else if (!ReadSingleFileHeaders(record, &length)) {
-      observer.ReadFailed(record.Path);
+      whole = ReadMessageHeaders(record, pair, &length);
+    } else {
+      whole = ReadSingleFileHeaders(record, &length);
     }
+    if (!whole && length) observer.ReadFailed(record.Path);
+    if (!whole && !length) observer.OpenFailed(record.Path);
     if (length == 0u) {
       counters.Info3 = FormatDigits(++counters.Empty, "# ##0");
     } else {
       ++row;
-      observer.RowAdded(row, AddGridRowTexts(record, current_folder, row, ClassifyMessage(record)));
+      GridCells cells = AddGridRowTexts(record, current_folder, row, ClassifyMessage(record));
+      // Nothing was read of a file not opened: no date, rather than the zero date.
+      if (!length) cells[8].clear();
+      observer.RowAdded(row, cells);
       counters.Info1 = FormatDigits(++counters.Files, "# ##0");
       counters.Bytes += record.Size;
       counters.Info2 = FormatDigits(counters.Bytes, "# ### ##0");

@@ -59,9 +59,13 @@ class GridLoadObserver {
   virtual ~GridLoadObserver() = default;
   virtual void RowAdded(std::int64_t row, const GridCells& cells) = 0;
   virtual void CountersChanged(const GridCounters& counters) = 0;
-  // A message file that exists but could not be read whole; its row has
+  // A message file that was opened but could not be read whole; its row has
   // been added with what was read.
   virtual void ReadFailed(const std::string& /*path*/) {}
+  // A message file that is there but could not be opened (no right to it or
+  // to enter its folder); its row has been added with its name, the size
+  // that could be measured and an empty date cell.
+  virtual void OpenFailed(const std::string& /*path*/) {}
   // Every file the listing found, empty ones included, by its name.
   virtual void FileListed(const std::string& /*name*/) {}
 };

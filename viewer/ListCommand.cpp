@@ -41,6 +41,10 @@ class RowPrinter : public GridLoadObserver {
     Flush();
     std::fprintf(err_, "qvue: %s could not be read whole; listed with what was read\n", path.c_str());
   }
+  void OpenFailed(const std::string& path) override {
+    Flush();
+    std::fprintf(err_, "qvue: %s could not be opened; listed without its headers\n", path.c_str());
+  }
   void Flush() {
     if (!buffer_.empty()) std::fwrite(buffer_.data(), 1, buffer_.size(), out_);
     buffer_.clear();

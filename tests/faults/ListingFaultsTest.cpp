@@ -3,10 +3,16 @@
 // never changes a file.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 
+#include "tests/TestSupport.h"
 #include "tests/faults/FaultScript.h"
 #include "viewer/GridLoader.h"
 #include "viewer/ListCommand.h"
@@ -18,7 +24,7 @@ using namespace faults;
 const std::string kHead = "Q 1 smtp relay 0\r\n12/06/26 14:03:22\r\n";
 const std::string kDel = kHead + "From: a@x\r\nSubject: you won the lottery\r\n\r\n";
 const std::string kPlain = kHead + "From: a@x\r\nSubject: hello\r\n\r\n";
-const std::string kOneDel = "Subject: you won the lottery\r\nFrom: x@y\r\n\r\nbody\r\n";
+const std::string kOneDel = "Subject: you won the lottery\r\nFrom: x@y\r\nDate: 5 Mar 2004 14:07:09 +0100\r\n\r\nbody\r\n";
 const std::string kOnePlain = "Subject: hi\r\n\r\n";
 
 FileMap StartTree() {
@@ -39,7 +45,7 @@ std::string Counters(int files, std::size_t bytes) {
 
 struct Listed {
   int status = -1;
-  std::vector<std::string> rows;  // file name | size | classification | subject, header row left out
+  std::vector<std::string> rows;  // file name | size | classification | subject | date, header row left out
   std::string err;
 };
 
@@ -64,7 +70,7 @@ Listed List(const std::vector<std::string>& args) {
     std::istringstream split(line);
     for (std::string cell; std::getline(split, cell, '\t');) cells.push_back(cell);
     cells.resize(kGridColumns);
-    listed.rows.push_back(cells[1] + "|" + cells[2] + "|" + cells[3] + "|" + cells[4]);
+    listed.rows.push_back(cells[1] + "|" + cells[2] + "|" + cells[3] + "|" + cells[4] + "|" + cells[8]);
   }
   return listed;
 }
@@ -85,15 +91,21 @@ struct ListingCase {
 void PrintTo(const ListingCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<ListingCase> Cases() {
-  const std::string a_row = "a.q0|" + Size(kDel, "12345") + "|Sujunk-|you won the lottery";
-  const std::string b_row = "b.q0|" + Size(kPlain, "1") + "||hello";
-  const std::string m1_row = "m1|" + Size(kOneDel) + "|Sujunk-|you won the lottery";
-  const std::string m2_row = "m2|" + Size(kOnePlain) + "||hi";
+  // The date cell: line 2 of a header file or the Date: line, the zero date
+  // when none was read, empty when the file was not opened.
+  const std::string dated = "|~2026/12/06 14:03:22", no_date = "|~1899/12/30 00:00:00";
+  const std::string a_row = "a.q0|" + Size(kDel, "12345") + "|Sujunk-|you won the lottery" + dated;
+  const std::string b_row = "b.q0|" + Size(kPlain, "1") + "||hello" + dated;
+  const std::string m1_row = "m1|" + Size(kOneDel) + "|Sujunk-|you won the lottery|~2004/03/05 13:07:09";
+  const std::string m2_row = "m2|" + Size(kOnePlain) + "||hi" + no_date;
   const std::size_t pair_bytes = kDel.size() + 5 + kPlain.size() + 1;
   const std::size_t single_bytes = kOneDel.size() + kOnePlain.size();
   const std::string none = "Files Processed (Number/Size): 0 / 0, empty: 0\n";
   auto unread = [](const std::string& path) {
     return "qvue: " + path + " could not be read whole; listed with what was read\n";
+  };
+  auto unopened = [](const std::string& path) {
+    return "qvue: " + path + " could not be opened; listed without its headers\n";
   };
   const std::string usage = "usage: qvue --list [--single] [--decode] FOLDER   (qvue --help tells more)\n";
   const std::string escaped = kHead + "Subject: tab\there \\ back\nlf\r\n\r\n";
@@ -105,13 +117,13 @@ std::vector<ListingCase> Cases() {
       // header counts in its own box; the file name is never decoded.
       {.name = "EscapesCellsAndCountsEmptyHeaders", .args = {"/e"},
        .extra = {{"/e/my msg.q0", escaped}, {"/e/my msg.q1", "xyz"}, {"/e/zero.q0", ""}},
-       .rows = {"my msg.q0|" + Size(escaped, "xyz") + "||tab\\there \\\\ back\\nlf"},
+       .rows = {"my msg.q0|" + Size(escaped, "xyz") + "||tab\\there \\\\ back\\nlf" + dated},
        .err = "Files Processed (Number/Size):  1 /   " + Size(escaped, "xyz") + ", empty:  1\n"},
       {.name = "RawHeaderTexts", .args = {"/d"}, .extra = encoded_pair,
-       .rows = {"=?UTF-8?Q?x?=.q0|" + Size(encoded) + "||=?UTF-8?B?bG90dGVyeQ==?="},
+       .rows = {"=?UTF-8?Q?x?=.q0|" + Size(encoded) + "||=?UTF-8?B?bG90dGVyeQ==?=" + dated},
        .err = Counters(1, encoded.size())},
       {.name = "DecodedHeaderTexts", .args = {"--decode", "/d"}, .extra = encoded_pair,
-       .rows = {"=?UTF-8?Q?x?=.q0|" + Size(encoded) + "||lottery"}, .err = Counters(1, encoded.size())},
+       .rows = {"=?UTF-8?Q?x?=.q0|" + Size(encoded) + "||lottery" + dated}, .err = Counters(1, encoded.size())},
       {.name = "PairsInAOneFileFolderAreNone", .args = {"/in"}, .err = none},
       {.name = "MissingFolder", .args = {"/nowhere"}, .err = none},
       {.name = "NoFolder", .err = usage, .status = 2},
@@ -119,32 +131,37 @@ std::vector<ListingCase> Cases() {
       {.name = "NoRuleFile", .args = {"/q"}, .extra = {{"/prog/Filter.ini", std::nullopt}},
        .err = "qvue: /prog/Filter.ini: not found\n", .status = 1},
       // A header that cannot be opened or read whole: listed with its size
-      // and no fields, so no rule applies, and named on stderr.
+      // and no fields, so no rule applies, and named on stderr as what it is;
+      // one not opened has no date to show.
       {.name = "PairHeaderOpenRefused", .args = {"/q"}, .faults = {Refuse(Op::kOpenRead, "/q/a.q0")},
-       .rows = {"a.q0|" + Size(kDel, "12345") + "||", b_row}, .err = unread("/q/a.q0") + Counters(2, pair_bytes)},
+       .rows = {"a.q0|" + Size(kDel, "12345") + "|||", b_row}, .err = unopened("/q/a.q0") + Counters(2, pair_bytes)},
       {.name = "PairHeaderReadFailsHalfway", .args = {"/q"}, .faults = {Refuse(Op::kRead, "/q/a.q0", 2)},
-       .read_chunk = 16, .rows = {"a.q0|" + Size(kDel, "12345") + "||", b_row},
+       .read_chunk = 16, .rows = {"a.q0|" + Size(kDel, "12345") + "||" + no_date, b_row},
        .err = unread("/q/a.q0") + Counters(2, pair_bytes)},
       // Gone between the listing and the read: still a row, of size 0.
       {.name = "PairHeaderVanishesBeforeItsRead", .args = {"/q"},
-       .faults = {Before(Op::kOpenRead, "/q/a.q0", 1, Vanish({"/q/a.q0"}))}, .rows = {"a.q0|0||", b_row},
+       .faults = {Before(Op::kOpenRead, "/q/a.q0", 1, Vanish({"/q/a.q0"}))}, .rows = {"a.q0|0|||", b_row},
        .err = Counters(2, kPlain.size() + 1), .files_changed = {{"/q/a.q0", std::nullopt}}},
       {.name = "CompanionVanishesBeforeItIsMeasured", .args = {"/q"},
-       .faults = {Before(Op::kLength, "/q/a.q1", 1, Vanish({"/q/a.q1"}))}, .rows = {"a.q0|0||", b_row},
+       .faults = {Before(Op::kLength, "/q/a.q1", 1, Vanish({"/q/a.q1"}))}, .rows = {"a.q0|0||" + no_date, b_row},
        .err = Counters(2, kPlain.size() + 1), .files_changed = {{"/q/a.q1", std::nullopt}}},
       {.name = "QueueRemovedAfterTheFirstMessage", .args = {"/q"},
-       .faults = {Before(Op::kOpenRead, "/q/b.q0", 1, Vanish({"/q"}))}, .rows = {a_row, "b.q0|0||"},
+       .faults = {Before(Op::kOpenRead, "/q/b.q0", 1, Vanish({"/q"}))}, .rows = {a_row, "b.q0|0|||"},
        .err = Counters(2, kDel.size() + 5),
        .files_changed = {{"/q/a.q0", std::nullopt}, {"/q/a.q1", std::nullopt}, {"/q/b.q0", std::nullopt},
                          {"/q/b.q1", std::nullopt}}},
-      // One-file messages: a refused open is reported, a vanished file is not.
+      // One-file messages: a refused open and a read cut short (the subject
+      // read before it counts) are reported, a vanished file is not.
       {.name = "OneFileOpenRefused", .args = {"--single", "/in"}, .faults = {Refuse(Op::kOpenRead, "/in/m1")},
-       .rows = {"m1|" + Size(kOneDel) + "||", m2_row}, .err = unread("/in/m1") + Counters(2, single_bytes)},
+       .rows = {"m1|" + Size(kOneDel) + "|||", m2_row}, .err = unopened("/in/m1") + Counters(2, single_bytes)},
+      {.name = "OneFileReadFailsHalfway", .args = {"--single", "/in"}, .faults = {Refuse(Op::kRead, "/in/m1", 2)},
+       .read_chunk = 31, .rows = {"m1|" + Size(kOneDel) + "|Sujunk-|you won the lottery" + no_date, m2_row},
+       .err = unread("/in/m1") + Counters(2, single_bytes)},
       {.name = "OneFileVanishesBeforeItsRead", .args = {"--single", "/in"},
-       .faults = {Before(Op::kOpenRead, "/in/m1", 1, Vanish({"/in/m1"}))}, .rows = {"m1|0||", m2_row},
+       .faults = {Before(Op::kOpenRead, "/in/m1", 1, Vanish({"/in/m1"}))}, .rows = {"m1|0|||", m2_row},
        .err = Counters(2, kOnePlain.size()), .files_changed = {{"/in/m1", std::nullopt}}},
       {.name = "OneFileFolderRemovedAfterTheFirstMessage", .args = {"--single", "/in"},
-       .faults = {Before(Op::kOpenRead, "/in/m2", 1, Vanish({"/in"}))}, .rows = {m1_row, "m2|0||"},
+       .faults = {Before(Op::kOpenRead, "/in/m2", 1, Vanish({"/in"}))}, .rows = {m1_row, "m2|0|||"},
        .err = Counters(2, kOneDel.size()), .files_changed = {{"/in/m1", std::nullopt}, {"/in/m2", std::nullopt}}},
       // Told as a failure, not as an empty folder listed.
       {.name = "FolderCannotBeListed", .args = {"/q"}, .faults = {Refuse(Op::kList, "/q")},
@@ -175,5 +192,34 @@ TEST_P(ListingFaultTable, PrintsTheseRowsAndChangesNoFile) {
 
 INSTANTIATE_TEST_SUITE_P(Faults, ListingFaultTable, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<ListingCase>& row) { return row.param.name; });
+
+// The real host: a user who may list a folder but not enter it (mode 0744,
+// not its owner) can open none of its files, nor even look at them. The test
+// runs as root; the listing runs in a child that becomes nobody first.
+TEST(ListingOnTheRealHost, NamesEveryFileOfAFolderThatCannotBeEntered) {
+  if (::geteuid() != 0) GTEST_SKIP() << "takes another user's identity: needs root";
+  test_support::TempFolder temp;
+  const std::string q = temp / "q";
+  std::filesystem::create_directory(q);
+  test_support::WriteFile(temp / "Filter.ini", "");
+  test_support::WriteFile(q + "/a.q0", kPlain);
+  test_support::WriteFile(q + "/a.q1", "1");
+  ASSERT_EQ(::chmod(temp.path().c_str(), 0755) | ::chmod((temp / "Filter.ini").c_str(), 0644) | ::chmod(q.c_str(), 0744), 0);
+  test_support::TestHost host_fs(temp.path());
+  platform::ScopedHost host(host_fs);
+  const std::string expected =
+      "a.q0|0|||\nqvue: " + q + "/a.q0 could not be opened; listed without its headers\n" + Counters(1, 0);
+  EXPECT_EXIT(
+      {
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0) {
+          std::_Exit(2);
+        }
+        Listed listed = List({q});
+        std::string text = (listed.rows.size() == 1 ? listed.rows[0] + "\n" : "") + listed.err;
+        std::fputs(text.c_str(), stderr);
+        std::_Exit(listed.status == 0 && text == expected ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tests/platform/FakeFileSystem.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/Text.h"
 
@@ -276,7 +277,9 @@ std::optional<std::uint64_t> FakeFileSystem::FileLength(const std::string& path)
 }
 
 std::unique_ptr<platform::ReadStream> FakeFileSystem::OpenRead(const std::string& path) {
-  std::optional<std::string> actual = Found(Op::kOpenRead, path);
+  bool allowed = Allow(Op::kOpenRead, path);
+  std::optional<std::string> actual = allowed ? Lookup(path) : std::nullopt;
+  if (!actual) errno = allowed ? ENOENT : EACCES;  // as the real host leaves it
   return actual ? std::make_unique<FakeReadStream>(*this, *actual, nodes_[*actual].id) : nullptr;
 }
 

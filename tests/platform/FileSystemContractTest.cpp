@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 
@@ -219,9 +220,18 @@ TYPED_TEST(FileSystemContract, ReadsAndRemovesInAnyLetterCase) {
   this->File("Big.Txt", big);
   std::string read;
   std::unique_ptr<platform::ReadStream> in = this->fs().OpenRead(this->At("big.txt"));
-  ASSERT_TRUE(in && platform::ReadToEnd(*in, &read));
+  ASSERT_TRUE(in);
+  EXPECT_EQ(platform::ReadToEnd(*in, &read, big.size()), platform::ReadEnd::kWhole);
   EXPECT_EQ(read, big);
+  // A file that holds more than it reported when opened (it grew; a /proc
+  // file reports 0) is cut at the limit, its text never taking more memory.
+  in = this->fs().OpenRead(this->At("big.txt"));
+  this->File("Big.Txt", big + big);
+  EXPECT_EQ(platform::ReadToEnd(*in, &read, big.size() + big.size() / 2), platform::ReadEnd::kTooLong);
+  EXPECT_LE(read.capacity(), big.size() + big.size() / 2);
+  errno = 0;
   EXPECT_FALSE(this->fs().OpenRead(this->At("none")));
+  EXPECT_EQ(errno, ENOENT);
 
   EXPECT_TRUE(this->fs().Remove(this->At("BIG.TXT")));
   EXPECT_FALSE(this->Has("Big.Txt"));

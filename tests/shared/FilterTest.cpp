@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
 #include "platform/FileSystem.h"
 #include "shared/Module_Filter.h"
 #include "shared/PatternMatcher.h"
+#include "tests/TestSupport.h"
 #include "tests/platform/FakeFileSystem.h"
 
 namespace {
@@ -75,6 +83,52 @@ TEST(FilterFile, LoadFailuresLeaveNoRulesAndReloadsReplaceAll) {
   fs.AddFile("/prog/Filter.ini", "\"c\",\"From: \"\r\n");
   EXPECT_THROW(LoadFilterTable(), FilterFileError);
   EXPECT_EQ(CurrentFilterTable().FromList.RuleCount(), 0);
+}
+
+// Files no rule file is, each loaded in a child held to 1 GiB of address
+// space (not under AddressSanitizer, which reserves far more and then skips
+// the row that needs the limit), so that a load which tries to hold one ends
+// the child.
+TEST(FilterFile, RefusesHugeFilesInOneLineWithinBoundedMemory) {
+  test_support::TempFolder temp;
+  const std::string ini = temp / "Filter.ini", too_large = ini + ": is larger than 64 MiB, too large for rules";
+  const std::uint64_t bound = kMaxFilterFileSize;
+  struct Case {
+    std::string head;    // then a hole of zero bytes up to `size`, then `tail`
+    std::uint64_t size;  // 0: a link to /proc/self/pagemap, which reports length 0
+    std::string tail, error;
+    bool needs_limit = false;
+  } cases[] = {
+      {"", bound + 1, "", too_large},
+      {"", std::uint64_t{4} << 30, "", too_large},
+      {"\"", std::uint64_t{3} << 30, "", too_large},
+      {"", 0, "", too_large},
+      {"", bound, "", ini + ": ends inside a record (line 1 has 1 of 3 fields: tag, header word, pattern)"},
+      {"\"a\",\"From: \",\"", bound, "\"\r\n", ini + ": its patterns do not fit in memory", true},
+  };
+  for (const Case& c : cases) {
+    if (c.needs_limit && KESTRANE_SANITIZED) continue;
+    std::filesystem::remove(ini);
+    if (c.size == 0) {
+      std::filesystem::create_symlink("/proc/self/pagemap", ini);
+    } else {
+      test_support::WriteFile(ini, c.head);
+      std::filesystem::resize_file(ini, c.size - c.tail.size());
+      std::ofstream(ini, std::ios::binary | std::ios::app) << c.tail;
+    }
+    auto load_limited = [&] {
+      const rlimit one_gib{std::uint64_t{1} << 30, std::uint64_t{1} << 30};
+      if (!KESTRANE_SANITIZED && ::setrlimit(RLIMIT_AS, &one_gib) != 0) std::_Exit(2);
+      try {
+        LoadFilterTableFrom(ini);
+      } catch (const FilterFileError& e) {
+        std::fputs(e.what(), stderr);
+        std::_Exit(e.what() == c.error ? 0 : 1);
+      }
+      std::_Exit(1);
+    };
+    EXPECT_EXIT(load_limited(), ::testing::ExitedWithCode(0), "") << c.error;
+  }
 }
 
 MessageRecord Message(std::string from, std::string subject, std::string to = "", std::string newsgroups = "") {

@@ -26,13 +26,11 @@ TEST(FormatDigits, FollowsTheCounterPatterns) {
 struct Recorder : GridLoadObserver {
   std::vector<GridCells> rows;
   std::vector<std::string> infos;
-  std::vector<std::string> failed;
   void RowAdded(std::int64_t row, const GridCells& cells) override {
     EXPECT_EQ(row, static_cast<std::int64_t>(rows.size() + 1));
     rows.push_back(cells);
   }
   void CountersChanged(const GridCounters& c) override { infos.push_back(c.Info1 + "|" + c.Info2 + "|" + c.Info3); }
-  void ReadFailed(const std::string& path) override { failed.push_back(path); }
 };
 
 class LoadGridRowsTest : public ::testing::Test {
@@ -65,24 +63,6 @@ TEST_F(LoadGridRowsTest, ListsPairsWithTheirCellsAndRunningCounters) {
   // Enumeration order: a.q0, b.q0, empty.q0; an empty file changes only its box.
   EXPECT_EQ(rec.infos, (std::vector<std::string>{" 1|  " + a[2] + "|0", " 2|  " + std::to_string(c.Bytes) + "|0",
                                                  " 2|  " + std::to_string(c.Bytes) + "| 1"}));
-}
-
-TEST_F(LoadGridRowsTest, OneFileMessagesAndFaults) {
-  fs.AddFile("/in/m1", "From: a\r\nDate: Thu, 5 Mar 2004 14:07:09 +0100\r\n\r\nbody\r\n");
-  fs.AddFile("/in/UNREADABLE.CNM", "Subject: partial\r\n" + std::string(5000, 'x') + "\r\nFrom: b\r\n");
-  fs.read_chunk = 40;
-  int reads = 0;
-  fs.before = [&reads](testing_host::Op op, const std::string& path) {
-    return !(op == testing_host::Op::kRead && path == "/in/UNREADABLE.CNM" && ++reads > 1);
-  };
-  Recorder rec;
-  GridCounters c = LoadGridRows("/in", 2, rec);
-  ASSERT_EQ(rec.rows.size(), 2u);
-  // Listed with what was read.
-  EXPECT_EQ(std::tuple(rec.rows[0][1], rec.rows[0][4], rec.rows[0][5]), std::tuple("UNREADABLE.CNM", "partial", ""));
-  EXPECT_EQ(rec.rows[1][8], "~2004/03/05 13:07:09");
-  EXPECT_EQ(rec.failed, std::vector<std::string>{"/in/UNREADABLE.CNM"});
-  EXPECT_EQ(c.Files, 2);
 }
 
 TEST_F(LoadGridRowsTest, RowNumbersKeepCountingPastSixteenBits) {
