@@ -5,7 +5,8 @@
 #   SystemCallFilter= lines admit, the groups expanded by systemd-analyze;
 # - a pass as the user kestrane without capabilities, on a queue shared with
 #   it through a setgid group folder, leaves the tree a root pass leaves, also
-#   with /proc mounted as the unit has it (hidepid=invisible, subset=pid);
+#   in a user namespace as the unit's and with its /proc (hidepid=invisible,
+#   subset=pid);
 # - on a queue that user may not write it changes nothing and says so.
 # Needs root (for the user, the ownerships and setpriv) and a folder SCRATCH
 # of its own.
@@ -104,17 +105,32 @@ outside=$(comm -23 <(echo "$traced") <(echo "$admitted"))
 [ -z "$outside" ] || fail "system calls of a pass that the unit's filter refuses: $(echo $outside)"
 echo "system calls of a pass: $(echo $traced)"
 
-# The pass as kestrane with /proc as the unit mounts it: it still finds its
-# program folder, and so Filter.ini, through /proc/self/exe.
-if unshare --mount true 2>/dev/null; then
-  queue="$scratch/lp-proc"
+# The pass as kestrane in what the unit sets up around it: a user namespace
+# that maps root and kestrane alone (PrivateUsers=; the queue's owner is
+# unmapped there) and /proc mounted hidepid=invisible, subset=pid
+# (ProtectProc=, ProcSubset=). The pass still finds its program folder, and
+# so Filter.ini, through /proc/self/exe, and still changes the queue
+# through its group.
+if unshare --user --mount --pid --fork true 2>/dev/null; then
+  queue="$scratch/lp-namespaces"
   make_queue "$queue"
+  chown -R nobody "$queue"
   share_with_kestrane "$queue"
-  unshare --mount sh -c 'mount -t proc -o hidepid=invisible,subset=pid proc /proc && exec "$@"' sh \
-    "${as_kestrane[@]}" "$sievbat" "$queue" || fail "the pass with /proc as the unit mounts it failed"
-  [ "$(snapshot "$queue")" = "$expected" ] || fail "the pass with /proc as the unit mounts it left another tree"
+  unshare --user sh -c '
+    until [ -n "$(cat /proc/self/gid_map)" ]; do sleep 0.05; done
+    exec unshare --mount --pid --fork sh -c "mount -t proc -o hidepid=invisible,subset=pid proc /proc && exec \"\$@\"" sh "$@"' \
+    sh "${as_kestrane[@]}" "$sievbat" "$queue" &
+  namespaced=$!
+  until [ "$(readlink "/proc/$namespaced/ns/user")" != "$(readlink /proc/self/ns/user)" ]; do sleep 0.01; done
+  write_map() {  # uid|gid ID: root and ID, in one write (the kernel takes no second)
+    printf '0 0 1\n%s %s 1\n' "$2" "$2" | dd of="/proc/$namespaced/$1_map" bs=4096 iflag=fullblock status=none
+  }
+  write_map uid "$(id -u kestrane)"
+  write_map gid "$(id -g kestrane)"
+  wait "$namespaced" || fail "the pass in the unit's namespaces failed"
+  [ "$(snapshot "$queue")" = "$expected" ] || fail "the pass in the unit's namespaces left another tree"
 else
-  echo "check-least-privilege: no mount namespace here; the pass with a reduced /proc was not tried" >&2
+  echo "check-least-privilege: no user namespace here; the pass in the unit's namespaces was not tried" >&2
 fi
 
 # A queue the user may read but not change: nothing changes, stderr says why.
