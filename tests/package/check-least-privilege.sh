@@ -1,15 +1,9 @@
 #!/usr/bin/env bash
-# Least privilege of the timed pass, checked on an unpacked package ROOT:
-# - systemd-analyze rates an instance of the unit 2.0 or less;
-# - every system call a real pass makes (strace -f) is one the unit's
-#   SystemCallFilter= lines admit, the groups expanded by systemd-analyze;
-# - a pass as the user kestrane without capabilities, on a queue shared with
-#   it through a setgid group folder, leaves the tree a root pass leaves, also
-#   in a user namespace as the unit's and with its /proc (hidepid=invisible,
-#   subset=pid);
-# - on a queue that user may not write it changes nothing and says so.
-# Needs root (for the user, the ownerships and setpriv) and a folder SCRATCH
-# of its own.
+# Least privilege of the timed pass, on an unpacked package ROOT: the unit's
+# exposure score, the system calls of a traced pass against its filter, a
+# pass as kestrane without capabilities on a setgid group queue (also in
+# namespaces like the unit's) against a root pass, and a pass on a queue that
+# user may not write. Needs root and a folder SCRATCH of its own.
 set -euo pipefail
 [ "$(id -u)" -eq 0 ] || exec sudo "$0" "$@"
 root=$1 scratch=$2
