@@ -102,6 +102,7 @@ prefix="$scratch/prefix"
 cmake --install build-package --prefix "$prefix" >/dev/null
 expect_equal "installed rules link" "$(readlink "$prefix/lib/kestrane/Filter.ini")" "../../etc/kestrane/Filter.ini"
 [ -f "$prefix/lib/systemd/system/kestrane-sievbat@.timer" ] || fail "cmake --install put no timer unit under the prefix"
+[ -f "$prefix/lib/sysusers.d/kestrane-queue-tools.conf" ] || fail "cmake --install put no sysusers.d file under the prefix"
 make_queue "$queue"
 printf '"SPAM-","Subject: ","viagra"\n' >"$prefix/etc/kestrane/Filter.ini"
 "$prefix/bin/sievbat" "$queue" || fail "a pass of the sievbat installed by cmake failed"
