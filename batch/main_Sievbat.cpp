@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "batch/QueueAccess.h"
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "platform/Version.h"
@@ -147,6 +148,11 @@ int Main(const std::vector<std::string>& args, std::ostream& out, std::ostream& 
   // The report is written as the pass goes; a dry run's many lines in large
   // pieces, a verbose pass's few at once, for the journal of an unattended run.
   PassReport report(out, output == PassOutput::kVerbose);
+  // A pass without the right to change the folder still runs (and reports
+  // each failed action), but says once why nothing could be done.
+  if (output != PassOutput::kDryRun) {
+    if (std::optional<std::string> fault = QueueChangeFault(folder)) err << "sievbat: " << *fault << "\n";
+  }
   if (!ScanQueueFolder(folder, output, &report) && platform::Host().PathExists(folder)) {
     err << "sievbat: " << folder << ": cannot be listed\n";
     return 1;

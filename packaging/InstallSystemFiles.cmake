@@ -12,7 +12,9 @@
 #   (the programs find their folder through /proc/self/exe, which resolves
 #   the link);
 # - the systemd units of the timed pass, in the folder systemd reads for the
-#   prefix /usr, else under PREFIX/lib/systemd/system.
+#   prefix /usr, else under PREFIX/lib/systemd/system;
+# - the sysusers.d file that makes the system user and group kestrane the
+#   pass runs as, likewise in systemd's folder or under PREFIX/lib/sysusers.d.
 
 function(kestrane_full_path out dir)
   if(IS_ABSOLUTE "${dir}")
@@ -39,8 +41,10 @@ else()
 endif()
 if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
   set(unit_dir "${KESTRANE_SYSTEMD_UNIT_DIR}")
+  set(sysusers_dir "${KESTRANE_SYSUSERS_DIR}")
 else()
   set(unit_dir "${CMAKE_INSTALL_PREFIX}/lib/systemd/system")
+  set(sysusers_dir "${CMAKE_INSTALL_PREFIX}/lib/sysusers.d")
 endif()
 
 set(rules "${etc_dir}/kestrane/Filter.ini")
@@ -67,3 +71,6 @@ foreach(unit kestrane-sievbat@.service kestrane-sievbat@.timer)
   message(STATUS "Installing: $ENV{DESTDIR}${unit_dir}/${unit}")
   configure_file("${KESTRANE_PACKAGING_SOURCE}/systemd/${unit}.in" "$ENV{DESTDIR}${unit_dir}/${unit}" @ONLY)
 endforeach()
+set(sysusers "${sysusers_dir}/kestrane-queue-tools.conf")
+message(STATUS "Installing: $ENV{DESTDIR}${sysusers}")
+configure_file("${KESTRANE_PACKAGING_SOURCE}/sysusers/kestrane-queue-tools.conf" "$ENV{DESTDIR}${sysusers}" COPYONLY)

@@ -2,8 +2,9 @@
 # Checks the Debian package as an operator gets it: builds it (scripts/package
 # fails on lintian errors), reads its control data, unpacks it into a temporary
 # root and runs the programs there, sievbat with the shipped empty rules and
-# the example rules (found through the program folder's link into etc). Last,
-# `cmake --install` of the same build into a prefix of its own.
+# the example rules (found through the program folder's link into etc), then
+# as the unit's system user (check-least-privilege.sh). Last, `cmake --install`
+# of the same build into a prefix of its own.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -43,6 +44,12 @@ for page in sievbat qvue; do
   [ -z "$warnings" ] || fail "$page.1: $warnings"
 done
 desktop-file-validate "$root/usr/share/applications/kestrane-qvue.desktop"
+# The postinst makes the timed pass's system user from the shipped sysusers.d
+# file: tried on the unpacked root (DPKG_ROOT), not on this machine.
+dpkg-deb -e "$deb" "$scratch/control"
+sysusers=$(DPKG_ROOT="$root" sh "$scratch/control/postinst" configure 2>&1) || fail "postinst: $sysusers"
+expect_equal "home and shell of the user the postinst made" \
+  "$(grep '^kestrane:' "$root/etc/passwd" | cut -d: -f6,7)" "/nonexistent:/usr/sbin/nologin"
 # The units run the installed sievbat, so they are checked with their
 # program path pointed into the unpacked root, for one instance.
 if command -v systemd-analyze >/dev/null; then
@@ -86,12 +93,16 @@ cp "$root/usr/share/doc/kestrane-queue-tools/examples/Filter.ini" "$root/etc/kes
 expect_equal "queue after a pass with the example rules" "$(listing "$queue")" \
   "./Wait/bulk.q0 ./Wait/bulk.q1 ./plain.q0 ./plain.q1 "
 
+# The timed pass as the package's system user, with the unit's hardening.
+tests/package/check-least-privilege.sh "$root" "$scratch"
+
 # The same build installed with cmake into a prefix: the layout under it,
 # the link resolving to the prefix's own etc.
 prefix="$scratch/prefix"
 cmake --install build-package --prefix "$prefix" >/dev/null
 expect_equal "installed rules link" "$(readlink "$prefix/lib/kestrane/Filter.ini")" "../../etc/kestrane/Filter.ini"
 [ -f "$prefix/lib/systemd/system/kestrane-sievbat@.timer" ] || fail "cmake --install put no timer unit under the prefix"
+[ -f "$prefix/lib/sysusers.d/kestrane-queue-tools.conf" ] || fail "cmake --install put no sysusers.d file under the prefix"
 make_queue "$queue"
 printf '"SPAM-","Subject: ","viagra"\n' >"$prefix/etc/kestrane/Filter.ini"
 "$prefix/bin/sievbat" "$queue" || fail "a pass of the sievbat installed by cmake failed"
