@@ -208,6 +208,13 @@ class FileSystem {
   // Locks exactly the ordinary file at `path` as LockMessage does.
   virtual LockResult LockExact(const std::string& path, std::unique_ptr<MessageLock>* lock) = 0;
 
+  // Why this process may not add or remove names in `folder`: nullopt when
+  // it may, or when no folder stands there; else a text naming the user and
+  // the reason ("uid 995 gid 995 may not change files in it: Permission
+  // denied", or "cannot be reached as ..." when a folder above it may not
+  // be searched, which would make it look missing).
+  virtual std::optional<std::string> WhyFolderUnchangeable(const std::string& folder) = 0;
+
   // Flushes to the disk every folder this host changed since the last
   // call, so that moves and deletes survive a power cut. False when one
   // could not be flushed.

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/SplitMix.h"
 #include "platform/Text.h"
@@ -630,6 +631,17 @@ bool RealFileSystem::Unlink(const std::string& path) {
   AfterOwnChange(folder, fresh && ok, name.front() == '.' ? nullptr : &name, nullptr);
   if (ok) changed_.insert(folder);
   return ok;
+}
+
+std::optional<std::string> RealFileSystem::WhyFolderUnchangeable(const std::string& folder) {
+  std::string who = "uid " + std::to_string(::geteuid()) + " gid " + std::to_string(::getegid());
+  struct stat st {};
+  if (::stat(FolderForOpen(folder).c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    return "cannot be reached as " + who + ": " + std::strerror(errno);
+  }
+  if (!S_ISDIR(st.st_mode) || ::access(FolderForOpen(folder).c_str(), W_OK | X_OK) == 0) return std::nullopt;
+  return who + " may not change files in it: " + std::strerror(errno);
 }
 
 bool RealFileSystem::SyncChangedFolders() {

@@ -35,6 +35,7 @@ class RealFileSystem : public FileSystem {
   bool RenameExact(const std::string& from, const std::string& to) override;
   bool RemoveExact(const std::string& path) override;
   LockResult LockExact(const std::string& path, std::unique_ptr<MessageLock>* lock) override;
+  std::optional<std::string> WhyFolderUnchangeable(const std::string& folder) override;
   bool SyncChangedFolders() override;
   std::string ProgramFolder() override;
 

@@ -175,6 +175,11 @@ void FakeFileSystem::AddFolder(const std::string& path) {
 }
 
 void FakeFileSystem::AddFile(const std::string& path, std::string bytes) {
+  if (HasFile(path)) {  // written over in place, as the same file
+    Content& content = contents_[nodes_[path].id];
+    content = Content{std::move(bytes), content.version + 1};
+    return;
+  }
   AddFolder(path);  // its parents; the node itself then becomes the file
   std::uint64_t id = next_id_++;
   nodes_[path] = Node{false, id};
@@ -362,6 +367,11 @@ bool FakeFileSystem::RemoveExact(const std::string& path) {
   if (!AllowChange(Op::kRemove, path) || !HasFile(path)) return false;
   Unlink(path);
   return true;
+}
+
+std::optional<std::string> FakeFileSystem::WhyFolderUnchangeable(const std::string& folder) {
+  if (!HasFolder(folder) || !unchangeable.contains(folder)) return std::nullopt;
+  return std::string("may not change files in it");
 }
 
 bool FakeFileSystem::SyncChangedFolders() {

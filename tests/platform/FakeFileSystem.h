@@ -27,7 +27,7 @@ class FakeFileSystem : public platform::FileSystem {
 
   // Tree set-up and inspection, by exact paths.
   void AddFolder(const std::string& path);  // parents too
-  void AddFile(const std::string& path, std::string bytes);
+  void AddFile(const std::string& path, std::string bytes);  // over an existing file: its bytes
   void AddLink(const std::string& existing, const std::string& path);  // a second name
   bool HasFile(const std::string& path) const { return nodes_.contains(path) && !HasFolder(path); }
   bool HasFolder(const std::string& path) const { return nodes_.contains(path) && nodes_.at(path).folder; }
@@ -46,6 +46,7 @@ class FakeFileSystem : public platform::FileSystem {
   // False: a file system without hard links.
   bool hard_links = true;
   std::string program_folder = "/prog";
+  std::set<std::string> unchangeable;
 
   // Changes to the tree: creating, writing, renaming, linking, removing.
   int changes() const { return changes_; }
@@ -85,6 +86,8 @@ class FakeFileSystem : public platform::FileSystem {
   std::optional<platform::FileIdentity> IdentityOf(const std::string& path) override;
   bool RenameExact(const std::string& from, const std::string& to) override;
   bool RemoveExact(const std::string& path) override;
+  // Folders listed in `unchangeable` answer "may not change files in it".
+  std::optional<std::string> WhyFolderUnchangeable(const std::string& folder) override;
   bool SyncChangedFolders() override;
   std::string ProgramFolder() override { return program_folder; }
 

@@ -6,6 +6,7 @@
 #include "shared/Module_MySafeRename.h"
 #include "shared/Module_SalvageTag.h"
 #include "tests/TestSupport.h"
+#include "tests/faults/FaultScript.h"
 #include "tests/platform/FakeFileSystem.h"
 
 namespace {
@@ -67,6 +68,37 @@ TEST(AddSalvageTag, WritesOverTheLastTwoBytesOrLeavesTheFileAlone) {
   fs.free_bytes = 10;  // the disk fills up part-way through the tag
   EXPECT_FALSE(AddSalvageTag("/q/full.q0"));
   EXPECT_EQ(fs.Contents("/q/full.q0"), "l1\r\n\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// What a killed pass left is put right by the next one, except what another
+// process still holds: its change is under way, not cut short.
+TEST(RecoverInterruptedChanges, FinishesWhatNoProcessHoldsAndLeavesTheRest) {
+  testing_host::FakeFileSystem fs;
+  platform::ScopedHost host(fs);
+  fs.AddFile("/q/.~kqnew.1", "half a header");                                // a new version never used
+  fs.AddFile("/q/.~kqnew.2", "being written");                                // held: a strip under way
+  fs.AddFile("/q/a.q0", "a"), fs.AddFile("/q/.~kqdel.a.q1", "a body");        // a delete cut before the header
+  fs.AddFile("/q/.~kqdel.b.q1", "b body");                                    // cut after it
+  fs.AddFile("/q/c.q0", "c"), fs.AddFile("/q/c.q1", "c body");                // a hold cut after its link
+  fs.AddLink("/q/c.q1", "/q/Wait/c.q1");
+  fs.AddFile("/q/Wait/d.q0", "d"), fs.AddFile("/q/Wait/d.q1", "d body");      // cut after the header moved
+  fs.AddLink("/q/Wait/d.q1", "/q/d.q1");
+  fs.AddFile("/q/e.q1", "e body");                                            // a lone body of the remailer's
+  fs.AddFile("/q/Errors/e.q0", "e"), fs.AddFile("/q/Errors/e.q1", "other e");
+  std::unique_ptr<platform::MessageLock> held;
+  ASSERT_EQ(fs.LockExact("/q/.~kqnew.2", &held), platform::LockResult::kHeld);
+
+  EXPECT_TRUE(RecoverInterruptedChanges({"/q", "/q/Wait", "/q/Errors"}));
+  EXPECT_EQ(faults::Describe(fs.Files()),
+            faults::Describe({{"/q/.~kqnew.2", "being written"}, {"/q/a.q0", "a"}, {"/q/a.q1", "a body"},
+                              {"/q/c.q0", "c"}, {"/q/c.q1", "c body"}, {"/q/Wait/d.q0", "d"},
+                              {"/q/Wait/d.q1", "d body"}, {"/q/e.q1", "e body"}, {"/q/Errors/e.q0", "e"},
+                              {"/q/Errors/e.q1", "other e"}}));
+  EXPECT_FALSE(RecoverInterruptedChanges({"/q", "/q/Wait", "/q/Errors"}));  // nothing left to do
 }
 
 }  // namespace
