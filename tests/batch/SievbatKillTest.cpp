@@ -140,7 +140,10 @@ TEST(SievbatKilled, ThirtyKillsOnTwoThousandPairsLoseNothing) {
   WriteFile(queue + "/Wait/m1.q0", "theirs");
   WriteFile(queue + "/Wait/m1.q1", "theirs body");
 
-  std::mt19937 random(20261207);
+  // Each run kills at other moments; a failing run tells its seed.
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
   int killed_running = 0;
   for (int kill = 0; kill < 30; ++kill) {
     pid_t pass = StartPass(temp / "prog/sievbat", queue);
