@@ -8,6 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -144,17 +146,27 @@ TEST(SievbatKilled, ThirtyKillsOnTwoThousandPairsLoseNothing) {
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
-  int killed_running = 0;
-  for (int kill = 0; kill < 30; ++kill) {
+  // Kill moments are drawn within the time the last whole pass took, so
+  // that they keep landing inside passes as the work left grows smaller.
+  auto longest = std::chrono::microseconds(60000);
+  int kills = 0;
+  for (int attempt = 0; kills < 30 && attempt < 300; ++attempt) {
+    auto delay = std::chrono::microseconds(
+        std::uniform_int_distribution<long>(0, std::max<long>(longest.count(), 2000))(random));
+    auto start = std::chrono::steady_clock::now();
     pid_t pass = StartPass(temp / "prog/sievbat", queue);
-    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 60000)(random)));
+    std::this_thread::sleep_for(delay);
     ::kill(pass, SIGKILL);
     int status = 0;
     ::waitpid(pass, &status, 0);
-    if (WIFSIGNALED(status)) ++killed_running;
-    ASSERT_EQ(Whole(messages, Tree(queue)), "") << "after kill " << kill;
+    if (!WIFSIGNALED(status)) {
+      longest = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+      continue;
+    }
+    ++kills;
+    ASSERT_EQ(Whole(messages, Tree(queue)), "") << "after kill " << kills;
   }
-  EXPECT_GT(killed_running, 15) << "most kills must land while a pass runs";
+  EXPECT_EQ(kills, 30) << "kills that landed inside a pass";
   int status = 0;
   ::waitpid(StartPass(temp / "prog/sievbat", queue), &status, 0);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
