@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "platform/Text.h"
-
 namespace testing_host {
 
+using platform::JoinPath;
 using platform::SplitPath;
 
 class FakeReadStream : public platform::ReadStream {
@@ -29,8 +28,7 @@ class FakeReadStream : public platform::ReadStream {
  private:
   FakeFileSystem& fs_;
   std::string path_;
-  std::uint64_t id_;
-  std::uint64_t size_;
+  std::uint64_t id_, size_;
   std::size_t offset_ = 0;
 };
 
@@ -52,9 +50,7 @@ class FakeTempFile : public platform::TempFile {
     if (!replaced_ && fs_.HasFile(path_) && fs_.AllowChange(Op::kRemove, path_)) fs_.Unlink(path_);
   }
   bool Write(std::string_view bytes) override {
-    if (!fs_.AllowChange(Op::kWriteAt, path_) || !fs_.contents_.contains(id_)) return false;
-    std::string& file = fs_.Bytes(id_);
-    return fs_.WriteBytes(file, file.size(), bytes);
+    return fs_.AllowChange(Op::kWriteAt, path_) && fs_.contents_.contains(id_) && fs_.WriteBytes(id_, bytes);
   }
 
   FakeFileSystem& fs_;
@@ -79,25 +75,23 @@ class FakeFileHandle : public platform::FileHandle {
     return true;
   }
   std::unique_ptr<platform::TempFile> NewVersion() override {
-    std::string path = platform::JoinPath(SplitPath(path_).first, std::string(platform::kHiddenPrefix) + "new." +
-                                                                      std::to_string(fs_.next_id_));
+    std::string path = JoinPath(SplitPath(path_).first, std::string(platform::kHiddenPrefix) + "new." +
+                                                            std::to_string(fs_.next_id_));
     if (!fs_.AllowChange(Op::kCreate, path)) return nullptr;
     fs_.AddFile(path, "");
     fs_.Changed(path);
     return std::make_unique<FakeTempFile>(fs_, path, fs_.nodes_[path].id);
   }
+  // Only while the name holds the very file read, with one link, unchanged.
   bool Replace(platform::TempFile& version) override {
     auto& temp = static_cast<FakeTempFile&>(version);
-    if (!version_ || !fs_.AllowChange(Op::kReplace, path_)) return false;
-    auto it = fs_.nodes_.find(path_);
-    if (it == fs_.nodes_.end() || it->second.id != id_ || fs_.Links(path_) != 1 ||
-        fs_.contents_[id_].version != *version_ || !fs_.nodes_.contains(temp.path_)) {
+    if (!version_ || !fs_.AllowChange(Op::kReplace, path_) || !fs_.HasFile(path_) || fs_.nodes_[path_].id != id_ ||
+        fs_.Links(path_) != 1 || fs_.contents_[id_].version != *version_ || !fs_.nodes_.contains(temp.path_)) {
       return false;
     }
     fs_.Unlink(path_);
     fs_.Move(temp.path_, path_);
-    temp.replaced_ = true;
-    return true;
+    return temp.replaced_ = true;
   }
 
  private:
@@ -109,29 +103,19 @@ class FakeFileHandle : public platform::FileHandle {
 
 bool FakeFileSystem::AllowChange(Op op, const std::string& path) {
   if (dead_) return false;
-  if (stop_before_ && ++changes_ >= *stop_before_) {
-    dead_ = true;
-    return false;
-  }
-  if (!stop_before_) ++changes_;
-  return Allow(op, path);
-}
-
-std::string FakeFileSystem::Contents(const std::string& path) const {
-  return HasFile(path) ? contents_.at(nodes_.at(path).id).bytes : "";
+  ++changes_;
+  if (stop_before_ && changes_ >= *stop_before_) dead_ = true;
+  return !dead_ && Allow(op, path);
 }
 
 std::size_t FakeFileSystem::Links(const std::string& path) const {
-  if (!HasFile(path)) return 0;
-  std::uint64_t id = nodes_.at(path).id;
-  return static_cast<std::size_t>(
-      std::count_if(nodes_.begin(), nodes_.end(), [&](const auto& n) { return !n.second.folder && n.second.id == id; }));
+  auto same = [&](const auto& n) { return !n.second.folder && n.second.id == nodes_.at(path).id; };
+  return HasFile(path) ? static_cast<std::size_t>(std::count_if(nodes_.begin(), nodes_.end(), same)) : 0;
 }
 
 void FakeFileSystem::Move(const std::string& from, const std::string& to) {
-  Node node = nodes_[from];
+  nodes_[to] = nodes_[from];
   nodes_.erase(from);
-  nodes_[to] = node;
   Changed(from), Changed(to);
 }
 
@@ -141,31 +125,6 @@ void FakeFileSystem::Unlink(const std::string& path) {
   Changed(path);
   bool named = std::any_of(nodes_.begin(), nodes_.end(), [&](const auto& n) { return n.second.id == id; });
   if (!named) contents_.erase(id);  // open handles keep reading what they hold
-}
-
-std::unique_ptr<platform::FileHandle> FakeFileSystem::OpenReadWrite(const std::string& path) {
-  std::optional<std::string> actual = Found(Op::kOpenRead, path);
-  if (!actual || locked_.count(nodes_[*actual].id) != 0 || Links(*actual) != 1) return nullptr;
-  return std::make_unique<FakeFileHandle>(*this, *actual, nodes_[*actual].id);
-}
-
-platform::LockResult FakeFileSystem::LockMessage(const std::string& path, std::unique_ptr<platform::MessageLock>* lock) {
-  if (!Allow(Op::kLock, path)) return platform::LockResult::kBusy;
-  std::optional<std::string> actual = Lookup(path);
-  if (!actual) return platform::LockResult::kMissing;
-  std::uint64_t id = nodes_[*actual].id;
-  if (locked_.count(id) != 0) return platform::LockResult::kBusy;
-  *lock = std::make_unique<FakeLock>(locked_, id);
-  return platform::LockResult::kHeld;
-}
-
-platform::LockResult FakeFileSystem::LockExact(const std::string& path, std::unique_ptr<platform::MessageLock>* lock) {
-  if (!Allow(Op::kLock, path)) return platform::LockResult::kBusy;
-  if (!HasFile(path)) return platform::LockResult::kMissing;
-  std::uint64_t id = nodes_[path].id;
-  if (locked_.count(id) != 0) return platform::LockResult::kBusy;
-  *lock = std::make_unique<FakeLock>(locked_, id);
-  return platform::LockResult::kHeld;
 }
 
 void FakeFileSystem::AddFolder(const std::string& path) {
@@ -181,12 +140,9 @@ void FakeFileSystem::AddFile(const std::string& path, std::string bytes) {
     return;
   }
   AddFolder(path);  // its parents; the node itself then becomes the file
-  std::uint64_t id = next_id_++;
-  nodes_[path] = Node{false, id};
-  contents_[id] = Content{std::move(bytes), 1};
+  nodes_[path] = Node{false, next_id_};
+  contents_[next_id_++] = Content{std::move(bytes), 1};
 }
-
-void FakeFileSystem::AddLink(const std::string& existing, const std::string& path) { nodes_[path] = nodes_.at(existing); }
 
 void FakeFileSystem::RemoveTree(const std::string& path) {
   std::string prefix = path + platform::kPathSeparator;
@@ -201,31 +157,45 @@ std::map<std::string, std::string> FakeFileSystem::Files() const {
   return files;
 }
 
-// One folder of the fake, for the shared letter-case rules: an exact name is
-// looked up in the map, other letter cases by a walk over the tree.
-class FakeFolder : public platform::NameIndex {
- public:
-  FakeFolder(const FakeFileSystem& fs, std::string folder) : fs_(fs), folder_(std::move(folder)) {}
-  Kind KindOf(const std::string& name) override {
-    std::string path = platform::JoinPath(folder_, name);
-    return fs_.HasFile(path) ? Kind::kFile : fs_.HasFolder(path) ? Kind::kOther : Kind::kNone;
-  }
-  std::vector<std::string> FilesLike(const std::string& name) override { return Like(name, true); }
-  std::vector<std::string> Like(const std::string& name, bool files_only) const {
-    std::vector<std::string> like;
-    for (const auto& [path, node] : fs_.nodes_) {
-      auto [parent, other] = SplitPath(path);
-      if (parent == folder_ && (!files_only || !node.folder) && platform::EqualsIgnoreCase(other, name)) {
-        like.push_back(other);
-      }
+std::vector<std::string> FakeFileSystem::Like(const std::string& folder, const std::string& name,
+                                              bool files_only) const {
+  std::vector<std::string> like;
+  for (const auto& [path, node] : nodes_) {
+    auto [parent, other] = SplitPath(path);
+    if (parent == folder && (!files_only || !node.folder) && platform::EqualsIgnoreCase(other, name)) {
+      like.push_back(other);
     }
-    return like;
   }
+  return like;
+}
 
- private:
-  const FakeFileSystem& fs_;
-  std::string folder_;
-};
+std::optional<std::string> FakeFileSystem::Lookup(const std::string& path, bool companion) const {
+  // One folder for the shared letter-case rules.
+  struct View : platform::NameIndex {
+    const FakeFileSystem& fs;
+    std::string folder;
+    View(const FakeFileSystem& f, std::string d) : fs(f), folder(std::move(d)) {}
+    Kind KindOf(const std::string& name) override {
+      std::string path = JoinPath(folder, name);
+      return fs.HasFile(path) ? Kind::kFile : fs.HasFolder(path) ? Kind::kOther : Kind::kNone;
+    }
+    std::vector<std::string> FilesLike(const std::string& name) override { return fs.Like(folder, name, true); }
+  };
+  auto [folder, name] = SplitPath(path);
+  View view(*this, folder);
+  std::optional<std::string> actual = companion ? ResolveCompanion(view, name) : ResolveName(view, name);
+  return actual ? std::optional(JoinPath(folder, *actual)) : std::nullopt;
+}
+
+bool FakeFileSystem::Taken(const std::string& path) const {
+  auto [folder, name] = SplitPath(path);
+  return !Like(folder, name, false).empty();
+}
+
+bool FakeFileSystem::Free(const std::string& to) const {
+  auto [folder, name] = SplitPath(to);
+  return !Taken(to) && !name.empty() && name.front() != '.' && HasFolder(folder);
+}
 
 bool FakeFileSystem::ReadFolder(const std::string& folder, platform::FolderListing* listing) {
   listing->Clear();
@@ -241,33 +211,6 @@ bool FakeFileSystem::ReadFolder(const std::string& folder, platform::FolderListi
   }
   return true;
 }
-
-bool FakeFileSystem::PathExists(const std::string& path) { return !dead_ && nodes_.contains(path); }
-
-std::optional<std::string> FakeFileSystem::Lookup(const std::string& path, bool companion) const {
-  auto [folder, name] = SplitPath(path);
-  FakeFolder view(*this, folder);
-  std::optional<std::string> actual = companion ? ResolveCompanion(view, name) : ResolveName(view, name);
-  return actual ? std::optional(platform::JoinPath(folder, *actual)) : std::nullopt;
-}
-
-std::optional<std::string> FakeFileSystem::Found(Op op, const std::string& path, bool companion) {
-  return Allow(op, path) ? Lookup(path, companion) : std::nullopt;
-}
-
-std::optional<std::string> FakeFileSystem::FindFile(const std::string& path) { return Found(Op::kFind, path); }
-
-std::optional<std::string> FakeFileSystem::FindCompanion(const std::string& q0_path) {
-  return Found(Op::kFind, q0_path, true);
-}
-
-bool FakeFileSystem::Taken(const std::string& path) const {
-  auto [folder, name] = SplitPath(path);
-  return !FakeFolder(*this, folder).Like(name, false).empty();
-}
-
-// A refused look counts as taken: nothing is risked.
-bool FakeFileSystem::NameTaken(const std::string& path) { return !Allow(Op::kFind, path) || Taken(path); }
 
 std::unique_ptr<platform::ReadStream> FakeFileSystem::OpenSettingsFile(const std::string& path,
                                                                       platform::FileKind* kind) {
@@ -288,30 +231,43 @@ std::unique_ptr<platform::ReadStream> FakeFileSystem::OpenRead(const std::string
   return actual ? std::make_unique<FakeReadStream>(*this, *actual, nodes_[*actual].id) : nullptr;
 }
 
-bool FakeFileSystem::WriteBytes(std::string& file, std::uint64_t offset, std::string_view bytes) {
-  std::size_t at = static_cast<std::size_t>(offset), end = at + bytes.size();
-  std::size_t growth = end > file.size() ? end - file.size() : 0;
+std::unique_ptr<platform::FileHandle> FakeFileSystem::OpenReadWrite(const std::string& path) {
+  std::optional<std::string> actual = Found(Op::kOpenRead, path);
+  if (!actual || locked_.contains(nodes_[*actual].id) || Links(*actual) != 1) return nullptr;
+  return std::make_unique<FakeFileHandle>(*this, *actual, nodes_[*actual].id);
+}
+
+platform::LockResult FakeFileSystem::Lock(const std::string& path, bool exact,
+                                          std::unique_ptr<platform::MessageLock>* lock) {
+  using platform::LockResult;
+  if (!Allow(Op::kLock, path)) return LockResult::kBusy;
+  std::optional<std::string> actual = exact ? (HasFile(path) ? std::optional(path) : std::nullopt) : Lookup(path);
+  if (!actual) return LockResult::kMissing;
+  std::uint64_t id = nodes_[*actual].id;
+  if (locked_.contains(id)) return LockResult::kBusy;
+  *lock = std::make_unique<FakeLock>(locked_, id);
+  return LockResult::kHeld;
+}
+
+bool FakeFileSystem::WriteBytes(std::uint64_t id, std::string_view bytes) {
   // Past the free space only the bytes that fit are written (disk full).
-  std::size_t cut = free_bytes && growth > *free_bytes ? std::min(bytes.size(), growth - *free_bytes) : 0;
-  if (free_bytes) *free_bytes -= std::min(*free_bytes, growth);
-  if (file.size() < end - cut) file.resize(end - cut, '\0');
-  file.replace(at, bytes.size() - cut, bytes.substr(0, bytes.size() - cut));
-  return cut == 0;
+  std::size_t fit = std::min(bytes.size(), free_bytes.value_or(bytes.size()));
+  if (free_bytes) *free_bytes -= fit;
+  Bytes(id).append(bytes.substr(0, fit));
+  return fit == bytes.size();
 }
 
 bool FakeFileSystem::Remove(const std::string& path) {
   if (!AllowChange(Op::kRemove, path)) return false;
   std::optional<std::string> actual = Lookup(path);
-  if (!actual) return false;
-  Unlink(*actual);
-  return true;
+  if (actual) Unlink(*actual);
+  return actual.has_value();
 }
 
 bool FakeFileSystem::RenameNoReplace(const std::string& from, const std::string& to) {
   if (!AllowChange(Op::kRename, from)) return false;
   std::optional<std::string> source = Lookup(from);
-  auto [folder, name] = SplitPath(to);
-  if (!source || Taken(to) || name.empty() || name.front() == '.' || !HasFolder(folder)) return false;
+  if (!source || !Free(to)) return false;
   Move(*source, to);
   return true;
 }
@@ -321,31 +277,17 @@ std::unique_ptr<platform::TargetFolder> FakeFileSystem::OpenTargetFolder(const s
   return std::make_unique<platform::TargetFolder>(path);
 }
 
-bool FakeFileSystem::NameTakenIn(platform::TargetFolder& folder, const std::string& name) {
-  return NameTaken(platform::JoinPath(folder.path(), name));
-}
-
 platform::LinkResult FakeFileSystem::LinkInto(const std::string& from, platform::TargetFolder& folder,
                                               const std::string& name) {
   using platform::LinkResult;
   if (!hard_links) return LinkResult::kUnsupported;
   if (!AllowChange(Op::kLink, from)) return LinkResult::kFailed;
   std::optional<std::string> source = Lookup(from);
-  std::string to = platform::JoinPath(folder.path(), name);
-  if (!source || Taken(to) || name.empty() || name.front() == '.' || !HasFolder(folder.path())) {
-    return LinkResult::kFailed;
-  }
-  nodes_[to] = nodes_[*source];
+  std::string to = JoinPath(folder.path(), name);
+  if (!source || !Free(to)) return LinkResult::kFailed;
+  AddLink(*source, to);
   Changed(to);
   return LinkResult::kLinked;
-}
-
-bool FakeFileSystem::RenameInto(const std::string& from, platform::TargetFolder& folder, const std::string& name) {
-  return RenameNoReplace(from, platform::JoinPath(folder.path(), name));
-}
-
-bool FakeFileSystem::RemoveFrom(platform::TargetFolder& folder, const std::string& name) {
-  return RemoveExact(platform::JoinPath(folder.path(), name));
 }
 
 std::optional<platform::FileIdentity> FakeFileSystem::IdentityOf(const std::string& path) {
@@ -354,11 +296,11 @@ std::optional<platform::FileIdentity> FakeFileSystem::IdentityOf(const std::stri
 }
 
 bool FakeFileSystem::RenameExact(const std::string& from, const std::string& to) {
-  auto [from_folder, from_name] = SplitPath(from);
-  auto [to_folder, to_name] = SplitPath(to);
-  if (!AllowChange(Op::kRename, from)) return false;
-  if (from_folder != to_folder || to_name.empty() || !HasFile(from) || nodes_.contains(to)) return false;
-  if (to_name.front() != '.' && Taken(to)) return false;
+  auto [folder, name] = SplitPath(to);
+  if (!AllowChange(Op::kRename, from) || folder != SplitPath(from).first || name.empty() || !HasFile(from) ||
+      nodes_.contains(to) || (name.front() != '.' && Taken(to))) {
+    return false;
+  }
   Move(from, to);
   return true;
 }
@@ -366,18 +308,6 @@ bool FakeFileSystem::RenameExact(const std::string& from, const std::string& to)
 bool FakeFileSystem::RemoveExact(const std::string& path) {
   if (!AllowChange(Op::kRemove, path) || !HasFile(path)) return false;
   Unlink(path);
-  return true;
-}
-
-std::optional<std::string> FakeFileSystem::WhyFolderUnchangeable(const std::string& folder) {
-  if (!HasFolder(folder) || !unchangeable.contains(folder)) return std::nullopt;
-  return std::string("may not change files in it");
-}
-
-bool FakeFileSystem::SyncChangedFolders() {
-  if (dead_) return false;
-  synced_.insert(changed_.begin(), changed_.end());
-  changed_.clear();
   return true;
 }
 
