@@ -3,7 +3,6 @@
 // whole-tree comparison every case ends with.
 #pragma once
 
-#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -45,6 +44,8 @@ inline TreeChange Vanish(std::vector<std::string> paths) {
     for (const std::string& path : paths) fs.RemoveTree(path);
   };
 }
+// The file at `path` vanishes just before the first `op` on it.
+inline Fault VanishesAt(Op op, const std::string& path) { return Before(op, path, 1, Vanish({path})); }
 // Another process writes a file of that name.
 inline TreeChange Take(std::string path, std::string bytes) {
   return [path = std::move(path), bytes = std::move(bytes)](FakeFileSystem& fs) { fs.AddFile(path, bytes); };
@@ -59,11 +60,9 @@ inline std::shared_ptr<const std::vector<int>> Install(FakeFileSystem& fs, std::
     bool allow = true;
     for (std::size_t i = 0; i < faults.size(); ++i) {
       const Fault& f = faults[i];
-      if (f.op != op || f.path != path) continue;
-      int count = ++(*seen)[i];
-      if (f.nth != 0 && count != f.nth) continue;
+      if (f.op != op || f.path != path || (++(*seen)[i] != f.nth && f.nth != 0)) continue;
       if (f.change) f.change(fs);
-      if (f.refuse) allow = false;
+      allow &= !f.refuse;
     }
     return allow;
   };
@@ -73,10 +72,7 @@ inline std::shared_ptr<const std::vector<int>> Install(FakeFileSystem& fs, std::
 inline std::string Unfired(const std::vector<Fault>& faults, const std::vector<int>& seen) {
   std::string text;
   for (std::size_t i = 0; i < faults.size(); ++i) {
-    if (seen[i] < std::max(faults[i].nth, 1)) {
-      text += "operation " + std::to_string(static_cast<int>(faults[i].op)) + " on " + faults[i].path + " came " +
-              std::to_string(seen[i]) + " times\n";
-    }
+    if (seen[i] < std::max(faults[i].nth, 1)) text += "operation on " + faults[i].path + " came too rarely\n";
   }
   return text;
 }
@@ -84,24 +80,34 @@ inline std::string Unfired(const std::vector<Fault>& faults, const std::vector<i
 // A path's expected bytes, or nullopt: no file there.
 using Delta = std::vector<std::pair<std::string, std::optional<std::string>>>;
 
+inline Delta operator+(Delta a, const Delta& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+// The pair `stem` in `folder` with these bytes, or gone.
+inline Delta Pair(const std::string& folder, const std::string& stem, std::optional<std::string> header,
+                  std::optional<std::string> body) {
+  return {{folder + "/" + stem + ".q0", std::move(header)}, {folder + "/" + stem + ".q1", std::move(body)}};
+}
+inline Delta Gone(const std::string& folder, std::initializer_list<const char*> stems) {
+  Delta gone;
+  for (const char* stem : stems) gone = gone + Pair(folder, stem, std::nullopt, std::nullopt);
+  return gone;
+}
+
 inline FileMap Apply(FileMap files, const Delta& delta) {
-  for (const auto& [path, bytes] : delta) {
-    if (bytes) {
-      files[path] = *bytes;
-    } else {
-      files.erase(path);
-    }
-  }
+  for (const auto& [path, bytes] : delta) bytes ? void(files[path] = *bytes) : void(files.erase(path));
   return files;
 }
 
-// One line per file, bytes escaped, so that a failed comparison shows the
-// whole tree readably.
-inline std::string Describe(const FileMap& files) {
+// One line per file, bytes escaped (longer ones cut to their start, size and
+// hash), so that a failed comparison shows the whole tree readably.
+inline std::string Describe(const FileMap& files, std::size_t longest = std::string::npos) {
   std::string text;
   for (const auto& [path, bytes] : files) {
     text += path + " = \"";
-    platform::AppendEscaped(text, bytes);
+    platform::AppendEscaped(text, bytes.size() <= longest ? bytes : bytes.substr(0, longest / 2));
+    if (bytes.size() > longest) text += "...(" + std::to_string(std::hash<std::string>{}(bytes)) + ")";
     text += "\"\n";
   }
   return text;
@@ -119,29 +125,17 @@ inline FileMap ByMessage(const FileMap& files) {
       continue;
     }
     auto header = files.find(folder + "/" + name.substr(0, dot) + ".q0");
-    std::string key = header == files.end() ? "?" : header->second;
-    if (key.size() > 64) key = key.substr(0, 40) + "..." + std::to_string(std::hash<std::string>{}(key));
+    std::string key = header == files.end() ? "?" : std::to_string(std::hash<std::string>{}(header->second));
     named[folder + "/~col{" + key + "}" + name.substr(dot)] = bytes;
   }
   return named;
-}
-
-// One line per file, long contents cut to their start and a hash.
-inline std::string Brief(const FileMap& files) {
-  FileMap brief;
-  for (const auto& [path, bytes] : files) {
-    brief[path] = bytes.size() <= 80 ? bytes
-                                     : bytes.substr(0, 40) + "...(" + std::to_string(bytes.size()) + " bytes, " +
-                                           std::to_string(std::hash<std::string>{}(bytes)) + ")";
-  }
-  return Describe(brief);
 }
 
 // Runs `run` on a fresh tree stopped before its N-th change, for every N,
 // then `recover` (the next pass). The tree must then equal what one
 // uninterrupted `run` leaves, with every changed folder flushed, and
 // `check` (the faults it finds, empty when none) holds at every instant of
-// death. Returns what went wrong, empty when nothing did.
+// death. Returns what went wrong at the first instant that fails.
 struct CrashScript {
   std::function<void(FakeFileSystem&)> build;
   std::function<void()> run;
@@ -151,38 +145,31 @@ struct CrashScript {
 };
 
 inline std::string CrashAtEveryChange(const CrashScript& script) {
-  FakeFileSystem clean;
-  clean.hard_links = script.hard_links;
   FileMap expected;
-  {
-    platform::ScopedHost host(clean);
-    script.build(clean);
-    script.run();
-    expected = ByMessage(clean.Files());
-  }
-  if (clean.changes() == 0) return "the run changed nothing\n";
-  std::string faults;
-  for (int n = 1; n <= clean.changes(); ++n) {
+  int changes = 0;
+  for (int n = 0; n <= changes; ++n) {  // n = 0: the uninterrupted run
     FakeFileSystem fs;
     fs.hard_links = script.hard_links;
     platform::ScopedHost host(fs);
     script.build(fs);
-    fs.StopBeforeChange(n);
+    if (n > 0) fs.StopBeforeChange(n);
     script.run();
-    std::string at = "killed before change " + std::to_string(n) + ": ";
-    if (!fs.stopped()) return faults + at + "the run made fewer changes\n";
-    if (script.check) {
-      std::string found = script.check(fs.Files());
-      if (!found.empty()) faults += at + found + "\n";
+    if (n == 0) {
+      expected = ByMessage(fs.Files()), changes = fs.changes();
+      if (changes == 0) return "the run changed nothing\n";
+      continue;
     }
+    std::string at = "killed before change " + std::to_string(n) + ": ";
+    if (!fs.stopped()) return at + "the run made fewer changes\n";
+    std::string found = script.check ? script.check(fs.Files()) : "";
+    if (!found.empty()) return at + found + "\n";
     fs.Revive();
     script.recover();
     FileMap after = ByMessage(fs.Files());
-    if (after != expected) faults += at + "after the next pass\n" + Brief(after) + "instead of\n" + Brief(expected);
-    if (!fs.unsynced().empty()) faults += at + "not flushed: " + *fs.unsynced().begin() + "\n";
-    if (!faults.empty()) break;  // the first instant that fails tells enough
+    if (after != expected) return at + "after the next pass\n" + Describe(after, 80) + "instead of\n" + Describe(expected, 80);
+    if (!fs.unsynced().empty()) return at + "not flushed: " + *fs.unsynced().begin() + "\n";
   }
-  return faults;
+  return "";
 }
 
 }  // namespace faults

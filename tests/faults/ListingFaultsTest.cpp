@@ -28,11 +28,8 @@ const std::string kOneDel = "Subject: you won the lottery\r\nFrom: x@y\r\nDate: 
 const std::string kOnePlain = "Subject: hi\r\n\r\n";
 
 FileMap StartTree() {
-  return {
-      {"/prog/Filter.ini", "\"junk-\",\"Subject: \",\"lottery\"\r\n"},
-      {"/q/a.q0", kDel},   {"/q/a.q1", "12345"}, {"/q/b.q0", kPlain},
-      {"/q/b.q1", "1"},    {"/in/m1", kOneDel},  {"/in/m2", kOnePlain},
-  };
+  return Apply({{"/prog/Filter.ini", "\"junk-\",\"Subject: \",\"lottery\"\r\n"}, {"/in/m1", kOneDel}, {"/in/m2", kOnePlain}},
+               Pair("/q", "a", kDel, "12345") + Pair("/q", "b", kPlain, "1"));
 }
 
 std::string Size(const std::string& a, const std::string& b = "") { return std::to_string(a.size() + b.size()); }
@@ -50,19 +47,15 @@ struct Listed {
 };
 
 Listed List(const std::vector<std::string>& args) {
-  char* out_data = nullptr;
-  char* err_data = nullptr;
+  char *out_data = nullptr, *err_data = nullptr;
   std::size_t out_size = 0, err_size = 0;
-  std::FILE* out = open_memstream(&out_data, &out_size);
-  std::FILE* err = open_memstream(&err_data, &err_size);
+  std::FILE *out = open_memstream(&out_data, &out_size), *err = open_memstream(&err_data, &err_size);
   Listed listed;
   listed.status = RunListCommand(args, out, err);
-  std::fclose(out);
-  std::fclose(err);
+  std::fclose(out), std::fclose(err);
   std::istringstream lines(std::string(out_data, out_size));
   listed.err.assign(err_data, err_size);
-  std::free(out_data);
-  std::free(err_data);
+  std::free(out_data), std::free(err_data);
   std::string line;
   std::getline(lines, line);  // the header row
   while (std::getline(lines, line)) {
@@ -101,12 +94,8 @@ std::vector<ListingCase> Cases() {
   const std::size_t pair_bytes = kDel.size() + 5 + kPlain.size() + 1;
   const std::size_t single_bytes = kOneDel.size() + kOnePlain.size();
   const std::string none = "Files Processed (Number/Size): 0 / 0, empty: 0\n";
-  auto unread = [](const std::string& path) {
-    return "qvue: " + path + " could not be read whole; listed with what was read\n";
-  };
-  auto unopened = [](const std::string& path) {
-    return "qvue: " + path + " could not be opened; listed without its headers\n";
-  };
+  auto unread = [](const std::string& path) { return "qvue: " + path + " could not be read whole; listed with what was read\n"; };
+  auto unopened = [](const std::string& path) { return "qvue: " + path + " could not be opened; listed without its headers\n"; };
   const std::string usage = "usage: qvue --list [--single] [--decode] FOLDER   (qvue --help tells more)\n";
   const std::string escaped = kHead + "Subject: tab\there \\ back\nlf\r\n\r\n";
   // The subject decodes to "lottery"; the rule looks at the raw text.
@@ -140,16 +129,15 @@ std::vector<ListingCase> Cases() {
        .err = unread("/q/a.q0") + Counters(2, pair_bytes)},
       // Gone between the listing and the read: still a row, of size 0.
       {.name = "PairHeaderVanishesBeforeItsRead", .args = {"/q"},
-       .faults = {Before(Op::kOpenRead, "/q/a.q0", 1, Vanish({"/q/a.q0"}))}, .rows = {"a.q0|0|||", b_row},
+       .faults = {VanishesAt(Op::kOpenRead, "/q/a.q0")}, .rows = {"a.q0|0|||", b_row},
        .err = Counters(2, kPlain.size() + 1), .files_changed = {{"/q/a.q0", std::nullopt}}},
       {.name = "CompanionVanishesBeforeItIsMeasured", .args = {"/q"},
-       .faults = {Before(Op::kLength, "/q/a.q1", 1, Vanish({"/q/a.q1"}))}, .rows = {"a.q0|0||" + no_date, b_row},
+       .faults = {VanishesAt(Op::kLength, "/q/a.q1")}, .rows = {"a.q0|0||" + no_date, b_row},
        .err = Counters(2, kPlain.size() + 1), .files_changed = {{"/q/a.q1", std::nullopt}}},
       {.name = "QueueRemovedAfterTheFirstMessage", .args = {"/q"},
        .faults = {Before(Op::kOpenRead, "/q/b.q0", 1, Vanish({"/q"}))}, .rows = {a_row, "b.q0|0|||"},
        .err = Counters(2, kDel.size() + 5),
-       .files_changed = {{"/q/a.q0", std::nullopt}, {"/q/a.q1", std::nullopt}, {"/q/b.q0", std::nullopt},
-                         {"/q/b.q1", std::nullopt}}},
+       .files_changed = Gone("/q", {"a", "b"})},
       // One-file messages: a refused open and a read cut short (the subject
       // read before it counts) are reported, a vanished file is not.
       {.name = "OneFileOpenRefused", .args = {"--single", "/in"}, .faults = {Refuse(Op::kOpenRead, "/in/m1")},
@@ -158,7 +146,7 @@ std::vector<ListingCase> Cases() {
        .read_chunk = 31, .rows = {"m1|" + Size(kOneDel) + "|Sujunk-|you won the lottery" + no_date, m2_row},
        .err = unread("/in/m1") + Counters(2, single_bytes)},
       {.name = "OneFileVanishesBeforeItsRead", .args = {"--single", "/in"},
-       .faults = {Before(Op::kOpenRead, "/in/m1", 1, Vanish({"/in/m1"}))}, .rows = {"m1|0|||", m2_row},
+       .faults = {VanishesAt(Op::kOpenRead, "/in/m1")}, .rows = {"m1|0|||", m2_row},
        .err = Counters(2, kOnePlain.size()), .files_changed = {{"/in/m1", std::nullopt}}},
       {.name = "OneFileFolderRemovedAfterTheFirstMessage", .args = {"--single", "/in"},
        .faults = {Before(Op::kOpenRead, "/in/m2", 1, Vanish({"/in"}))}, .rows = {m1_row, "m2|0|||"},
@@ -181,7 +169,7 @@ TEST_P(ListingFaultTable, PrintsTheseRowsAndChangesNoFile) {
   for (const auto& [path, bytes] : start) fs.AddFile(path, bytes);
   fs.read_chunk = c.read_chunk;
   auto seen = Install(fs, c.faults);
-  Listed listed = List(c.args);
+  const Listed listed = List(c.args);
   fs.before = nullptr;
   EXPECT_EQ(Unfired(c.faults, *seen), "");
   EXPECT_EQ(listed.status, c.status);

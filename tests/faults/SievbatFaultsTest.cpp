@@ -34,22 +34,17 @@ const std::string kSalv = kDel.substr(0, kDel.size() - 2) + std::string(SalvageT
 const std::string kSubjectFirst = Header("Subject: lottery\r\nFrom: newsletter@shop\r\n");
 
 FileMap StartTree() {
-  return {
-      {"/prog/Filter.ini", kRules},
-      {kW + "/old.q0", "waiting"},           {kW + "/old.q1", "waiting body"},
-      {kQ + "/a-del.q0", kDel},              {kQ + "/a-del.q1", "del body"},
-      {kQ + "/b-hold.q0", kHold},            {kQ + "/b-hold.q1", "hold body"},
-      {kQ + "/c-salv.q0", kSalv},            {kQ + "/c-salv.q1", "salv body"},
-      {kQ + "/d-plain.q0", kPlain},          {kQ + "/d-plain.q1", "plain body"},
-  };
+  return Apply({{"/prog/Filter.ini", kRules}}, Pair(kW, "old", "waiting", "waiting body") +
+                                                   Pair(kQ, "a-del", kDel, "del body") + Pair(kQ, "b-hold", kHold, "hold body") +
+                                                   Pair(kQ, "c-salv", kSalv, "salv body") +
+                                                   Pair(kQ, "d-plain", kPlain, "plain body"));
 }
 
 // What a pass without faults leaves: the deleted pair gone, the held pair in
 // Wait, the salvage tag stripped, the plain pair untouched.
 FileMap CleanPass() {
-  return Apply(StartTree(), {{kQ + "/a-del.q0", std::nullopt}, {kQ + "/a-del.q1", std::nullopt},
-                             {kQ + "/b-hold.q0", std::nullopt}, {kQ + "/b-hold.q1", std::nullopt},
-                             {kW + "/b-hold.q0", kHold}, {kW + "/b-hold.q1", "hold body"}, {kQ + "/c-salv.q0", kDel}});
+  return Apply(StartTree(), Gone(kQ, {"a-del", "b-hold"}) + Pair(kW, "b-hold", kHold, "hold body") +
+                                Delta{{kQ + "/c-salv.q0", kDel}});
 }
 
 struct SievbatCase {
@@ -72,185 +67,161 @@ struct SievbatCase {
 // Test names show the case's name, not its bytes.
 void PrintTo(const SievbatCase& c, std::ostream* os) { *os << c.name; }
 
+std::string Q(const std::string& name) { return kQ + "/" + name; }
+
 std::vector<SievbatCase> Cases() {
   const std::string c1 = test_support::FirstCollisionName();
-  const Delta untouched_salvage = {{kQ + "/c-salv.q0", kSalv}};
-  const Delta not_held = {{kQ + "/b-hold.q0", kHold}, {kQ + "/b-hold.q1", "hold body"},
-                          {kW + "/b-hold.q0", std::nullopt}, {kW + "/b-hold.q1", std::nullopt}};
-  const Delta held_as_c1 = {{kW + "/b-hold.q0", std::nullopt}, {kW + "/b-hold.q1", std::nullopt},
-                            {kW + "/" + c1 + ".q0", kHold}, {kW + "/" + c1 + ".q1", "hold body"}};
-  auto plus = [](Delta delta, const Delta& more) {
-    delta.insert(delta.end(), more.begin(), more.end());
-    return delta;
-  };
-  const Delta hold_stays = plus(not_held, {{kW + "/old.q0", std::nullopt}, {kW + "/old.q1", std::nullopt}});
-  const std::size_t before_tag = kSalv.find(SalvageTagHeader);
-  const std::size_t before_from = kSubjectFirst.find("From: ");
+  const Delta untouched_salvage = {{Q("c-salv.q0"), kSalv}}, del_stays = Pair(kQ, "a-del", kDel, "del body");
+  const Delta not_held = Pair(kQ, "b-hold", kHold, "hold body") + Gone(kW, {"b-hold"});
+  const Delta held_as_c1 = Gone(kW, {"b-hold"}) + Pair(kW, c1, kHold, "hold body");
+  const Delta hold_stays = not_held + Gone(kW, {"old"});
+  const std::size_t before_tag = kSalv.find(SalvageTagHeader), before_from = kSubjectFirst.find("From: ");
   // A verbose pass's lines for the messages it acts on.
-  auto told = [](const std::string& hold, const std::string& strip) {
-    return "a-del.q0\tSujunk-\tdelete\nb-hold.q0\tFrbulkW\t" + hold + "\nc-salv.q0\tXXX\t" + strip + "\n";
+  auto told = [](const std::string& del, const std::string& hold, const std::string& strip) {
+    return "a-del.q0\tSujunk-\t" + del + "\nb-hold.q0\tFrbulkW\t" + hold + "\nc-salv.q0\tXXX\t" + strip + "\n";
   };
-  const std::string not_found = "sievbat: /prog/Filter.ini: not found\n";
-  const Delta del_stays = {{kQ + "/a-del.q0", kDel}, {kQ + "/a-del.q1", "del body"}};
+  const std::string not_found = "sievbat: /prog/Filter.ini: not found\n", ini = "/prog/Filter.ini";
+  const Delta rules_gone = {{ini, std::nullopt}};
   return {
-      {.name = "NoFault", .expected = {}},
+      {.name = "NoFault"},
       // A dry run tells each header file's action, a read cut short as keep,
       // names escaped, and changes nothing; a small "w" is a label only.
       {.name = "DryRunTellsEveryActionAndChangesNothing", .option = "--dry-run",
-       .extra = {{kQ + "/e\tx.q0", kDel}, {kQ + "/e\tx.q1", "e"}, {kQ + "/f.q0", Header("From: later@x\r\n")},
-                 {kQ + "/f.q1", "f"}},
-       .faults = {Refuse(Op::kOpenRead, kQ + "/e\tx.q0")},
-       .report = "a-del.q0\tSujunk-\tdelete\nb-hold.q0\tFrbulkW\thold\nc-salv.q0\tXXX\tstrip\nd-plain.q0\t\tkeep\n"
-                 "e\\tx.q0\t\tkeep\nf.q0\tFrlaterw\tkeep\n"},
+       .extra = Pair(kQ, "e\tx", kDel, "e") + Pair(kQ, "f", Header("From: later@x\r\n"), "f"),
+       .faults = {Refuse(Op::kOpenRead, Q("e\tx.q0"))},
+       .report = told("delete", "hold", "strip") + "d-plain.q0\t\tkeep\ne\\tx.q0\t\tkeep\nf.q0\tFrlaterw\tkeep\n"},
       // Not message pairs: empty, without companion, a folder, in a subfolder.
       {.name = "WhatIsNotAMessagePairIsLeft",
-       .extra = {{kQ + "/empty.q0", ""}, {kQ + "/empty.q1", ""}, {kQ + "/lone.q0", kDel}, {kQ + "/ext.q0x", kDel},
-                 {kQ + "/ext.q1", "x"}, {kW + "/sub.q0", kDel}, {kW + "/sub.q1", "s"}},
-       .folders_added = {kQ + "/dir.q0"}},
+       .extra = Pair(kQ, "empty", "", "") + Delta{{Q("lone.q0"), kDel}, {Q("ext.q0x"), kDel}, {Q("ext.q1"), "x"}} +
+                Pair(kW, "sub", kDel, "s"),
+       .folders_added = {Q("dir.q0")}},
 
       // The rule file cannot be loaded: nothing is touched, the fault is told.
-      {.name = "RuleFileMissing", .extra = {{"/prog/Filter.ini", std::nullopt}}, .report = not_found, .status = 1},
-      {.name = "RuleFileMissingInADryRun", .option = "--dry-run", .extra = {{"/prog/Filter.ini", std::nullopt}},
-       .report = not_found, .status = 1},
-      {.name = "RuleFileCutShort", .extra = {{"/prog/Filter.ini", kRules + "\"x\"\r\n"}},
+      {.name = "RuleFileMissing", .extra = rules_gone, .report = not_found, .status = 1},
+      {.name = "RuleFileMissingInADryRun", .option = "--dry-run", .extra = rules_gone, .report = not_found, .status = 1},
+      {.name = "RuleFileCutShort", .extra = {{ini, kRules + "\"x\"\r\n"}},
        .report = "sievbat: /prog/Filter.ini: ends inside a record (line 4 has 1 of 3 fields: tag, header word, "
                  "pattern)\n",
        .status = 1},
-      {.name = "RuleFileIsAFolder", .extra = {{"/prog/Filter.ini", std::nullopt}},
-       .folders_added = {"/prog/Filter.ini"}, .report = "sievbat: /prog/Filter.ini: is a folder, not a file\n", .status = 1},
+      {.name = "RuleFileIsAFolder", .extra = rules_gone, .folders_added = {ini},
+       .report = "sievbat: /prog/Filter.ini: is a folder, not a file\n", .status = 1},
       // A queue folder that exists but cannot be listed (no right, a network
       // share gone) must not end as if the pass was done.
       {.name = "QueueCannotBeListed", .faults = {Refuse(Op::kList, kQ)}, .report = "sievbat: /q: cannot be listed\n",
        .status = 1},
 
       // Open refused: the message is left as it is, whatever its rule.
-      {.name = "HeaderOpenRefused", .faults = {Refuse(Op::kOpenRead, kQ + "/a-del.q0")}, .expected = del_stays},
-      {.name = "SalvagedHeaderOpenRefused", .faults = {Refuse(Op::kOpenRead, kQ + "/c-salv.q0")},
+      {.name = "HeaderOpenRefused", .faults = {Refuse(Op::kOpenRead, Q("a-del.q0"))}, .expected = del_stays},
+      {.name = "SalvagedHeaderOpenRefused", .faults = {Refuse(Op::kOpenRead, Q("c-salv.q0"))},
        .expected = untouched_salvage},
-      {.name = "OpenForTheStripRefused", .option = "--verbose", .faults = {Refuse(Op::kOpenRead, kQ + "/c-salv.q0", 2)},
-       .expected = untouched_salvage, .report = told("hold\tb-hold.q0", "failed\tstrip")},
+      {.name = "OpenForTheStripRefused", .option = "--verbose", .faults = {Refuse(Op::kOpenRead, Q("c-salv.q0"), 2)},
+       .expected = untouched_salvage, .report = told("delete", "hold\tb-hold.q0", "failed\tstrip")},
 
       // Reads failing half-way.
       {.name = "ReadOfTheStripFailsHalfway",  // the second read of the strip's, after the header read's
-       .faults = {Refuse(Op::kRead, kQ + "/c-salv.q0", static_cast<int>((kSalv.size() + 7) / 8) + 2)},
-       .read_chunk = 8, .expected = untouched_salvage},
-      {.name = "ReadFailsBeforeTheRuleLine", .faults = {Refuse(Op::kRead, kQ + "/a-del.q0", 2)}, .read_chunk = 16,
+       .faults = {Refuse(Op::kRead, Q("c-salv.q0"), static_cast<int>((kSalv.size() + 7) / 8) + 2)}, .read_chunk = 8,
+       .expected = untouched_salvage},
+      {.name = "ReadFailsBeforeTheRuleLine", .faults = {Refuse(Op::kRead, Q("a-del.q0"), 2)}, .read_chunk = 16,
        .expected = del_stays},
       // The read ends before the tag: the rules see the Subject alone.
-      {.name = "ReadFailsBeforeTheSalvageTag", .faults = {Refuse(Op::kRead, kQ + "/c-salv.q0", 2)},
+      {.name = "ReadFailsBeforeTheSalvageTag", .faults = {Refuse(Op::kRead, Q("c-salv.q0"), 2)},
        .read_chunk = before_tag, .expected = untouched_salvage},
       // The read ends before the From line that would have held it.
-      {.name = "ReadFailsBeforeTheHoldRuleLine",
-       .extra = {{kQ + "/e-first.q0", kSubjectFirst}, {kQ + "/e-first.q1", "first body"}},
-       .faults = {Refuse(Op::kRead, kQ + "/e-first.q0", 2)}, .read_chunk = before_from},
+      {.name = "ReadFailsBeforeTheHoldRuleLine", .extra = Pair(kQ, "e-first", kSubjectFirst, "first body"),
+       .faults = {Refuse(Op::kRead, Q("e-first.q0"), 2)}, .read_chunk = before_from},
 
       // Vanishing between the listing and the read.
-      {.name = "HeaderVanishesBeforeItsRead",
-       .faults = {Before(Op::kOpenRead, kQ + "/a-del.q0", 1, Vanish({kQ + "/a-del.q0"}))},
-       .expected = {{kQ + "/a-del.q1", "del body"}}},
+      {.name = "HeaderVanishesBeforeItsRead", .faults = {VanishesAt(Op::kOpenRead, Q("a-del.q0"))},
+       .expected = {{Q("a-del.q1"), "del body"}}},
 
       // Vanishing between the classification and the action.
       {.name = "HeaderVanishesBeforeItsDelete",  // the body comes back: a delete goes whole or not at all
-       .option = "--verbose", .faults = {Before(Op::kRemove, kQ + "/a-del.q0", 1, Vanish({kQ + "/a-del.q0"}))},
-       .expected = {{kQ + "/a-del.q1", "del body"}},
-       .report = "a-del.q0\tSujunk-\tfailed\tdelete\nb-hold.q0\tFrbulkW\thold\tb-hold.q0\nc-salv.q0\tXXX\tstrip\n"},
-      {.name = "HeaderCannotBeRemoved", .option = "--verbose", .faults = {Refuse(Op::kRemove, kQ + "/a-del.q0")},
-       .expected = del_stays,
-       .report = "a-del.q0\tSujunk-\tfailed\tdelete\nb-hold.q0\tFrbulkW\thold\tb-hold.q0\nc-salv.q0\tXXX\tstrip\n"},
-      {.name = "BodyCannotStepAside", .faults = {Refuse(Op::kRename, kQ + "/a-del.q1")}, .expected = del_stays},
+       .option = "--verbose", .faults = {VanishesAt(Op::kRemove, Q("a-del.q0"))},
+       .expected = {{Q("a-del.q1"), "del body"}}, .report = told("failed\tdelete", "hold\tb-hold.q0", "strip")},
+      {.name = "HeaderCannotBeRemoved", .option = "--verbose", .faults = {Refuse(Op::kRemove, Q("a-del.q0"))},
+       .expected = del_stays, .report = told("failed\tdelete", "hold\tb-hold.q0", "strip")},
+      {.name = "BodyCannotStepAside", .faults = {Refuse(Op::kRename, Q("a-del.q1"))}, .expected = del_stays},
       {.name = "HeaderVanishesBeforeItsHold",  // the companion never moves alone
-       .faults = {Before(Op::kRename, kQ + "/b-hold.q0", 1, Vanish({kQ + "/b-hold.q0"}))},
-       .expected = {{kW + "/b-hold.q0", std::nullopt}, {kW + "/b-hold.q1", std::nullopt},
-                    {kQ + "/b-hold.q1", "hold body"}}},
+       .faults = {VanishesAt(Op::kRename, Q("b-hold.q0"))},
+       .expected = Gone(kW, {"b-hold"}) + Delta{{Q("b-hold.q1"), "hold body"}}},
       // The body cannot follow its header: the header is moved back.
-      {.name = "CompanionVanishesBeforeItFollows",
-       .faults = {Before(Op::kLink, kQ + "/b-hold.q1", 1, Vanish({kQ + "/b-hold.q1"}))},
-       .expected = {{kW + "/b-hold.q0", std::nullopt}, {kW + "/b-hold.q1", std::nullopt}, {kQ + "/b-hold.q0", kHold}}},
+      {.name = "CompanionVanishesBeforeItFollows", .faults = {VanishesAt(Op::kLink, Q("b-hold.q1"))},
+       .expected = Gone(kW, {"b-hold"}) + Delta{{Q("b-hold.q0"), kHold}}},
       {.name = "CompanionTargetTakenBeforeItFollows",
-       .faults = {Before(Op::kLink, kQ + "/b-hold.q1", 1, Take(kW + "/b-hold.q1", "theirs"))},
-       .expected = plus(not_held, {{kW + "/b-hold.q1", "theirs"}})},
+       .faults = {Before(Op::kLink, Q("b-hold.q1"), 1, Take(kW + "/b-hold.q1", "theirs"))},
+       .expected = not_held + Delta{{kW + "/b-hold.q1", "theirs"}}},
       // Another of our programs comes for the pair while its header stands in
       // Wait and its body is still here: it finds both locked and leaves them.
       {.name = "ReleasedBackWhileItsBodyIsStillHere",
-       .faults = {Before(Op::kRemove, kQ + "/b-hold.q1", 1,
+       .faults = {Before(Op::kRemove, Q("b-hold.q1"), 1,
                          [](FakeFileSystem&) { EXPECT_FALSE(SafeRenameMessage(kW, kQ, "b-hold.q0")); })}},
       {.name = "DeletedWhileItsHeaderIsAlreadyInWait",
-       .faults = {Before(Op::kRemove, kQ + "/b-hold.q1", 1,
-                         [](FakeFileSystem&) { EXPECT_FALSE(DeleteMessageFiles(kQ + "/b-hold.q0")); })}},
+       .faults = {Before(Op::kRemove, Q("b-hold.q1"), 1,
+                         [](FakeFileSystem&) { EXPECT_FALSE(DeleteMessageFiles(Q("b-hold.q0"))); })}},
       {.name = "PairLockedByAnotherProgram",  // left for the next pass
-       .faults = {Refuse(Op::kLock, kQ + "/b-hold.q0"), Refuse(Op::kLock, kQ + "/a-del.q1")},
-       .expected = plus(not_held, del_stays)},
+       .faults = {Refuse(Op::kLock, Q("b-hold.q0")), Refuse(Op::kLock, Q("a-del.q1"))}, .expected = not_held + del_stays},
       {.name = "SalvagedFileVanishesBeforeTheReplace",  // not re-created
-       .faults = {Before(Op::kReplace, kQ + "/c-salv.q0", 1, Vanish({kQ + "/c-salv.q0"}))},
-       .expected = {{kQ + "/c-salv.q0", std::nullopt}}},
+       .faults = {VanishesAt(Op::kReplace, Q("c-salv.q0"))}, .expected = {{Q("c-salv.q0"), std::nullopt}}},
       {.name = "SalvagedFileVanishesBeforeTheStripOpensIt",  // not re-created, not told as done
-       .option = "--verbose", .faults = {Before(Op::kOpenRead, kQ + "/c-salv.q0", 2, Vanish({kQ + "/c-salv.q0"}))},
-       .expected = {{kQ + "/c-salv.q0", std::nullopt}}, .report = told("hold\tb-hold.q0", "failed\tstrip")},
+       .option = "--verbose", .faults = {Before(Op::kOpenRead, Q("c-salv.q0"), 2, Vanish({Q("c-salv.q0")}))},
+       .expected = {{Q("c-salv.q0"), std::nullopt}}, .report = told("delete", "hold\tb-hold.q0", "failed\tstrip")},
       {.name = "ReplaceOfTheSalvagedFileRefused",  // no new version left behind, not told as done
-       .option = "--verbose", .faults = {Refuse(Op::kReplace, kQ + "/c-salv.q0")}, .expected = untouched_salvage,
-       .report = told("hold\tb-hold.q0", "failed\tstrip")},
+       .option = "--verbose", .faults = {Refuse(Op::kReplace, Q("c-salv.q0"))}, .expected = untouched_salvage,
+       .report = told("delete", "hold\tb-hold.q0", "failed\tstrip")},
       {.name = "CompanionVanishesBeforeTheDelete",  // the header still goes
-       .faults = {Before(Op::kRename, kQ + "/a-del.q1", 1, Vanish({kQ + "/a-del.q1"}))}},
+       .faults = {VanishesAt(Op::kRename, Q("a-del.q1"))}},
       // The operator moves the message to Wait and the remailer writes a new
       // file under its old name during the strip: neither is touched, and
       // the moved message keeps its tag for the pass over Wait's queue.
       {.name = "MessageMovedDuringTheStrip",
-       .faults = {Before(Op::kReplace, kQ + "/c-salv.q0", 1,
+       .faults = {Before(Op::kReplace, Q("c-salv.q0"), 1,
                          [](FakeFileSystem& fs) {
-                           fs.RenameNoReplace(kQ + "/c-salv.q0", kW + "/c-salv.q0");
-                           fs.AddFile(kQ + "/c-salv.q0", "newcomer");
+                           fs.RenameNoReplace(Q("c-salv.q0"), kW + "/c-salv.q0");
+                           fs.AddFile(Q("c-salv.q0"), "newcomer");
                          })},
-       .expected = {{kQ + "/c-salv.q0", "newcomer"}, {kW + "/c-salv.q0", kSalv}}},
+       .expected = {{Q("c-salv.q0"), "newcomer"}, {kW + "/c-salv.q0", kSalv}}},
 
       // Hold targets taken at the rename: never overwritten, the pair stays.
       {.name = "HoldTargetTakenAtTheRename",
-       .faults = {Before(Op::kRename, kQ + "/b-hold.q0", 1, Take(kW + "/b-hold.q0", "theirs"))},
-       .expected = plus(not_held, {{kW + "/b-hold.q0", "theirs"}})},
+       .faults = {Before(Op::kRename, Q("b-hold.q0"), 1, Take(kW + "/b-hold.q0", "theirs"))},
+       .expected = not_held + Delta{{kW + "/b-hold.q0", "theirs"}}},
       {.name = "HoldTargetTakenInOtherCaseAtTheRename",
-       .faults = {Before(Op::kRename, kQ + "/b-hold.q0", 1, Take(kW + "/B-HOLD.Q0", "theirs"))},
-       .expected = plus(not_held, {{kW + "/B-HOLD.Q0", "theirs"}})},
+       .faults = {Before(Op::kRename, Q("b-hold.q0"), 1, Take(kW + "/B-HOLD.Q0", "theirs"))},
+       .expected = not_held + Delta{{kW + "/B-HOLD.Q0", "theirs"}}},
       // A folder has the hold's name: the pair moves whole under a collision name.
       {.name = "HoldTargetNameIsAFolder", .expected = held_as_c1, .folders_added = {kW + "/B-Hold.Q0"}},
       {.name = "HoldTargetTakenInOtherCaseBeforeThePass",  // told with the name it got
        .option = "--verbose", .extra = {{kW + "/B-HOLD.Q0", "theirs"}}, .expected = held_as_c1,
-       .report = told("hold\t" + c1 + ".q0", "strip")},
+       .report = told("delete", "hold\t" + c1 + ".q0", "strip")},
 
       // Letter case: another case is used only when it is unambiguous.
       {.name = "OtherCaseCompanionOfAnotherHeaderIsNeverTaken",
-       .extra = {{kQ + "/F.q0", kDel}, {kQ + "/f.q0", kPlain}, {kQ + "/f.q1", "f body"}}},
-      {.name = "OtherCaseCompanionAloneIsTaken", .extra = {{kQ + "/G.q0", kDel}, {kQ + "/g.q1", "g body"}},
-       .expected = {{kQ + "/G.q0", std::nullopt}, {kQ + "/g.q1", std::nullopt}}},
-      {.name = "TwoOtherCaseCompanionsAreAmbiguous",
-       .extra = {{kQ + "/H.q0", kDel}, {kQ + "/h.q1", "1"}, {kQ + "/h.Q1", "2"}}},
+       .extra = Pair(kQ, "f", kPlain, "f body") + Delta{{Q("F.q0"), kDel}}},
+      {.name = "OtherCaseCompanionAloneIsTaken", .extra = {{Q("G.q0"), kDel}, {Q("g.q1"), "g body"}},
+       .expected = {{Q("G.q0"), std::nullopt}, {Q("g.q1"), std::nullopt}}},
+      {.name = "TwoOtherCaseCompanionsAreAmbiguous", .extra = {{Q("H.q0"), kDel}, {Q("h.q1"), "1"}, {Q("h.Q1"), "2"}}},
 
       // The salvage tag: only the tag lines go, wherever they stand, in any case.
       {.name = "TagLineInTheMiddleOfTheHeader",
-       .extra = {{kQ + "/t-mid.q0", Header("From: a@x\r\nX-Salvaged: yes\r\nTo: op@x\r\nSubject: lottery\r\n")},
-                 {kQ + "/t-mid.q1", "t body"}},
-       .expected = {{kQ + "/t-mid.q0", Header("From: a@x\r\nTo: op@x\r\nSubject: lottery\r\n")}}},
+       .extra = Pair(kQ, "t-mid", Header("From: a@x\r\nX-Salvaged: yes\r\nTo: op@x\r\nSubject: lottery\r\n"), "t"),
+       .expected = {{Q("t-mid.q0"), Header("From: a@x\r\nTo: op@x\r\nSubject: lottery\r\n")}}},
       {.name = "TagAddedTwice",  // cut at the first tag, byte for byte
-       .extra = {{kQ + "/t-two.q0", kSalv.substr(0, kSalv.size() - 2) + std::string(SalvageTagText)}, {kQ + "/t-two.q1", "t"}},
-       .expected = {{kQ + "/t-two.q0", kDel}}},
+       .extra = Pair(kQ, "t-two", kSalv.substr(0, kSalv.size() - 2) + std::string(SalvageTagText), "t"),
+       .expected = {{Q("t-two.q0"), kDel}}},
       {.name = "TagLineAfterABareCr",  // the CR keeps the tag line's LF: no line is joined
-       .extra = {{kQ + "/t-cr.q0", Header("From: a@x\rX-Salvaged: yes\r\nSubject: lottery\r\n")}, {kQ + "/t-cr.q1", "t"}},
-       .expected = {{kQ + "/t-cr.q0", Header("From: a@x\r\nSubject: lottery\r\n")}}},
-      {.name = "TagInCapitalsAtTheEnd",
-       .extra = {{kQ + "/t-caps.q0", Header("Subject: lottery\r\nx-salvaged: YES\r\n")}, {kQ + "/t-caps.q1", "t"}},
-       .expected = {{kQ + "/t-caps.q0", Header("Subject: lottery\r\n")}}},
+       .extra = Pair(kQ, "t-cr", Header("From: a@x\rX-Salvaged: yes\r\nSubject: lottery\r\n"), "t"),
+       .expected = {{Q("t-cr.q0"), Header("From: a@x\r\nSubject: lottery\r\n")}}},
+      {.name = "TagInCapitalsAtTheEnd", .extra = Pair(kQ, "t-caps", Header("Subject: lottery\r\nx-salvaged: YES\r\n"), "t"),
+       .expected = {{Q("t-caps.q0"), Header("Subject: lottery\r\n")}}},
 
       // Folders removed during the pass: the rest goes on, nothing is created.
-      {.name = "WaitRemovedAfterTheFirstMessage", .faults = {Before(Op::kOpenRead, kQ + "/b-hold.q0", 1, Vanish({kW}))},
+      {.name = "WaitRemovedAfterTheFirstMessage", .faults = {Before(Op::kOpenRead, Q("b-hold.q0"), 1, Vanish({kW}))},
        .expected = hold_stays, .folders_gone = {kW}},
       {.name = "WaitRemovedBetweenTheNameTestAndTheRename", .option = "--verbose",
-       .faults = {Before(Op::kRename, kQ + "/b-hold.q0", 1, Vanish({kW}))}, .expected = hold_stays,
-       .folders_gone = {kW}, .report = told("failed\thold", "strip")},
-      {.name = "QueueRemovedAfterTheFirstMessage",
-       .faults = {Before(Op::kOpenRead, kQ + "/b-hold.q0", 1, Vanish({kQ}))},
-       .expected = {{kW + "/old.q0", std::nullopt}, {kW + "/old.q1", std::nullopt}, {kW + "/b-hold.q0", std::nullopt},
-                    {kW + "/b-hold.q1", std::nullopt}, {kQ + "/c-salv.q0", std::nullopt},
-                    {kQ + "/c-salv.q1", std::nullopt}, {kQ + "/d-plain.q0", std::nullopt},
-                    {kQ + "/d-plain.q1", std::nullopt}},
-       .folders_gone = {kQ}},
+       .faults = {Before(Op::kRename, Q("b-hold.q0"), 1, Vanish({kW}))}, .expected = hold_stays,
+       .folders_gone = {kW}, .report = told("delete", "failed\thold", "strip")},
+      {.name = "QueueRemovedAfterTheFirstMessage", .faults = {Before(Op::kOpenRead, Q("b-hold.q0"), 1, Vanish({kQ}))},
+       .expected = Gone(kW, {"old", "b-hold"}) + Gone(kQ, {"c-salv", "d-plain"}), .folders_gone = {kQ}},
 
       // A full disk: deletes and moves need no space; the strip's new
       // version cannot be written whole, so the tagged file stays as it was.
@@ -260,8 +231,8 @@ std::vector<SievbatCase> Cases() {
       {.name = "NoHardLinks", .hard_links = false},
       // Wait is not a folder: nothing moves.
       {.name = "WaitIsAFile", .option = "--verbose",
-       .faults = {Before(Op::kOpenRead, kQ + "/b-hold.q0", 1, [](FakeFileSystem& fs) { fs.RemoveTree(kW), fs.AddFile(kW, "x"); })},
-       .expected = plus(hold_stays, {{kW, "x"}}), .report = told("failed\thold", "strip")},
+       .faults = {Before(Op::kOpenRead, Q("b-hold.q0"), 1, [](FakeFileSystem& fs) { fs.RemoveTree(kW), fs.AddFile(kW, "x"); })},
+       .expected = hold_stays + Delta{{kW, "x"}}, .report = told("delete", "failed\thold", "strip")},
   };
 }
 
