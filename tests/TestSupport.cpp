@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -62,6 +63,23 @@ std::string FirstCollisionName() {
   std::string name = platform::AsciiLower(NewCollisionName());
   ResetCollisionNameGenerator();
   return name;
+}
+
+std::string NotWhole(const std::vector<Followed>& messages, const std::map<std::string, std::string>& files,
+                     const std::string& foreign) {
+  std::set<std::string> held, headers{foreign};
+  for (const auto& [path, bytes] : files) held.insert(bytes);
+  for (const Followed& m : messages) headers.insert({m.header, m.stripped.empty() ? m.header : m.stripped});
+  for (const auto& [path, bytes] : files) {
+    if (path.ends_with(".q0") && path.find("/.") == std::string::npos && !headers.contains(bytes)) {
+      return path + " is neither its old nor its new header";
+    }
+  }
+  for (const Followed& m : messages) {
+    bool header = held.contains(m.header) || held.contains(m.stripped.empty() ? m.header : m.stripped);
+    if (!m.deleted && (!header || !held.contains(m.body))) return "lost: " + m.header.substr(0, 80);
+  }
+  return "";
 }
 
 }  // namespace test_support

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "platform/RealFileSystem.h"
 
@@ -45,5 +47,18 @@ int RunCommand(const std::string& command, std::string* output);
 // The first collision name after ResetCollisionNameGenerator(), in lower case
 // as a moved file gets it; the generator is left reset.
 std::string FirstCollisionName();
+
+// A message followed through passes that may be killed: its header, the
+// header a pass leaves (empty: the same), its body, and whether a pass deletes it.
+struct Followed {
+  std::string header, stripped, body;
+  bool deleted = false;
+};
+// What is wrong in `files` (path -> bytes) at the instant of a kill, empty
+// when nothing: a visible ".q0" file that holds neither form of a header nor
+// `foreign`, or a message that is not being deleted without its header or
+// its body anywhere.
+std::string NotWhole(const std::vector<Followed>& messages, const std::map<std::string, std::string>& files,
+                     const std::string& foreign = "theirs");
 
 }  // namespace test_support
