@@ -4,7 +4,6 @@
 
 #include "platform/FileSystem.h"
 #include "shared/Module_MySafeRename.h"
-#include "shared/Module_SalvageTag.h"
 #include "tests/TestSupport.h"
 #include "tests/faults/FaultScript.h"
 #include "tests/platform/FakeFileSystem.h"
@@ -49,30 +48,6 @@ TEST(SafeRenameMessage, MovesPairsTogetherAndNeverOverwrites) {
     EXPECT_EQ(fs.Files(), c.after) << c.move << " to " << c.to;
   }
 }
-
-TEST(AddSalvageTag, WritesOverTheLastTwoBytesOrLeavesTheFileAlone) {
-  testing_host::FakeFileSystem fs;
-  platform::ScopedHost host(fs);
-  fs.AddFile("/q/a.q0", "l1\r\nl2\r\nFrom: x\r\n\r\n");
-  fs.AddFile("/q/one.q0", "x");
-  fs.AddFile("/q/full.q0", "l1\r\n\r\n");
-  EXPECT_TRUE(AddSalvageTag("/q/a.q0"));
-  EXPECT_EQ(fs.Contents("/q/a.q0"), "l1\r\nl2\r\nFrom: x\r\nX-Salvaged: yes\r\n\r\n");
-  EXPECT_TRUE(AddSalvageTag("/q/a.q0"));  // tagged already: one tag is enough
-  EXPECT_EQ(fs.Contents("/q/a.q0"), "l1\r\nl2\r\nFrom: x\r\nX-Salvaged: yes\r\n\r\n");
-  EXPECT_FALSE(AddSalvageTag("/q/one.q0"));
-  EXPECT_EQ(fs.Contents("/q/one.q0"), "x");
-  EXPECT_FALSE(AddSalvageTag("/q/missing.q0"));
-  EXPECT_FALSE(fs.HasFile("/q/missing.q0"));
-
-  fs.free_bytes = 10;  // the disk fills up part-way through the tag
-  EXPECT_FALSE(AddSalvageTag("/q/full.q0"));
-  EXPECT_EQ(fs.Contents("/q/full.q0"), "l1\r\n\r\n");
-}
-
-}  // namespace
-
-namespace {
 
 // What a killed pass left is put right by the next one, except what another
 // process still holds: its change is under way, not cut short.
