@@ -397,16 +397,11 @@ int main(int argc, char** argv) {
   auto seed = static_cast<std::uint64_t>(Clock::now().time_since_epoch().count() ^ ::getpid());
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--keep") {
-      keep = true;
-    } else if (a == "--seconds" && i + 1 < argc) {
-      seconds = std::atof(argv[++i]);
-    } else if (a == "--seed" && i + 1 < argc) {
-      seed = std::strtoull(argv[++i], nullptr, 10);
-    } else {
-      std::fprintf(stderr, "usage: soak_driver [--seconds S] [--seed N] [--keep]\n");
-      return 2;
-    }
+    bool value = i + 1 < argc;
+    if (a == "--keep") keep = true;
+    else if (a == "--seconds" && value) seconds = std::atof(argv[++i]);
+    else if (a == "--seed" && value) seed = std::strtoull(argv[++i], nullptr, 10);
+    else return std::fprintf(stderr, "usage: soak_driver [--seconds S] [--seed N] [--keep]\n"), 2;
   }
   Setup s = Prepare(SIEVBAT_PATH, seed);
   std::printf("soak: %.0f s in %s, seed %llu\n", seconds, s.root.c_str(), static_cast<unsigned long long>(s.seed));
