@@ -13,6 +13,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
+#include "shared/Module_SalvageTag.h"
 #include "tests/platform/FakeFileSystem.h"
 
 namespace faults {
@@ -21,6 +22,21 @@ using testing_host::FakeFileSystem;
 using testing_host::Op;
 using FileMap = std::map<std::string, std::string>;
 using TreeChange = std::function<void(FakeFileSystem&)>;
+
+// A header file: its two first lines, `lines`, the blank line that ends it.
+inline std::string Header(const std::string& lines) {
+  return "Q 1 smtp relay 0\r\n12/06/26 14:03:22\r\n" + lines + "\r\n";
+}
+// The header with the viewer's salvage tag.
+inline std::string Tagged(const std::string& header) {
+  return header.substr(0, header.size() - 2) + std::string(SalvageTagText);
+}
+// Rules: a "-" tag deletes, a "W" tag holds, a small "w" only labels.
+inline const std::string kRules =
+    "\"junk-\",\"Subject: \",\"lottery\"\r\n\"bulkW\",\"From: \",\"newsletter@\"\r\n\"laterw\",\"From: \",\"later@\"\r\n";
+inline const std::string kDel = Header("From: a@x\r\nTo: op@example.net\r\nSubject: you won the lottery\r\n");
+inline const std::string kHold = Header("From: newsletter@shop\r\nTo: op@example.net\r\nSubject: news\r\n");
+inline const std::string kPlain = Header("From: a@x\r\nTo: op@example.net\r\nSubject: hello\r\n");
 
 // One forced fault: before the `nth` operation `op` on exactly `path` (every
 // such operation when nth is 0), `change` alters the tree, then the operation

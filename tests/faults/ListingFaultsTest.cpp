@@ -21,9 +21,6 @@ namespace {
 
 using namespace faults;
 
-const std::string kHead = "Q 1 smtp relay 0\r\n12/06/26 14:03:22\r\n";
-const std::string kDel = kHead + "From: a@x\r\nSubject: you won the lottery\r\n\r\n";
-const std::string kPlain = kHead + "From: a@x\r\nSubject: hello\r\n\r\n";
 const std::string kOneDel = "Subject: you won the lottery\r\nFrom: x@y\r\nDate: 5 Mar 2004 14:07:09 +0100\r\n\r\nbody\r\n";
 const std::string kOnePlain = "Subject: hi\r\n\r\n";
 
@@ -97,9 +94,9 @@ std::vector<ListingCase> Cases() {
   auto unread = [](const std::string& path) { return "qvue: " + path + " could not be read whole; listed with what was read\n"; };
   auto unopened = [](const std::string& path) { return "qvue: " + path + " could not be opened; listed without its headers\n"; };
   const std::string usage = "usage: qvue --list [--single] [--decode] FOLDER   (qvue --help tells more)\n";
-  const std::string escaped = kHead + "Subject: tab\there \\ back\nlf\r\n\r\n";
+  const std::string escaped = Header("Subject: tab\there \\ back\nlf\r\n");
   // The subject decodes to "lottery"; the rule looks at the raw text.
-  const std::string encoded = kHead + "Subject: =?UTF-8?B?bG90dGVyeQ==?=\r\n\r\n";
+  const std::string encoded = Header("Subject: =?UTF-8?B?bG90dGVyeQ==?=\r\n");
   const Delta encoded_pair = {{"/d/=?UTF-8?Q?x?=.q0", encoded}, {"/d/=?UTF-8?Q?x?=.q1", ""}};
   return {
       // Tabs, backslashes and line ends in a cell are escaped; an empty

@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "batch/main_Sievbat.h"
-#include "shared/Module_SalvageTag.h"
 #include "tests/TestSupport.h"
 #include "tests/faults/FaultScript.h"
 
@@ -18,16 +17,6 @@ using namespace faults;
 
 const std::string kQ = "/q";
 const std::string kW = "/q/Wait";
-
-std::string Header(const std::string& lines) { return "Q 1 smtp\r\n12/06/26 14:03:22\r\n" + lines + "\r\n"; }
-std::string ViewerTagged(const std::string& header) {
-  return header.substr(0, header.size() - 2) + std::string(SalvageTagText);
-}
-
-const std::string kRules = "\"junk-\",\"Subject: \",\"lottery\"\r\n\"bulkW\",\"From: \",\"newsletter@\"\r\n";
-const std::string kDel = Header("From: a@x\r\nSubject: you won the lottery\r\n");
-const std::string kHold = Header("From: newsletter@shop\r\nSubject: news\r\n");
-const std::string kPlain = Header("From: a@x\r\nSubject: hello\r\n");
 
 // The messages with the header each pass leaves; c-taken's name is taken
 // in Wait, so its hold draws a collision name.
@@ -40,7 +29,7 @@ std::vector<test_support::Followed> Messages(bool taken_name) {
       // A header of 300 KiB whose tag line stands in its middle.
       {Header("From: a@x\r\n" + x + "\r\nX-Salvaged: yes\r\n" + y + "\r\n"), Header("From: a@x\r\n" + x + "\r\n" + y + "\r\n"),
        "big body"},
-      {ViewerTagged(kPlain), kPlain, "viewer body"},
+      {Tagged(kPlain), kPlain, "viewer body"},
       {kPlain, "", "plain body"},
   };
   if (taken_name) messages.push_back({kHold + "c", "", "taken body"});

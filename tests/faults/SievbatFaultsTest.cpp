@@ -19,16 +19,8 @@ using namespace faults;
 const std::string kQ = "/q";
 const std::string kW = "/q/Wait";
 
-std::string Header(const std::string& lines) { return "Q 1 smtp relay 0\r\n12/06/26 14:03:22\r\n" + lines + "\r\n"; }
-
-// Rules: a "-" tag deletes, a "W" tag holds, a small "w" only labels.
-const std::string kRules =
-    "\"junk-\",\"Subject: \",\"lottery\"\r\n\"bulkW\",\"From: \",\"newsletter@\"\r\n\"laterw\",\"From: \",\"later@\"\r\n";
-const std::string kDel = Header("From: a@x\r\nTo: op@example.net\r\nSubject: you won the lottery\r\n");
-const std::string kHold = Header("From: newsletter@shop\r\nTo: op@example.net\r\nSubject: news\r\n");
-const std::string kPlain = Header("From: a@x\r\nTo: op@example.net\r\nSubject: hello\r\n");
 // Salvaged in the viewer although a delete rule matches.
-const std::string kSalv = kDel.substr(0, kDel.size() - 2) + std::string(SalvageTagText);
+const std::string kSalv = Tagged(kDel);
 // Matches the delete rule in its Subject line and, further down, the hold
 // rule in its From line; the From list is checked first, so it is held.
 const std::string kSubjectFirst = Header("Subject: lottery\r\nFrom: newsletter@shop\r\n");
@@ -206,7 +198,7 @@ std::vector<SievbatCase> Cases() {
        .extra = Pair(kQ, "t-mid", Header("From: a@x\r\nX-Salvaged: yes\r\nTo: op@x\r\nSubject: lottery\r\n"), "t"),
        .expected = {{Q("t-mid.q0"), Header("From: a@x\r\nTo: op@x\r\nSubject: lottery\r\n")}}},
       {.name = "TagAddedTwice",  // cut at the first tag, byte for byte
-       .extra = Pair(kQ, "t-two", kSalv.substr(0, kSalv.size() - 2) + std::string(SalvageTagText), "t"),
+       .extra = Pair(kQ, "t-two", Tagged(kSalv), "t"),
        .expected = {{Q("t-two.q0"), kDel}}},
       {.name = "TagLineAfterABareCr",  // the CR keeps the tag line's LF: no line is joined
        .extra = Pair(kQ, "t-cr", Header("From: a@x\rX-Salvaged: yes\r\nSubject: lottery\r\n"), "t"),

@@ -6,7 +6,6 @@
 #include <algorithm>
 
 #include "shared/Module_MySafeRename.h"
-#include "shared/Module_SalvageTag.h"
 #include "tests/TestSupport.h"
 #include "tests/faults/FaultScript.h"
 #include "tests/viewer/FormTestSupport.h"
@@ -21,14 +20,8 @@ const std::string kM = "/r1/Mail/Mailout";
 const std::string kW = kM + "/Wait";
 const std::string kE = kM + "/Errors";
 
-std::string Header(const std::string& subject) {
-  return "Q 1 smtp\r\n12/06/26 14:03:22\r\nFrom: a@x\r\nSubject: " + subject + "\r\n\r\n";
-}
-const std::string kA = Header("a"), kB = Header("b"), kEHeader = Header("e");
-std::string Tagged(const std::string& header) {
-  return header.substr(0, header.size() - 2) + std::string(SalvageTagText);
-}
-const std::string kTaggedA = Tagged(kA);
+std::string Subject(const std::string& subject) { return Header("From: a@x\r\nSubject: " + subject + "\r\n"); }
+const std::string kA = Subject("a"), kB = Subject("b"), kEHeader = Subject("e");
 
 // Wait holds a and b, Errors holds e; the window lists Wait (or Errors).
 FileMap StartTree() {
@@ -140,7 +133,7 @@ const std::vector<ViewerCase>& Cases() {
         // The tag is written, the release refused: the tagged pair and its
         // row stay in Wait.
         {.name = "SalvageReleaseRefused", .action = salvage, .first = "a.q0", .faults = {Refuse(Op::kRename, kW + "/a.q0")},
-         .expected = {{kW + "/a.q0", kTaggedA}}, .rows = a_b},
+         .expected = {{kW + "/a.q0", Tagged(kA)}}, .rows = a_b},
     };
   }();
   return cases;
@@ -230,7 +223,7 @@ class ViewerActionFaultsTest : public QObject {
       (form.get()->*run.action)();
     };
     // The release takes a collision name: the queue has e.q0.
-    const FileMap tree = Apply(StartTree(), Pair(kM, "m", Header("m"), "m body") + Delta{{kM + "/e.q0", Header("theirs")}});
+    const FileMap tree = Apply(StartTree(), Pair(kM, "m", Subject("m"), "m body") + Delta{{kM + "/e.q0", Subject("theirs")}});
     CrashScript script{
         .build = [&](FakeFileSystem& fs) { for (const auto& [path, bytes] : tree) fs.AddFile(path, bytes); },
         .run = act,

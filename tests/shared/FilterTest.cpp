@@ -148,27 +148,24 @@ TEST(ClassifyMessage, FollowsTheTieBreaksAndEmptyFieldRules) {
       "\"T1\",\"To: \",\"sales@\"\r\n"
       "\"\",\"Newsgroups: \",\"alt.\"\r\n"
       "\"Sempty\",\"Subject: \",\"\"\r\n");
-  MessageRecord salvaged = Message("spammer", "offer");
-  salvaged.XSalvaged = "YeS";
-  MessageRecord not_salvaged = Message("", "");
-  not_salvaged.XSalvaged = "yes ";
-  MessageRecord via_reply = Message("", "");
-  via_reply.ReplyTo = "big SPAMMER inc";
-  MessageRecord via_bcc = Message("", "");
-  via_bcc.Bcc = "x SALES@y";
+  // `m` with one more field.
+  auto with = [](MessageRecord m, std::string MessageRecord::*field, std::string value) {
+    m.*field = std::move(value);
+    return m;
+  };
 
   struct Case {
     MessageRecord record;
     const char* expected;
   } cases[] = {
-      {salvaged, "XXX"},
-      {not_salvaged, ""},
+      {with(Message("spammer", "offer"), &MessageRecord::XSalvaged, "YeS"), "XXX"},
+      {with(Message("", ""), &MessageRecord::XSalvaged, "yes "), ""},
       {Message("spammer", "offer"), "FrF1"},           // From list beats an earlier Subject rule
       {Message("a spam b", ""), "FrF2"},
-      {via_reply, "FrF1"},
+      {with(Message("", ""), &MessageRecord::ReplyTo, "big SPAMMER inc"), "FrF1"},
       {Message("", "Special OFFER inside"), "SuS1"},
       {Message("", "anything"), "SuSempty"},            // empty pattern matches any non-empty field
-      {via_bcc, "ToT1"},
+      {with(Message("", ""), &MessageRecord::Bcc, "x SALES@y"), "ToT1"},
       {Message("", "", "", "alt.test"), "Ng"},          // empty tag: bare list code
       {Message("", "", "", ""), ""},                    // empty fields never match
   };
