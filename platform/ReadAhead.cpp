@@ -39,8 +39,10 @@ using Step = std::function<void(std::size_t, std::size_t)>;
 
 // One run of the workers. Indices are claimed in order; index i uses slot
 // i % slots, which is free again once the caller has used index i. The
-// caller waits for half a window of results at a time, so that neither side
-// wakes the other for every message.
+// calling thread reads too: while the next result it needs is not there it
+// claims and reads the next free index instead of waiting, so it sleeps only
+// when every index of the window is taken, and the threads seldom wake each
+// other.
 class InOrderRun {
  public:
   InOrderRun(std::size_t count, std::size_t slots, const Step& read)
@@ -75,26 +77,33 @@ class InOrderRun {
       std::size_t end = 0;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        wanted_end_ = std::min(count_, index + std::max<std::size_t>(1, slots_ / 2));
-        ready_cv_.wait(lock, [&] { return error_ || ReadyEnd() >= wanted_end_; });
-        wanted_end_ = 0;
-        if (error_) std::rethrow_exception(error_);
-        end = ReadyEnd();
+        while ((end = ReadyEnd()) == index) {
+          if (error_) std::rethrow_exception(error_);
+          if (CanClaim()) {
+            ReadOne(lock);
+            continue;
+          }
+          waiting_ = true;
+          ready_cv_.wait(lock);
+          waiting_ = false;
+        }
       }
       for (std::size_t i = index; i < end; ++i) use(i, i % slots_);
+      bool wake = false;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         for (std::size_t i = index; i < end; ++i) ready_[i % slots_] = 0;
         released_ = end;
+        wake = idle_workers_ > 0;
       }
-      work_cv_.notify_all();
+      if (wake) work_cv_.notify_all();
       index = end;
     }
   }
 
  private:
   // One past the last index of the unbroken run of results from released_
-  // on. Called with the mutex held.
+  // on. Called with the mutex held, as are the two below.
   std::size_t ReadyEnd() const {
     std::size_t end = released_;
     std::size_t limit = std::min(count_, released_ + slots_);
@@ -102,26 +111,38 @@ class InOrderRun {
     return end;
   }
 
+  bool CanClaim() const { return !stop_ && next_ < count_ && next_ < released_ + slots_; }
+
+  // Claims the next index and reads it with the mutex let go meanwhile.
+  void ReadOne(std::unique_lock<std::mutex>& lock) {
+    std::size_t index = next_++;
+    lock.unlock();
+    read_(index, index % slots_);
+    lock.lock();
+    ready_[index % slots_] = 1;
+  }
+
   void Work() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      work_cv_.wait(lock, [&] { return stop_ || next_ >= count_ || next_ < released_ + slots_; });
-      if (stop_ || next_ >= count_) return;
-      std::size_t index = next_++;
-      lock.unlock();
+      while (!stop_ && next_ < count_ && !CanClaim()) {
+        ++idle_workers_;
+        work_cv_.wait(lock);
+        --idle_workers_;
+      }
+      if (!CanClaim()) return;
       try {
-        read_(index, index % slots_);
+        ReadOne(lock);
       } catch (...) {
-        lock.lock();
+        if (!lock.owns_lock()) lock.lock();
         if (!error_) error_ = std::current_exception();
         stop_ = true;
         ready_cv_.notify_one();
         work_cv_.notify_all();
         return;
       }
-      lock.lock();
-      ready_[index % slots_] = 1;
-      if (wanted_end_ != 0 && index < wanted_end_ && ReadyEnd() >= wanted_end_) ready_cv_.notify_one();
+      // The caller sleeps only on the result it needs next.
+      if (waiting_ && ReadyEnd() > released_) ready_cv_.notify_one();
     }
   }
 
@@ -129,11 +150,12 @@ class InOrderRun {
   const Step& read_;
   std::mutex mutex_;
   std::condition_variable work_cv_;   // workers: a slot came free, or stop
-  std::condition_variable ready_cv_;  // the caller: the results it waits for are there
+  std::condition_variable ready_cv_;  // the caller: the result it needs is there
   std::vector<char> ready_;           // by slot: read, not used yet
   std::size_t next_ = 0;              // the next index to claim
   std::size_t released_ = 0;          // indices below it have been used
-  std::size_t wanted_end_ = 0;        // the caller waits for results up to it; 0: not waiting
+  unsigned idle_workers_ = 0;         // workers waiting for a free slot
+  bool waiting_ = false;              // the caller waits for its next result
   bool stop_ = false;
   std::exception_ptr error_;
   std::vector<std::thread> workers_;
@@ -144,8 +166,9 @@ class InOrderRun {
 void ReadInOrder(std::size_t count, unsigned threads, const Step& read, const Step& use) {
   threads = static_cast<unsigned>(std::min<std::size_t>(std::min(threads, kMaxReaderThreads), count));
   if (threads > 1) {
+    // The calling thread is one of the readers.
     InOrderRun run(count, ReadAheadSlots(threads), read);
-    if (run.Start(threads) > 0) {
+    if (run.Start(threads - 1) > 0) {
       run.Consume(use);
       return;
     }

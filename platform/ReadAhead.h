@@ -25,8 +25,9 @@ unsigned ReaderThreadCount();
 // The slots a run over `threads` readers hands out: slot numbers are below it.
 std::size_t ReadAheadSlots(unsigned threads);
 
-// For every index from 0 to count - 1: read(index, slot) on a worker thread,
-// then use(index, slot) on the calling thread, in index order. A slot is
+// For every index from 0 to count - 1: read(index, slot) on one of `threads`
+// threads (the calling thread and threads - 1 workers), then use(index,
+// slot) on the calling thread, in index order. A slot is
 // given to no other index before use() of its index has returned, so the
 // caller keeps ReadAheadSlots(threads) results and passes each from read to
 // use through its slot. With one thread (or when no thread can be started)
