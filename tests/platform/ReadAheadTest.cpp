@@ -4,12 +4,14 @@
 // faults.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "batch/main_Sievbat.h"
 #include "demo/SampleInstallation.h"
@@ -149,6 +151,31 @@ TEST(ReadAhead, FourThreadsPrintAndLeaveWhatOneThreadDoes) {
     ASSERT_EQ(one.size(), four.size());
     for (std::size_t i = 0; i < one.size(); ++i) EXPECT_EQ(one[i], four[i]);
   }
+}
+
+// Reading threads look names up in another letter case while the pass's
+// thread renames in the same folder: both use the real host's index of
+// capitalised names, which must stay whole (ThreadSanitizer watches).
+TEST(ReadAhead, LookupsInAnotherLetterCaseWhileTheFolderChanges) {
+  test_support::TempFolder temp;
+  test_support::TestHost host_fs(temp.path());
+  for (int i = 0; i < 100; ++i) WriteFile(temp / ("M" + std::to_string(i) + ".Q0"), "x");
+  std::atomic<bool> done = false;
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&] {
+      while (!done) {
+        for (int i = 0; i < 100; ++i) host_fs.FileLength(temp / ("m" + std::to_string(i) + ".q0"));
+      }
+    });
+  }
+  for (int i = 0; i < 100; ++i) {
+    host_fs.RenameNoReplace(temp / ("M" + std::to_string(i) + ".Q0"), temp / ("N" + std::to_string(i) + ".Q0"));
+  }
+  done = true;
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_EQ(host_fs.FileLength(temp / "n99.q0"), 1u);
+  EXPECT_EQ(host_fs.FileLength(temp / "m0.q0"), std::nullopt);
 }
 
 }  // namespace
