@@ -73,7 +73,7 @@ bool ScanQueueFolder(const std::string& folder, PassOutput output, PassReport* r
   if (!platform::Host().ReadFolder(folder, &listing)) return false;
   // What a killed pass left unfinished is put right first, so that this
   // pass sees every message whole, in one place.
-  if (output != PassOutput::kDryRun && RecoverInterruptedChanges(QueueFamily(folder))) {
+  if (output != PassOutput::kDryRun && RecoverInterruptedChanges(QueueFamily(folder), &listing)) {
     if (!platform::Host().ReadFolder(folder, &listing)) return false;
   }
   std::vector<const platform::DirEntry*> headers;

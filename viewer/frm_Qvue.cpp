@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QStyleOptionButton>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <variant>
 
@@ -106,7 +107,15 @@ class frm_Qvue::LoadObserver : public GridLoadObserver {
     if (form_.DecodedHeaders_) form_.ShowDecodedHeaders(spare);
     data.AddItem(FormatDigits(spare + 1, "000"));
   }
-  void FileListed(const std::string& name) override { form_.listed_names_.insert(name); }
+  void FileListed(const std::string& name) override { listed_.push_back(name); }
+  // The names listed go into the form's sorted set at the end of the load,
+  // sorted first: one insert each at the set's end, rather than a search
+  // per file in the folder's order.
+  void StoreListedNames() {
+    std::sort(listed_.begin(), listed_.end());
+    form_.listed_names_.insert(listed_.begin(), listed_.end());
+    listed_.clear();
+  }
   void CountersChanged(const GridCounters& counters) override {
     latest_ = counters;
     if (since_paint_.elapsed() >= kRepaintMilliseconds) Paint();
@@ -125,6 +134,7 @@ class frm_Qvue::LoadObserver : public GridLoadObserver {
   frm_Qvue& form_;
   QElapsedTimer since_paint_;
   GridCounters latest_;
+  std::vector<std::string> listed_;
 };
 
 frm_Qvue::frm_Qvue(const QvueSettings& settings, QWidget* parent) : QMainWindow(parent), settings_(settings) {
@@ -592,6 +602,7 @@ void frm_Qvue::LoadGrid() {
   {
     LoadObserver observer(*this);
     LoadGridRows(CurrentFolder_, SelectedQueue(), observer);
+    observer.StoreListedNames();
     observer.Paint();
   }
   menuBar()->setEnabled(true);
