@@ -34,14 +34,13 @@ std::optional<std::string> ResolveCompanion(NameIndex& folder, const std::string
   return like.front();
 }
 
-std::uint64_t FolderListing::LowerHash(std::string_view name) {
+std::uint32_t FolderListing::LowerHash(std::string_view name) {
   std::uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a over the lower-case bytes
   for (char c : name) hash = (hash ^ static_cast<unsigned char>(AsciiLower(c))) * 0x100000001b3u;
-  hash ^= hash >> 32;  // the low bits pick the slot: mix the high ones in
-  return hash;
+  return static_cast<std::uint32_t>(hash ^ (hash >> 32));  // the low bits pick the slot
 }
 
-void FolderListing::Insert(std::uint64_t hash, std::uint32_t entry) {
+void FolderListing::Insert(std::uint32_t hash, std::uint32_t entry) {
   std::size_t mask = slots_.size() - 1;
   std::size_t i = hash & mask;
   while (slots_[i].entry != 0) i = (i + 1) & mask;
@@ -51,7 +50,7 @@ void FolderListing::Insert(std::uint64_t hash, std::uint32_t entry) {
 template <class Visit>
 void FolderListing::ForEachLike(const std::string& name, Visit visit) const {
   if (slots_.empty()) return;
-  std::uint64_t hash = LowerHash(name);
+  std::uint32_t hash = LowerHash(name);
   std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask; slots_[i].entry != 0; i = (i + 1) & mask) {
     if (slots_[i].hash != hash) continue;

@@ -67,11 +67,11 @@ class FolderListing : public NameIndex {
   // plus one (0: empty). No allocation per name and few cache misses, for
   // folders of hundreds of thousands of files.
   struct Slot {
-    std::uint64_t hash = 0;
+    std::uint32_t hash = 0;
     std::uint32_t entry = 0;
   };
-  static std::uint64_t LowerHash(std::string_view name);
-  void Insert(std::uint64_t hash, std::uint32_t entry);
+  static std::uint32_t LowerHash(std::string_view name);
+  void Insert(std::uint32_t hash, std::uint32_t entry);
   // Every entry whose name equals `name` when letter case is ignored.
   template <class Visit>
   void ForEachLike(const std::string& name, Visit visit) const;
