@@ -72,13 +72,19 @@ GridCells AddGridRowTexts(const MessageRecord& record, const std::string& curren
 }
 
 GridCounters LoadGridRows(const std::string& current_folder, int queue_index, GridLoadObserver& observer) {
-  const QueueListing& listing = ListingFor(queue_index);
-  GridCounters counters;
   // One read of the folder gives every entry's type and the companions of
   // the pairs; then each message is read and shown in the folder's order, so
   // the counters run from the first file on.
   platform::FolderListing folder;
-  counters.Listed = platform::Host().ReadFolder(current_folder, &folder);
+  bool listed = platform::Host().ReadFolder(current_folder, &folder);
+  return LoadGridRows(current_folder, queue_index, observer, folder, listed);
+}
+
+GridCounters LoadGridRows(const std::string& current_folder, int queue_index, GridLoadObserver& observer,
+                          platform::FolderListing& folder, bool listed) {
+  const QueueListing& listing = ListingFor(queue_index);
+  GridCounters counters;
+  counters.Listed = listed;
   std::vector<const platform::DirEntry*> files;
   for (const platform::DirEntry& entry : folder.entries()) {
     if (!entry.is_directory && platform::MatchesMask(entry.name, listing.FileMask)) files.push_back(&entry);

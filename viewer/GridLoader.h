@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/FolderListing.h"
 #include "shared/Module_Messages.h"
 
 inline constexpr int kGridColumns = 9;
@@ -74,3 +75,7 @@ class GridLoadObserver {
 // the folder's enumeration order, classifying each message by the current
 // filter rules. A missing or empty folder lists nothing.
 GridCounters LoadGridRows(const std::string& current_folder, int queue_index, GridLoadObserver& observer);
+// The same for a folder the caller has just read into `folder` (`listed`
+// false: it could not be listed).
+GridCounters LoadGridRows(const std::string& current_folder, int queue_index, GridLoadObserver& observer,
+                          platform::FolderListing& folder, bool listed);

@@ -585,13 +585,20 @@ void frm_Qvue::LoadGrid() {
   loading_ = true;
   ++load_count_;
   for (QLineEdit* box : {txt_Info1, txt_Info2, txt_Info3}) box->setText("0");
-  // What a killed pass or window left unfinished in this queue is put right
-  // before it is listed: each message shows once, whole, where it is.
-  const std::string queue = RemailerRoot_ + QueuePart_;
-  RecoverInterruptedChanges(
-      {queue, platform::JoinPath(queue, "Wait"), platform::JoinPath(queue, "Errors"), CurrentFolder_});
-  platform::Host().SyncChangedFolders();
+  // Watched from before the folder is read on. What a killed pass or window
+  // left unfinished in this queue is put right before it is listed: each
+  // message shows once, whole, where it is. The recovery takes the listed
+  // folder's listing, so that a large folder is read once.
   WatchListedFolder();
+  const std::string queue = RemailerRoot_ + QueuePart_;
+  platform::FolderListing listing;
+  bool listed = platform::Host().ReadFolder(CurrentFolder_, &listing);
+  if (RecoverInterruptedChanges({CurrentFolder_, queue, platform::JoinPath(queue, "Wait"),
+                                 platform::JoinPath(queue, "Errors")},
+                                listed ? &listing : nullptr)) {
+    listed = platform::Host().ReadFolder(CurrentFolder_, &listing);
+  }
+  platform::Host().SyncChangedFolders();
   InitGrid();
   QCoreApplication::processEvents();
   emit CountersRepainted();  // the boxes now show their "0"
@@ -601,7 +608,7 @@ void frm_Qvue::LoadGrid() {
   menuBar()->setEnabled(false);
   {
     LoadObserver observer(*this);
-    LoadGridRows(CurrentFolder_, SelectedQueue(), observer);
+    LoadGridRows(CurrentFolder_, SelectedQueue(), observer, listing, listed);
     observer.StoreListedNames();
     observer.Paint();
   }
