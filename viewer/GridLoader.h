@@ -58,7 +58,8 @@ GridCells AddGridRowTexts(const MessageRecord& record, const std::string& curren
 class GridLoadObserver {
  public:
   virtual ~GridLoadObserver() = default;
-  virtual void RowAdded(std::int64_t row, const GridCells& cells) = 0;
+  // The observer may take the cells' texts: the loader does not use them again.
+  virtual void RowAdded(std::int64_t row, GridCells& cells) = 0;
   virtual void CountersChanged(const GridCounters& counters) = 0;
   // A message file that was opened but could not be read whole; its row has
   // been added with what was read.

@@ -100,10 +100,10 @@ class frm_Qvue::LoadObserver : public GridLoadObserver {
  public:
   explicit LoadObserver(frm_Qvue& form) : form_(form) { since_paint_.start(); }
 
-  void RowAdded(std::int64_t, const GridCells& cells) override {
+  void RowAdded(std::int64_t, GridCells& cells) override {
     GridData& data = form_.MSFlexGrid1->Data();
     std::int64_t spare = data.Rows() - 1;
-    for (int c = 0; c < kGridColumns; ++c) data.SetTextMatrix(spare, c, cells[static_cast<std::size_t>(c)]);
+    for (int c = 0; c < kGridColumns; ++c) data.SetTextMatrix(spare, c, std::move(cells[static_cast<std::size_t>(c)]));
     if (form_.DecodedHeaders_) form_.ShowDecodedHeaders(spare);
     data.AddItem(FormatDigits(spare + 1, "000"));
   }
