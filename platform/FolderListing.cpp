@@ -93,6 +93,12 @@ std::vector<std::string> FolderListing::FilesLike(const std::string& name) {
   return like;
 }
 
+bool FolderListing::AnyFileLike(const std::string& name) const {
+  bool any = false;
+  ForEachLike(name, [&](const DirEntry& entry) { any = any || !entry.is_directory; });
+  return any;
+}
+
 std::optional<std::string> FolderListing::Companion(const std::string& header) {
   return ResolveCompanion(*this, header);
 }

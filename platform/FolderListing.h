@@ -57,6 +57,8 @@ class FolderListing : public NameIndex {
 
   Kind KindOf(const std::string& name) override;
   std::vector<std::string> FilesLike(const std::string& name) override;
+  // Whether FilesLike(name) would find any, without building the list.
+  bool AnyFileLike(const std::string& name) const;
   // The companion's name in this folder; nullopt for a name that does not
   // end in ".q0" or has no companion.
   std::optional<std::string> Companion(const std::string& header);

@@ -240,7 +240,7 @@ bool SweepLeftovers(platform::FileSystem& fs, const FamilyFolder& folder) {
 std::vector<std::string> LoneBodies(FamilyFolder& folder) {
   std::vector<std::string> lone;
   for (const platform::DirEntry& entry : folder.listing.entries()) {
-    if (!entry.is_directory && EndsWithQ1(entry.name) && folder.listing.FilesLike(HeaderOf(entry.name)).empty()) {
+    if (!entry.is_directory && EndsWithQ1(entry.name) && !folder.listing.AnyFileLike(HeaderOf(entry.name))) {
       lone.push_back(entry.name);
     }
   }
@@ -267,7 +267,7 @@ bool RemoveSecondNames(platform::FileSystem& fs, std::vector<FamilyFolder>& fami
   bool changed = false;
   for (FamilyFolder& folder : family) {
     for (const platform::DirEntry& entry : folder.listing.entries()) {
-      if (entry.is_directory || !EndsWithQ1(entry.name) || folder.listing.FilesLike(HeaderOf(entry.name)).empty()) {
+      if (entry.is_directory || !EndsWithQ1(entry.name) || !folder.listing.AnyFileLike(HeaderOf(entry.name))) {
         continue;
       }
       std::optional<platform::FileIdentity> id = fs.IdentityOf(InFolder(folder.path, entry.name));
