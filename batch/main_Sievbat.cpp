@@ -4,6 +4,7 @@
 
 #include "batch/QueueAccess.h"
 #include "platform/FileSystem.h"
+#include "platform/ReadAhead.h"
 #include "platform/Text.h"
 #include "platform/Version.h"
 #include "shared/Module_Filter.h"
@@ -72,31 +73,51 @@ bool ScanQueueFolder(const std::string& folder, PassOutput output, PassReport* r
   if (!platform::Host().ReadFolder(folder, &listing)) return false;
   // What a killed pass left unfinished is put right first, so that this
   // pass sees every message whole, in one place.
-  if (output != PassOutput::kDryRun && RecoverInterruptedChanges(QueueFamily(folder))) {
+  if (output != PassOutput::kDryRun && RecoverInterruptedChanges(QueueFamily(folder), &listing)) {
     if (!platform::Host().ReadFolder(folder, &listing)) return false;
   }
-  MessageRecord record;
-  ListedPair pair;
-  pair.MeasureCompanion = false;
+  std::vector<const platform::DirEntry*> headers;
   for (const platform::DirEntry& entry : listing.entries()) {
-    if (entry.is_directory || !platform::MatchesMask(entry.name, "*.q0*")) continue;
-    record.Path = platform::JoinPath(folder, entry.name);
-    pair.Companion.reset();
-    if (std::optional<std::string> companion = listing.Companion(entry.name)) {
+    if (!entry.is_directory && platform::MatchesMask(entry.name, "*.q0*")) headers.push_back(&entry);
+  }
+  // The header files are read and classified on the reading threads, a few
+  // messages ahead; every action and every report line happens here, in the
+  // folder's order, as a pass on one thread does them.
+  struct ReadHeader {
+    MessageRecord record;
+    std::optional<std::uint64_t> length;
+    bool complete = false;
+    std::string classification;
+  };
+  const unsigned threads = platform::ReaderThreadCount();
+  std::vector<ReadHeader> slots(platform::ReadAheadSlots(threads));
+  auto read = [&](std::size_t index, std::size_t slot) {
+    ReadHeader& header = slots[slot];
+    const std::string& name = headers[index]->name;
+    header.record.Path = platform::JoinPath(folder, name);
+    ListedPair pair;
+    pair.MeasureCompanion = false;
+    if (std::optional<std::string> companion = listing.Companion(name)) {
       pair.Companion = platform::JoinPath(folder, *companion);
     }
+    header.complete = ReadMessageHeaders(header.record, pair, &header.length);
+    header.classification.clear();
+    if (header.complete && header.length != 0u) header.classification = ClassifyMessage(header.record);
+  };
+  auto act = [&](std::size_t index, std::size_t slot) {
+    const ReadHeader& header = slots[slot];
+    const std::string& name = headers[index]->name;
     // A header file read only in part (held open by the remailer, a read
     // error) could hide the line that decides, the salvage tag among them:
     // such a message is left for the next pass. An empty one is skipped.
-    std::optional<std::uint64_t> length;
-    bool complete = ReadMessageHeaders(record, pair, &length);
-    if (length == 0u) continue;
-    if (!complete) {
-      if (output == PassOutput::kDryRun) report->Line(entry.name, "", "keep");
-      continue;
+    if (header.length == 0u) return;
+    if (!header.complete) {
+      if (output == PassOutput::kDryRun) report->Line(name, "", "keep");
+      return;
     }
-    Dispatch(folder, entry.name, ClassifyMessage(record), output, report);
-  }
+    Dispatch(folder, name, header.classification, output, report);
+  };
+  platform::ReadInOrder(headers.size(), threads, read, act);
   // Moves and deletes reach the disk before the pass ends.
   platform::Host().SyncChangedFolders();
   return true;

@@ -113,13 +113,30 @@ check_listing "MailIn" "$single" "$single_matches" --single "$data/MailIn"
 echo
 
 check "pair files find | xargs grep finds" "$(find_grep "$data/Mailout" "$data/patterns.txt" | wc -l)" "$pair_matches"
-printf '   %-5s %12s %12s %12s %12s %12s\n' run "qvue pairs" "grep .q0" "find|grep" "qvue single" "grep files"
-best_qp="" best_gp="" best_fp="" best_qs="" best_gs="" peak_pairs=0 peak_single=0
+have_rg=0
+command -v rg > /dev/null && have_rg=1
+printf '   %-5s %12s %12s %12s %12s %12s %12s %12s\n' run "qvue pairs" "1 thread" "rg .q0" "grep .q0" "find|grep" "qvue single" "grep files"
+best_qp="" best_q1="" best_rg="" best_gp="" best_fp="" best_qs="" best_gs="" peak_pairs=0 peak_single=0
+cpu_qp="" cpu_q1=""
 for ((i = 1; i <= runs; i++)); do
   qvue_list pairs "$data/Mailout"
   best_qp=$(min "$best_qp" "$run_seconds")
+  cpu_qp=$(min "$cpu_qp" "$run_cpu")
   (( run_kib > peak_pairs )) && peak_pairs=$run_kib
   t_qp=$run_seconds
+
+  KESTRANE_THREADS=1 qvue_list pairs "$data/Mailout"
+  best_q1=$(min "$best_q1" "$run_seconds")
+  cpu_q1=$(min "$cpu_q1" "$run_cpu")
+  t_q1=$run_seconds
+
+  t_rg=-
+  if (( have_rg )); then
+    timed rg -l -i -F -f "$data/patterns.txt" -g '*.q0' --no-ignore "$data/Mailout" > /dev/null
+    must_succeed rg 1
+    best_rg=$(min "$best_rg" "$run_seconds")
+    t_rg=$run_seconds
+  fi
 
   LC_ALL=C timed "${grep_pairs[@]}" > /dev/null
   must_succeed grep 1
@@ -138,10 +155,21 @@ for ((i = 1; i <= runs; i++)); do
   LC_ALL=C timed "${grep_single[@]}" > /dev/null
   must_succeed grep 1
   best_gs=$(min "$best_gs" "$run_seconds")
-  printf '   %-5s %10s s %10s s %10s s %10s s %10s s\n' "$i" "$t_qp" "$t_gp" "$t_fp" "$t_qs" "$run_seconds"
+  printf '   %-5s %10s s %10s s %10s s %10s s %10s s %10s s %10s s\n' "$i" "$t_qp" "$t_q1" "$t_rg" "$t_gp" "$t_fp" "$t_qs" "$run_seconds"
 done
-printf '   %-5s %10s s %10s s %10s s %10s s %10s s\n' best "$best_qp" "$best_gp" "$best_fp" "$best_qs" "$best_gs"
+printf '   %-5s %10s s %10s s %10s s %10s s %10s s %10s s %10s s\n' best "$best_qp" "$best_q1" "${best_rg:--}" "$best_gp" "$best_fp" "$best_qs" "$best_gs"
 echo
+
+if (( have_rg )); then
+  rg_ratio=$(ratio "$best_qp" "$best_rg")
+  judge "$rg_ratio" '<=' 1.0
+  echo "   pairs:    ratio qvue/rg $rg_ratio (target <= 1.0) $judged"
+else
+  echo "   pairs:    ripgrep (rg) is not installed: no ratio against it (scripts/bench installs it)"
+fi
+cpu_ratio=$(ratio "$cpu_qp" "$cpu_q1")
+judge "$cpu_ratio" '<=' 1.1
+echo "   pairs:    CPU seconds $cpu_qp against $cpu_q1 on 1 thread, ratio $cpu_ratio (target <= 1.1) $judged"
 
 pairs_ratio=$(ratio "$best_qp" "$best_gp")
 judge "$pairs_ratio" '<=' 1.5

@@ -46,5 +46,7 @@ out=$("$work/prog/window_load_bench" "$work/root" "$runs")
 echo "$out" | sed 's/^/   window /'
 best_load=$(echo "$out" | awk '{print $2}' | sort -n | head -1)
 rate=$(echo "$out" | sort -k2 -n | head -1 | sed -E 's/.*\(([0-9.]+) per second\).*/\1/')
-printf '   best: window %.3f s, --list %.3f s, ratio %s (target <= 2)\n' "$best_load" "$best_list" "$(ratio "$best_load" "$best_list")"
+load_ratio=$(ratio "$best_load" "$best_list")
+judge "$load_ratio" '<=' 1.2
+printf '   best: window %.3f s, --list %.3f s, ratio %s (target <= 1.2) %s\n' "$best_load" "$best_list" "$load_ratio" "$judged"
 printf '   counters repainted %s times a second in the best run (target >= 10)\n' "$rate"

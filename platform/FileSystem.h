@@ -227,6 +227,11 @@ class FileSystem {
 
   // The folder that holds the running executable, without a trailing separator.
   virtual std::string ProgramFolder() = 0;
+
+  // True when OpenRead, FileLength, FindFile and FileExists may be called
+  // from several threads at once, also while one thread changes the tree
+  // through this host: then a folder's messages are read on several threads.
+  virtual bool ReadsFromAnyThread() const { return false; }
 };
 
 // The process-wide host. Defaults to the real file system.

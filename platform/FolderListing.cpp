@@ -34,33 +34,69 @@ std::optional<std::string> ResolveCompanion(NameIndex& folder, const std::string
   return like.front();
 }
 
+std::uint32_t FolderListing::LowerHash(std::string_view name) {
+  std::uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a over the lower-case bytes
+  for (char c : name) hash = (hash ^ static_cast<unsigned char>(AsciiLower(c))) * 0x100000001b3u;
+  return static_cast<std::uint32_t>(hash ^ (hash >> 32));  // the low bits pick the slot
+}
+
+void FolderListing::Insert(std::uint32_t hash, std::uint32_t entry) {
+  std::size_t mask = slots_.size() - 1;
+  std::size_t i = hash & mask;
+  while (slots_[i].entry != 0) i = (i + 1) & mask;
+  slots_[i] = {hash, entry + 1};
+}
+
+template <class Visit>
+void FolderListing::ForEachLike(const std::string& name, Visit visit) const {
+  if (slots_.empty()) return;
+  std::uint32_t hash = LowerHash(name);
+  std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask; slots_[i].entry != 0; i = (i + 1) & mask) {
+    if (slots_[i].hash != hash) continue;
+    const DirEntry& entry = entries_[slots_[i].entry - 1];
+    if (EqualsIgnoreCase(entry.name, name)) visit(entry);
+  }
+}
+
 void FolderListing::Add(DirEntry entry) {
-  by_lower_name_.emplace(AsciiLower(entry.name), static_cast<std::uint32_t>(entries_.size()));
+  if ((entries_.size() + 1) * 2 > slots_.size()) {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+    for (const Slot& slot : old) {
+      if (slot.entry != 0) Insert(slot.hash, slot.entry - 1);
+    }
+  }
+  Insert(LowerHash(entry.name), static_cast<std::uint32_t>(entries_.size()));
   entries_.push_back(std::move(entry));
 }
 
 void FolderListing::Clear() {
   entries_.clear();
   leftovers_.clear();
-  by_lower_name_.clear();
+  slots_.clear();
 }
 
 NameIndex::Kind FolderListing::KindOf(const std::string& name) {
-  auto [first, last] = by_lower_name_.equal_range(AsciiLower(name));
-  for (auto it = first; it != last; ++it) {
-    const DirEntry& entry = entries_[it->second];
-    if (entry.name == name) return entry.is_directory ? Kind::kOther : Kind::kFile;
-  }
-  return Kind::kNone;
+  Kind kind = Kind::kNone;
+  ForEachLike(name, [&](const DirEntry& entry) {
+    if (entry.name == name) kind = entry.is_directory ? Kind::kOther : Kind::kFile;
+  });
+  return kind;
 }
 
 std::vector<std::string> FolderListing::FilesLike(const std::string& name) {
   std::vector<std::string> like;
-  auto [first, last] = by_lower_name_.equal_range(AsciiLower(name));
-  for (auto it = first; it != last; ++it) {
-    if (!entries_[it->second].is_directory) like.push_back(entries_[it->second].name);
-  }
+  ForEachLike(name, [&](const DirEntry& entry) {
+    if (!entry.is_directory) like.push_back(entry.name);
+  });
   return like;
+}
+
+bool FolderListing::AnyFileLike(const std::string& name) const {
+  bool any = false;
+  ForEachLike(name, [&](const DirEntry& entry) { any = any || !entry.is_directory; });
+  return any;
 }
 
 std::optional<std::string> FolderListing::Companion(const std::string& header) {

@@ -250,10 +250,7 @@ class RealFileSystem::LiveFolder : public NameIndex {
     std::string lower = AsciiLower(name);
     struct stat st {};
     if (StatNoFollow(Join(folder_, lower), &st)) like.push_back(lower);
-    if (const FolderIndex* index = fs_.IndexFor(folder_)) {
-      auto [first, last] = index->capitalised.equal_range(lower);
-      for (auto it = first; it != last; ++it) like.push_back(it->second);
-    }
+    for (std::string& other : fs_.CapitalisedLike(folder_, lower)) like.push_back(std::move(other));
     return like;
   }
 
@@ -297,7 +294,10 @@ bool RealFileSystem::ReadAndIndex(const std::string& folder, FolderListing* list
     listing->Add({std::move(name), type == DT_DIR});
   }
   ::closedir(dir);
-  if (stamp) indices_[folder] = std::move(index);
+  if (stamp) {
+    std::lock_guard<std::mutex> lock(index_mutex_);
+    indices_[folder] = std::move(index);
+  }
   return true;
 }
 
@@ -311,14 +311,21 @@ bool RealFileSystem::PathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-const RealFileSystem::FolderIndex* RealFileSystem::IndexFor(const std::string& folder) {
+std::vector<std::string> RealFileSystem::CapitalisedLike(const std::string& folder, const std::string& lower) {
   std::optional<Stamp> stamp = StampOf(folder);
-  if (!stamp) return nullptr;
-  auto it = indices_.find(folder);
-  if (it != indices_.end() && it->second.stamp == *stamp) return &it->second;
+  if (!stamp) return {};
+  auto copy = [&](bool only_fresh) -> std::optional<std::vector<std::string>> {
+    std::lock_guard<std::mutex> lock(index_mutex_);
+    auto it = indices_.find(folder);
+    if (it == indices_.end() || (only_fresh && !(it->second.stamp == *stamp))) return std::nullopt;
+    std::vector<std::string> names;
+    auto [first, last] = it->second.capitalised.equal_range(lower);
+    for (auto n = first; n != last; ++n) names.push_back(n->second);
+    return names;
+  };
+  if (std::optional<std::vector<std::string>> names = copy(true)) return std::move(*names);
   ReadAndIndex(folder, nullptr);
-  it = indices_.find(folder);
-  return it == indices_.end() ? nullptr : &it->second;
+  return copy(false).value_or(std::vector<std::string>{});
 }
 
 std::optional<std::string> RealFileSystem::FindFile(const std::string& path) {
@@ -459,18 +466,26 @@ LockResult RealFileSystem::LockExact(const std::string& path, std::unique_ptr<Me
   return LockResult::kHeld;
 }
 
+bool RealFileSystem::HasIndex(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(index_mutex_);
+  return indices_.contains(folder);
+}
+
 bool RealFileSystem::IndexIsFresh(const std::string& folder) {
-  auto it = indices_.find(folder);
-  if (it == indices_.end()) return false;
+  if (!HasIndex(folder)) return false;
   std::optional<Stamp> stamp = StampOf(folder);
-  return stamp && it->second.stamp == *stamp;
+  std::lock_guard<std::mutex> lock(index_mutex_);
+  auto it = indices_.find(folder);
+  return it != indices_.end() && stamp && it->second.stamp == *stamp;
 }
 
 void RealFileSystem::AfterOwnChange(const std::string& folder, bool was_fresh,
                                     const std::string* removed, const std::string* added) {
+  if (!HasIndex(folder)) return;
+  std::optional<Stamp> stamp = StampOf(folder);
+  std::lock_guard<std::mutex> lock(index_mutex_);
   auto it = indices_.find(folder);
   if (it == indices_.end()) return;
-  std::optional<Stamp> stamp = StampOf(folder);
   if (!was_fresh || !stamp) {
     indices_.erase(it);
     return;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <functional>
+#include <mutex>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -38,6 +39,9 @@ class RealFileSystem : public FileSystem {
   std::optional<std::string> WhyFolderUnchangeable(const std::string& folder) override;
   bool SyncChangedFolders() override;
   std::string ProgramFolder() override;
+  // Reads touch shared state only in the letter-case index, which a mutex
+  // guards; an exact name, the usual case, takes no lock.
+  bool ReadsFromAnyThread() const override { return true; }
 
   // Runs between the checks and the rename of FileHandle::Replace, with the
   // original's path: tests make another program act at that instant.
@@ -76,12 +80,18 @@ class RealFileSystem : public FileSystem {
   // Lists the folder into the letter-case index (and `listing` if given).
   bool ReadAndIndex(const std::string& folder, FolderListing* listing);
   static std::optional<Stamp> StampOf(const std::string& folder);
-  const FolderIndex* IndexFor(const std::string& folder);
+  // The names of `folder` in capitals whose lower-case form is `lower`, from
+  // its index, which is read again when the folder changed.
+  std::vector<std::string> CapitalisedLike(const std::string& folder, const std::string& lower);
+  bool HasIndex(const std::string& folder);
   // Called around our own changes of a folder: keeps a fresh index fresh.
   bool IndexIsFresh(const std::string& folder);
   void AfterOwnChange(const std::string& folder, bool was_fresh, const std::string* removed,
                       const std::string* added);
 
+  // Reading threads look names up while the pass's thread changes folders:
+  // indices_ is used under index_mutex_ only.
+  std::mutex index_mutex_;
   std::unordered_map<std::string, FolderIndex> indices_;
   std::set<std::string> changed_;  // folders to flush
 };

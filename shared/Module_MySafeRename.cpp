@@ -240,7 +240,7 @@ bool SweepLeftovers(platform::FileSystem& fs, const FamilyFolder& folder) {
 std::vector<std::string> LoneBodies(FamilyFolder& folder) {
   std::vector<std::string> lone;
   for (const platform::DirEntry& entry : folder.listing.entries()) {
-    if (!entry.is_directory && EndsWithQ1(entry.name) && folder.listing.FilesLike(HeaderOf(entry.name)).empty()) {
+    if (!entry.is_directory && EndsWithQ1(entry.name) && !folder.listing.AnyFileLike(HeaderOf(entry.name))) {
       lone.push_back(entry.name);
     }
   }
@@ -267,7 +267,7 @@ bool RemoveSecondNames(platform::FileSystem& fs, std::vector<FamilyFolder>& fami
   bool changed = false;
   for (FamilyFolder& folder : family) {
     for (const platform::DirEntry& entry : folder.listing.entries()) {
-      if (entry.is_directory || !EndsWithQ1(entry.name) || folder.listing.FilesLike(HeaderOf(entry.name)).empty()) {
+      if (entry.is_directory || !EndsWithQ1(entry.name) || !folder.listing.AnyFileLike(HeaderOf(entry.name))) {
         continue;
       }
       std::optional<platform::FileIdentity> id = fs.IdentityOf(InFolder(folder.path, entry.name));
@@ -319,15 +319,28 @@ bool JoinSplitPairs(platform::FileSystem& fs, std::vector<FamilyFolder>& family)
 
 }  // namespace
 
-bool RecoverInterruptedChanges(const std::vector<std::string>& folders) {
+bool RecoverInterruptedChanges(const std::vector<std::string>& folders, platform::FolderListing* listing) {
   platform::FileSystem& fs = platform::Host();
   std::vector<FamilyFolder> family;
   for (const std::string& path : folders) {
     bool repeated = std::any_of(family.begin(), family.end(), [&](const FamilyFolder& f) { return f.path == path; });
     if (repeated) continue;
     FamilyFolder folder{path, {}};
-    if (fs.ReadFolder(path, &folder.listing)) family.push_back(std::move(folder));
+    if (listing != nullptr && family.empty() && path == folders.front()) {
+      std::swap(folder.listing, *listing);  // a large folder is not listed twice
+      family.push_back(std::move(folder));
+    } else if (fs.ReadFolder(path, &folder.listing)) {
+      family.push_back(std::move(folder));
+    }
   }
+  // The caller's listing goes back to it however this ends.
+  struct GiveBack {
+    std::vector<FamilyFolder>& family;
+    platform::FolderListing* listing;
+    ~GiveBack() {
+      if (listing != nullptr && !family.empty()) std::swap(family.front().listing, *listing);
+    }
+  } give_back{family, listing};
   bool changed = false;
   for (const FamilyFolder& folder : family) changed |= SweepLeftovers(fs, folder);
   if (changed) {

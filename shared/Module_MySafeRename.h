@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/FolderListing.h"
+
 // "~COL" and four symbols of A-Z and 1-9, 0, in capitals. The generator
 // starts from a state drawn anew in every process (random device, clock), so
 // that programs moving messages into one folder at the same time do not all
@@ -36,5 +38,9 @@ bool DeleteMessageFiles(const std::string& path);
 // ours that no process holds any more, second names of a body that a move
 // left, a body left behind by a move where the file system has no hard
 // links. True when anything was changed.
-bool RecoverInterruptedChanges(const std::vector<std::string>& folders);
+// `listing`, when given, is what a read of folders[0] found just before: it
+// is used instead of reading that folder again, and given back (read anew
+// when the recovery changed anything).
+bool RecoverInterruptedChanges(const std::vector<std::string>& folders,
+                               platform::FolderListing* listing = nullptr);
 

@@ -1,8 +1,10 @@
 #include "viewer/GridLoader.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/ReadAhead.h"
 #include "platform/Text.h"
 #include "shared/Module_Filter.h"
 
@@ -70,46 +72,69 @@ GridCells AddGridRowTexts(const MessageRecord& record, const std::string& curren
 }
 
 GridCounters LoadGridRows(const std::string& current_folder, int queue_index, GridLoadObserver& observer) {
-  const QueueListing& listing = ListingFor(queue_index);
-  GridCounters counters;
-  MessageRecord record;
-  std::int64_t row = 0;
   // One read of the folder gives every entry's type and the companions of
   // the pairs; then each message is read and shown in the folder's order, so
   // the counters run from the first file on.
   platform::FolderListing folder;
-  counters.Listed = platform::Host().ReadFolder(current_folder, &folder);
+  bool listed = platform::Host().ReadFolder(current_folder, &folder);
+  return LoadGridRows(current_folder, queue_index, observer, folder, listed);
+}
+
+GridCounters LoadGridRows(const std::string& current_folder, int queue_index, GridLoadObserver& observer,
+                          platform::FolderListing& folder, bool listed) {
+  const QueueListing& listing = ListingFor(queue_index);
+  GridCounters counters;
+  counters.Listed = listed;
+  std::vector<const platform::DirEntry*> files;
   for (const platform::DirEntry& entry : folder.entries()) {
-    if (entry.is_directory || !platform::MatchesMask(entry.name, listing.FileMask)) continue;
-    observer.FileListed(entry.name);
-    record.Path = platform::JoinPath(current_folder, entry.name);
-    // `length` stays unset when the file could not be opened.
-    std::optional<std::uint64_t> length;
-    bool whole;
+    if (!entry.is_directory && platform::MatchesMask(entry.name, listing.FileMask)) files.push_back(&entry);
+  }
+  // The reading threads read, classify and write the cells of a few
+  // messages ahead; the rows, their numbers and the counters go to the
+  // observer on this thread, in the folder's order.
+  struct ListedMessage {
+    MessageRecord record;
+    std::optional<std::uint64_t> length;  // unset when the file could not be opened
+    bool whole = true;
+    GridCells cells;
+  };
+  const unsigned threads = platform::ReaderThreadCount();
+  std::vector<ListedMessage> slots(platform::ReadAheadSlots(threads));
+  auto read = [&](std::size_t index, std::size_t slot) {
+    ListedMessage& message = slots[slot];
+    const std::string& name = files[index]->name;
+    message.record.Path = platform::JoinPath(current_folder, name);
     if (listing.Pairs) {
       ListedPair pair;
-      if (std::optional<std::string> companion = folder.Companion(entry.name)) {
+      if (std::optional<std::string> companion = folder.Companion(name)) {
         pair.Companion = platform::JoinPath(current_folder, *companion);
       }
-      whole = ReadMessageHeaders(record, pair, &length);
+      message.whole = ReadMessageHeaders(message.record, pair, &message.length);
     } else {
-      whole = ReadSingleFileHeaders(record, &length);
+      message.whole = ReadSingleFileHeaders(message.record, &message.length);
     }
-    if (!whole && length) observer.ReadFailed(record.Path);
-    if (!whole && !length) observer.OpenFailed(record.Path);
-    if (length == 0u) {
+    if (message.length == 0u) return;
+    message.cells = AddGridRowTexts(message.record, current_folder, 0, ClassifyMessage(message.record));
+    // Nothing was read of a file not opened: no date, rather than the zero date.
+    if (!message.length) message.cells[8].clear();
+  };
+  std::int64_t row = 0;
+  auto show = [&](std::size_t index, std::size_t slot) {
+    ListedMessage& message = slots[slot];
+    observer.FileListed(files[index]->name);
+    if (!message.whole && message.length) observer.ReadFailed(message.record.Path);
+    if (!message.whole && !message.length) observer.OpenFailed(message.record.Path);
+    if (message.length == 0u) {
       counters.Info3 = FormatDigits(++counters.Empty, "# ##0");
     } else {
-      ++row;
-      GridCells cells = AddGridRowTexts(record, current_folder, row, ClassifyMessage(record));
-      // Nothing was read of a file not opened: no date, rather than the zero date.
-      if (!length) cells[8].clear();
-      observer.RowAdded(row, cells);
+      message.cells[0] = std::to_string(++row);
+      observer.RowAdded(row, message.cells);
       counters.Info1 = FormatDigits(++counters.Files, "# ##0");
-      counters.Bytes += record.Size;
+      counters.Bytes += message.record.Size;
       counters.Info2 = FormatDigits(counters.Bytes, "# ### ##0");
     }
     observer.CountersChanged(counters);
-  }
+  };
+  platform::ReadInOrder(files.size(), threads, read, show);
   return counters;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/FolderListing.h"
 #include "shared/Module_Messages.h"
 
 inline constexpr int kGridColumns = 9;
@@ -57,7 +58,8 @@ GridCells AddGridRowTexts(const MessageRecord& record, const std::string& curren
 class GridLoadObserver {
  public:
   virtual ~GridLoadObserver() = default;
-  virtual void RowAdded(std::int64_t row, const GridCells& cells) = 0;
+  // The observer may take the cells' texts: the loader does not use them again.
+  virtual void RowAdded(std::int64_t row, GridCells& cells) = 0;
   virtual void CountersChanged(const GridCounters& counters) = 0;
   // A message file that was opened but could not be read whole; its row has
   // been added with what was read.
@@ -74,3 +76,7 @@ class GridLoadObserver {
 // the folder's enumeration order, classifying each message by the current
 // filter rules. A missing or empty folder lists nothing.
 GridCounters LoadGridRows(const std::string& current_folder, int queue_index, GridLoadObserver& observer);
+// The same for a folder the caller has just read into `folder` (`listed`
+// false: it could not be listed).
+GridCounters LoadGridRows(const std::string& current_folder, int queue_index, GridLoadObserver& observer,
+                          platform::FolderListing& folder, bool listed);

@@ -35,7 +35,7 @@ class RowPrinter : public GridLoadObserver {
     buffer_ += '\n';
     if (buffer_.size() >= kFlushAt) Flush();
   }
-  void RowAdded(std::int64_t, const GridCells& cells) override { Line(cells); }
+  void RowAdded(std::int64_t, GridCells& cells) override { Line(cells); }
   void CountersChanged(const GridCounters&) override {}
   void ReadFailed(const std::string& path) override {
     Flush();

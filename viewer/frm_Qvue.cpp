@@ -18,6 +18,7 @@
 #include <QScreen>
 #include <QStyleOptionButton>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
 #include <variant>
 
@@ -99,14 +100,22 @@ class frm_Qvue::LoadObserver : public GridLoadObserver {
  public:
   explicit LoadObserver(frm_Qvue& form) : form_(form) { since_paint_.start(); }
 
-  void RowAdded(std::int64_t, const GridCells& cells) override {
+  void RowAdded(std::int64_t, GridCells& cells) override {
     GridData& data = form_.MSFlexGrid1->Data();
     std::int64_t spare = data.Rows() - 1;
-    for (int c = 0; c < kGridColumns; ++c) data.SetTextMatrix(spare, c, cells[static_cast<std::size_t>(c)]);
+    for (int c = 0; c < kGridColumns; ++c) data.SetTextMatrix(spare, c, std::move(cells[static_cast<std::size_t>(c)]));
     if (form_.DecodedHeaders_) form_.ShowDecodedHeaders(spare);
     data.AddItem(FormatDigits(spare + 1, "000"));
   }
-  void FileListed(const std::string& name) override { form_.listed_names_.insert(name); }
+  void FileListed(const std::string& name) override { listed_.push_back(name); }
+  // The names listed go into the form's sorted set at the end of the load,
+  // sorted first: one insert each at the set's end, rather than a search
+  // per file in the folder's order.
+  void StoreListedNames() {
+    std::sort(listed_.begin(), listed_.end());
+    form_.listed_names_.insert(listed_.begin(), listed_.end());
+    listed_.clear();
+  }
   void CountersChanged(const GridCounters& counters) override {
     latest_ = counters;
     if (since_paint_.elapsed() >= kRepaintMilliseconds) Paint();
@@ -125,6 +134,7 @@ class frm_Qvue::LoadObserver : public GridLoadObserver {
   frm_Qvue& form_;
   QElapsedTimer since_paint_;
   GridCounters latest_;
+  std::vector<std::string> listed_;
 };
 
 frm_Qvue::frm_Qvue(const QvueSettings& settings, QWidget* parent) : QMainWindow(parent), settings_(settings) {
@@ -575,13 +585,20 @@ void frm_Qvue::LoadGrid() {
   loading_ = true;
   ++load_count_;
   for (QLineEdit* box : {txt_Info1, txt_Info2, txt_Info3}) box->setText("0");
-  // What a killed pass or window left unfinished in this queue is put right
-  // before it is listed: each message shows once, whole, where it is.
-  const std::string queue = RemailerRoot_ + QueuePart_;
-  RecoverInterruptedChanges(
-      {queue, platform::JoinPath(queue, "Wait"), platform::JoinPath(queue, "Errors"), CurrentFolder_});
-  platform::Host().SyncChangedFolders();
+  // Watched from before the folder is read on. What a killed pass or window
+  // left unfinished in this queue is put right before it is listed: each
+  // message shows once, whole, where it is. The recovery takes the listed
+  // folder's listing, so that a large folder is read once.
   WatchListedFolder();
+  const std::string queue = RemailerRoot_ + QueuePart_;
+  platform::FolderListing listing;
+  bool listed = platform::Host().ReadFolder(CurrentFolder_, &listing);
+  if (RecoverInterruptedChanges({CurrentFolder_, queue, platform::JoinPath(queue, "Wait"),
+                                 platform::JoinPath(queue, "Errors")},
+                                listed ? &listing : nullptr)) {
+    listed = platform::Host().ReadFolder(CurrentFolder_, &listing);
+  }
+  platform::Host().SyncChangedFolders();
   InitGrid();
   QCoreApplication::processEvents();
   emit CountersRepainted();  // the boxes now show their "0"
@@ -591,7 +608,8 @@ void frm_Qvue::LoadGrid() {
   menuBar()->setEnabled(false);
   {
     LoadObserver observer(*this);
-    LoadGridRows(CurrentFolder_, SelectedQueue(), observer);
+    LoadGridRows(CurrentFolder_, SelectedQueue(), observer, listing, listed);
+    observer.StoreListedNames();
     observer.Paint();
   }
   menuBar()->setEnabled(true);

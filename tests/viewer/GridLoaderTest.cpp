@@ -26,7 +26,7 @@ TEST(FormatDigits, FollowsTheCounterPatterns) {
 struct Recorder : GridLoadObserver {
   std::vector<GridCells> rows;
   std::vector<std::string> infos;
-  void RowAdded(std::int64_t row, const GridCells& cells) override {
+  void RowAdded(std::int64_t row, GridCells& cells) override {
     EXPECT_EQ(row, static_cast<std::int64_t>(rows.size() + 1));
     rows.push_back(cells);
   }
