@@ -94,6 +94,19 @@ bool WriteFully(int fd, std::string_view bytes, off_t offset, bool at_end) {
   return true;
 }
 
+// Renames `from` to `to` (relative to the folder `to_dir`) only when nothing
+// has that name. File systems without the no-replace flag get a hard link,
+// which cannot replace either, and the source goes only once the link
+// stands; a kill between the two leaves the file under both names.
+bool RenameWithoutReplacing(const char* from, int to_dir, const char* to) {
+  if (::renameat2(AT_FDCWD, from, to_dir, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+  if (::linkat(AT_FDCWD, from, to_dir, to, 0) != 0) return false;
+  if (::unlink(from) == 0) return true;
+  ::unlinkat(to_dir, to, 0);
+  return false;
+}
+
 }  // namespace
 
 bool NewVersionKeepsAccess(mode_t mode, bool owner_kept, bool group_kept) {
@@ -525,16 +538,7 @@ bool RealFileSystem::RenameNoReplace(const std::string& from, const std::string&
   bool from_fresh = IndexIsFresh(from_folder);
   bool to_fresh = IndexIsFresh(to_folder);
 
-  bool ok = ::renameat2(AT_FDCWD, source->c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
-  if (!ok && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
-    // File systems without the no-replace flag: a hard link cannot replace
-    // either, and the source goes only once the link stands.
-    ok = ::link(source->c_str(), to.c_str()) == 0;
-    if (ok && ::unlink(source->c_str()) != 0) {
-      ::unlink(to.c_str());
-      ok = false;
-    }
-  }
+  bool ok = RenameWithoutReplacing(source->c_str(), AT_FDCWD, to.c_str());
   AfterOwnChange(from_folder, from_fresh && ok, &from_name, nullptr);
   AfterOwnChange(to_folder, to_fresh && ok, nullptr, &to_name);
   if (ok) changed_.insert({from_folder, to_folder});
@@ -577,14 +581,7 @@ bool RealFileSystem::RenameInto(const std::string& from, TargetFolder& folder, c
   auto [from_folder, from_name] = SplitPath(*source);
   bool from_fresh = IndexIsFresh(from_folder);
   bool to_fresh = IndexIsFresh(folder.path());
-  bool ok = ::renameat2(AT_FDCWD, source->c_str(), to_fd, name.c_str(), RENAME_NOREPLACE) == 0;
-  if (!ok && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
-    ok = ::linkat(AT_FDCWD, source->c_str(), to_fd, name.c_str(), 0) == 0;
-    if (ok && ::unlink(source->c_str()) != 0) {
-      ::unlinkat(to_fd, name.c_str(), 0);
-      ok = false;
-    }
-  }
+  bool ok = RenameWithoutReplacing(source->c_str(), to_fd, name.c_str());
   AfterOwnChange(from_folder, from_fresh && ok, &from_name, nullptr);
   AfterOwnChange(folder.path(), to_fresh && ok, nullptr, &name);
   if (ok) changed_.insert({from_folder, folder.path()});
@@ -618,14 +615,7 @@ bool RealFileSystem::RenameExact(const std::string& from, const std::string& to)
   // only ever taken exactly.
   if (to_name.front() != '.' && NameTaken(to)) return false;
   bool fresh = IndexIsFresh(from_folder);
-  bool ok = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
-  if (!ok && (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP)) {
-    ok = ::link(from.c_str(), to.c_str()) == 0;
-    if (ok && ::unlink(from.c_str()) != 0) {
-      ::unlink(to.c_str());
-      ok = false;
-    }
-  }
+  bool ok = RenameWithoutReplacing(from.c_str(), AT_FDCWD, to.c_str());
   const std::string* removed = from_name.front() == '.' ? nullptr : &from_name;
   const std::string* added = to_name.front() == '.' ? nullptr : &to_name;
   AfterOwnChange(from_folder, fresh && ok, removed, added);

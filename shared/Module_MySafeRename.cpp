@@ -236,12 +236,23 @@ bool SweepLeftovers(platform::FileSystem& fs, const FamilyFolder& folder) {
   return changed;
 }
 
-// Bodies without a header in their folder.
-std::vector<std::string> LoneBodies(FamilyFolder& folder) {
-  std::vector<std::string> lone;
-  for (const platform::DirEntry& entry : folder.listing.entries()) {
-    if (!entry.is_directory && EndsWithQ1(entry.name) && !folder.listing.AnyFileLike(HeaderOf(entry.name))) {
-      lone.push_back(entry.name);
+// A body without a header in its folder, and what stands at its name.
+struct LoneBody {
+  FamilyFolder* folder;
+  std::string name, path;
+  platform::FileIdentity id;
+};
+
+// The lone bodies of the family, each looked at once.
+std::vector<LoneBody> LoneBodies(platform::FileSystem& fs, std::vector<FamilyFolder>& family) {
+  std::vector<LoneBody> lone;
+  for (FamilyFolder& folder : family) {
+    for (const platform::DirEntry& entry : folder.listing.entries()) {
+      if (entry.is_directory || !EndsWithQ1(entry.name) || folder.listing.AnyFileLike(HeaderOf(entry.name))) continue;
+      std::string path = InFolder(folder.path, entry.name);
+      if (std::optional<platform::FileIdentity> id = fs.IdentityOf(path)) {
+        lone.push_back({&folder, entry.name, std::move(path), *id});
+      }
     }
   }
   return lone;
@@ -250,20 +261,8 @@ std::vector<std::string> LoneBodies(FamilyFolder& folder) {
 // A lone body that shares its file with the body of a whole pair in the
 // family is the second name an interrupted move left: the message is whole
 // under the other name, and this one goes.
-bool RemoveSecondNames(platform::FileSystem& fs, std::vector<FamilyFolder>& family) {
-  struct Lone {
-    std::string path;
-    platform::FileIdentity id;
-  };
-  std::vector<Lone> lone;
-  for (FamilyFolder& folder : family) {
-    for (const std::string& name : LoneBodies(folder)) {
-      std::string path = InFolder(folder.path, name);
-      std::optional<platform::FileIdentity> id = fs.IdentityOf(path);
-      if (id && id->links > 1) lone.push_back({path, *id});
-    }
-  }
-  if (lone.empty()) return false;
+bool RemoveSecondNames(platform::FileSystem& fs, std::vector<FamilyFolder>& family, const std::vector<LoneBody>& lone) {
+  if (std::none_of(lone.begin(), lone.end(), [](const LoneBody& l) { return l.id.links > 1; })) return false;
   bool changed = false;
   for (FamilyFolder& folder : family) {
     for (const platform::DirEntry& entry : folder.listing.entries()) {
@@ -272,8 +271,8 @@ bool RemoveSecondNames(platform::FileSystem& fs, std::vector<FamilyFolder>& fami
       }
       std::optional<platform::FileIdentity> id = fs.IdentityOf(InFolder(folder.path, entry.name));
       if (!id) continue;
-      for (const Lone& l : lone) {
-        if (!l.id.SameFile(*id)) continue;
+      for (const LoneBody& l : lone) {
+        if (l.id.links < 2 || !l.id.SameFile(*id)) continue;
         // Locked: the move is still under way in another process.
         std::unique_ptr<platform::MessageLock> lock;
         if (fs.LockExact(l.path, &lock) != platform::LockResult::kHeld) continue;
@@ -288,30 +287,26 @@ bool RemoveSecondNames(platform::FileSystem& fs, std::vector<FamilyFolder>& fami
 // Without hard links a move renames the header first: a kill before the
 // body followed leaves a lone body in the source and, in a neighbour
 // folder, its header under the same name without a body. The body follows.
-bool JoinSplitPairs(platform::FileSystem& fs, std::vector<FamilyFolder>& family) {
+bool JoinSplitPairs(platform::FileSystem& fs, std::vector<FamilyFolder>& family, const std::vector<LoneBody>& lone) {
   bool changed = false;
-  for (FamilyFolder& folder : family) {
-    for (const std::string& name : LoneBodies(folder)) {
-      std::string path = InFolder(folder.path, name);
-      std::optional<platform::FileIdentity> id = fs.IdentityOf(path);
-      if (!id || id->links != 1) continue;
-      for (FamilyFolder& other : family) {
-        if (&other == &folder) continue;
-        std::string header = platform::AsciiLower(HeaderOf(name));
-        if (other.listing.KindOf(header) != platform::NameIndex::Kind::kFile) continue;
-        if (other.listing.Companion(header)) continue;
-        std::unique_ptr<platform::MessageLock> header_lock, body_lock;
-        std::string header_path = InFolder(other.path, header);
-        if (fs.LockExact(header_path, &header_lock) != platform::LockResult::kHeld ||
-            fs.LockExact(path, &body_lock) != platform::LockResult::kHeld) {
-          continue;
-        }
-        std::unique_ptr<platform::TargetFolder> target = fs.OpenTargetFolder(other.path);
-        if (target && !fs.FindCompanion(header_path)) {
-          changed |= fs.RenameInto(path, *target, platform::AsciiLower(name));
-        }
-        break;
+  for (const LoneBody& l : lone) {
+    if (l.id.links != 1) continue;  // a second name: RemoveSecondNames' case
+    std::string header = platform::AsciiLower(HeaderOf(l.name));
+    for (FamilyFolder& other : family) {
+      if (&other == l.folder) continue;
+      if (other.listing.KindOf(header) != platform::NameIndex::Kind::kFile) continue;
+      if (other.listing.Companion(header)) continue;
+      std::unique_ptr<platform::MessageLock> header_lock, body_lock;
+      std::string header_path = InFolder(other.path, header);
+      if (fs.LockExact(header_path, &header_lock) != platform::LockResult::kHeld ||
+          fs.LockExact(l.path, &body_lock) != platform::LockResult::kHeld) {
+        continue;
       }
+      std::unique_ptr<platform::TargetFolder> target = fs.OpenTargetFolder(other.path);
+      if (target && !fs.FindCompanion(header_path)) {
+        changed |= fs.RenameInto(l.path, *target, platform::AsciiLower(l.name));
+      }
+      break;
     }
   }
   return changed;
@@ -346,7 +341,8 @@ bool RecoverInterruptedChanges(const std::vector<std::string>& folders, platform
   if (changed) {
     for (FamilyFolder& folder : family) fs.ReadFolder(folder.path, &folder.listing);
   }
-  bool moved = RemoveSecondNames(fs, family);
-  moved |= JoinSplitPairs(fs, family);
+  const std::vector<LoneBody> lone = LoneBodies(fs, family);
+  bool moved = RemoveSecondNames(fs, family, lone);
+  moved |= JoinSplitPairs(fs, family, lone);
   return changed || moved;
 }
