@@ -5,7 +5,7 @@
 # --single, best of K runs of the whole round. Target: --decode within 1.2
 # times the plain listing.
 #   bench/decode_bench.sh [--runs K] [--quick] [BUILD_DIR]
-# BUILD_DIR defaults to build-release; it must hold viewer/qvue and
+# BUILD_DIR defaults to build-release; it must hold window/qvue and
 # demo/make_sample. --quick uses the medium sample.
 set -euo pipefail
 
@@ -26,7 +26,7 @@ bench_setup
 
 "$build/demo/make_sample" --seed 1 --size "$size" "$work/sample" >/dev/null
 mkdir -p "$work/prog"
-cp "$build/viewer/qvue" "$work/prog/"
+cp "$build/window/qvue" "$work/prog/"
 cp "$work/sample/Filter.ini" "$work/prog/"
 warm "$work/sample"
 

@@ -47,7 +47,7 @@ pairs=${pairs:-100000}
 line_mb=${line_mb:-100}
 positive "$pairs" "$line_mb" "$runs"
 sievbat=$build/batch/sievbat
-qvue=$build/viewer/qvue
+qvue=$build/window/qvue
 generator=${generator:-$build/bench/make_bench_queue}
 for program in "$sievbat" "$qvue" "$generator"; do need_program "$program" "build first, or run scripts/bench"; done
 bench_setup

@@ -11,7 +11,7 @@ usage() {
   cat <<'EOF'
 usage: bench/qvue_list_bench.sh [options] [QVUE]
 
-QVUE defaults to build-release/viewer/qvue.
+QVUE defaults to build-release/window/qvue.
 
   --pairs N           pairs in the Mailout queue (default 100000)
   --single N          one-file messages in the MailIn queue (default 100000)
@@ -41,7 +41,7 @@ while [[ $# -gt 0 ]]; do
     *) common_option "$@"; shift "$used" ;;
   esac
 done
-qvue=${target:-build-release/viewer/qvue}
+qvue=${target:-build-release/window/qvue}
 # Explicit sizes win over --quick in any order.
 if [[ $quick -eq 1 ]]; then
   pairs=${pairs:-2000}

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "viewer/MSFlexGrid.h"
-#include "viewer/frm_Qvue.h"
+#include "window/MSFlexGrid.h"
+#include "window/frm_Qvue.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {

@@ -3,7 +3,7 @@
 # against `qvue --list` of the same folder, and reports how often the
 # counters were repainted during the load.
 #   bench/window_load_bench.sh [--pairs N] [--runs K] [--quick] [BUILD_DIR]
-# BUILD_DIR defaults to build-release; it must hold viewer/qvue,
+# BUILD_DIR defaults to build-release; it must hold window/qvue,
 # bench/window_load_bench and bench/make_bench_queue.
 set -euo pipefail
 
@@ -29,7 +29,7 @@ mkdir -p "$work/root/Mail/Mailout"
 mv "$work/gen/Mailout" "$work/root/Mail/Mailout/Wait"
 # Both programs read Filter.ini beside themselves.
 mkdir -p "$work/prog"
-cp "$build/viewer/qvue" "$build/bench/window_load_bench" "$work/prog/"
+cp "$build/window/qvue" "$build/bench/window_load_bench" "$work/prog/"
 cp "$work/gen/Filter.ini" "$work/prog/"
 folder="$work/root/Mail/Mailout/Wait"
 warm "$folder"

@@ -14,8 +14,8 @@
 
 #include "tests/TestSupport.h"
 #include "tests/faults/FaultScript.h"
-#include "viewer/GridLoader.h"
-#include "viewer/ListCommand.h"
+#include "listing/GridLoader.h"
+#include "listing/ListCommand.h"
 
 namespace {
 

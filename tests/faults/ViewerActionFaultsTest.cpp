@@ -8,9 +8,9 @@
 #include "shared/Module_MySafeRename.h"
 #include "tests/TestSupport.h"
 #include "tests/faults/FaultScript.h"
-#include "tests/viewer/FormTestSupport.h"
-#include "viewer/MSFlexGrid.h"
-#include "viewer/frm_Qvue.h"
+#include "tests/window/FormTestSupport.h"
+#include "window/MSFlexGrid.h"
+#include "window/frm_Qvue.h"
 
 namespace {
 

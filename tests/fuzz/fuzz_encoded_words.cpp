@@ -7,8 +7,8 @@
 #include <string>
 
 #include "tests/fuzz/FuzzSupport.h"
-#include "viewer/CellText.h"
-#include "viewer/EncodedWords.h"
+#include "listing/CellText.h"
+#include "listing/EncodedWords.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > fuzz::kMaxInput) return 0;

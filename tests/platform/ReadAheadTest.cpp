@@ -19,7 +19,7 @@
 #include "platform/SplitMix.h"
 #include "shared/Module_MySafeRename.h"
 #include "tests/TestSupport.h"
-#include "viewer/ListCommand.h"
+#include "listing/ListCommand.h"
 
 namespace fs = std::filesystem;
 

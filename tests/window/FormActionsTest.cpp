@@ -10,7 +10,7 @@
 #include <QtTest>
 #include <filesystem>
 
-#include "tests/viewer/FormTestSupport.h"
+#include "tests/window/FormTestSupport.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <QtTest>
 #include <memory>
 
-#include "viewer/FlexGridModel.h"
-#include "viewer/MSFlexGrid.h"
+#include "window/FlexGridModel.h"
+#include "window/MSFlexGrid.h"
 
 using Longs = std::vector<std::int64_t>;
 constexpr int kCols = 4;

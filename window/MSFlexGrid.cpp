@@ -1,4 +1,4 @@
-#include "viewer/MSFlexGrid.h"
+#include "window/MSFlexGrid.h"
 
 #include <QFontDatabase>
 #include <QHeaderView>

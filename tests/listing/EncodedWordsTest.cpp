@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "viewer/EncodedWords.h"
+#include "listing/EncodedWords.h"
 
 namespace {
 

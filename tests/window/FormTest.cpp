@@ -13,7 +13,7 @@
 #include <QtTest>
 #include <filesystem>
 
-#include "tests/viewer/FormTestSupport.h"
+#include "tests/window/FormTestSupport.h"
 
 using test_support::WriteFile;
 

@@ -1,4 +1,4 @@
-#include "viewer/EncodedWords.h"
+#include "listing/EncodedWords.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/Text.h"
-#include "viewer/CellText.h"
+#include "listing/CellText.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "platform/FileSystem.h"
 #include "platform/Launcher.h"
 #include "tests/TestSupport.h"
-#include "viewer/MSFlexGrid.h"
-#include "viewer/frm_Qvue.h"
+#include "window/MSFlexGrid.h"
+#include "window/frm_Qvue.h"
 
 namespace form_test {
 

@@ -1,4 +1,4 @@
-#include "viewer/CellText.h"
+#include "listing/CellText.h"
 
 namespace {
 

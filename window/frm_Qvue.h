@@ -9,8 +9,8 @@
 #include <set>
 #include <string>
 
-#include "viewer/GridLoader.h"
-#include "viewer/SiteDefaults.h"
+#include "listing/GridLoader.h"
+#include "window/SiteDefaults.h"
 
 class MSFlexGrid;
 class QAction;

@@ -3,7 +3,7 @@
 #include "platform/FileSystem.h"
 #include "shared/Module_Filter.h"
 #include "tests/platform/FakeFileSystem.h"
-#include "viewer/GridLoader.h"
+#include "listing/GridLoader.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "viewer/Module_PreviousInstanceActivate.h"
+#include "window/Module_PreviousInstanceActivate.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

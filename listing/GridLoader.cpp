@@ -1,4 +1,4 @@
-#include "viewer/GridLoader.h"
+#include "listing/GridLoader.h"
 
 #include <algorithm>
 #include <vector>

@@ -14,9 +14,9 @@
 #include "shared/Module_Messages.h"
 #include "shared/Module_MySafeRename.h"
 #include "shared/Module_SalvageTag.h"
-#include "viewer/FlexGridModel.h"
-#include "viewer/MSFlexGrid.h"
-#include "viewer/frm_Qvue.h"
+#include "window/FlexGridModel.h"
+#include "window/MSFlexGrid.h"
+#include "window/frm_Qvue.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "viewer/frm_Qvue.h"
+#include "window/frm_Qvue.h"
 
 #include <QAction>
 #include <QApplication>
@@ -26,9 +26,9 @@
 #include "platform/Launcher.h"
 #include "shared/Module_Filter.h"
 #include "shared/Module_MySafeRename.h"
-#include "viewer/EncodedWords.h"
-#include "viewer/MSFlexGrid.h"
-#include "viewer/Module_PreviousInstanceActivate.h"
+#include "listing/EncodedWords.h"
+#include "window/MSFlexGrid.h"
+#include "window/Module_PreviousInstanceActivate.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "viewer/GridData.h"
+#include "listing/GridData.h"
 
 #include <algorithm>
 #include <string_view>

@@ -6,7 +6,7 @@
 
 #include "platform/FileSystem.h"
 #include "tests/platform/FakeFileSystem.h"
-#include "tests/viewer/FormTestSupport.h"
+#include "tests/window/FormTestSupport.h"
 
 class SiteRootsTest : public QObject {
   Q_OBJECT

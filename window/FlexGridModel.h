@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "viewer/CellText.h"
+#include "listing/CellText.h"
 
 class GridData;
 class QWidget;

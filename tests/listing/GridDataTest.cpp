@@ -4,7 +4,7 @@
 #include <tuple>
 #include <vector>
 
-#include "viewer/GridData.h"
+#include "listing/GridData.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "viewer/Module_PreviousInstanceActivate.h"
+#include "window/Module_PreviousInstanceActivate.h"
 
 static void Say(const char* line) {
   std::printf("%s\n", line);

@@ -1,10 +1,10 @@
-#include "viewer/ListCommand.h"
+#include "listing/ListCommand.h"
 
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "shared/Module_Filter.h"
-#include "viewer/EncodedWords.h"
-#include "viewer/GridLoader.h"
+#include "listing/EncodedWords.h"
+#include "listing/GridLoader.h"
 
 namespace {
 

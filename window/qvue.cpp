@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "platform/Version.h"
-#include "viewer/ListCommand.h"
-#include "viewer/Module_PreviousInstanceActivate.h"
-#include "viewer/SiteDefaults.h"
-#include "viewer/frm_Qvue.h"
+#include "listing/ListCommand.h"
+#include "window/Module_PreviousInstanceActivate.h"
+#include "window/SiteDefaults.h"
+#include "window/frm_Qvue.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <map>
 #include <string>
 
-#include "viewer/FlexGridModel.h"
-#include "viewer/GridData.h"
+#include "window/FlexGridModel.h"
+#include "listing/GridData.h"
 
 class QMouseEvent;
 

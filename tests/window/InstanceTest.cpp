@@ -13,7 +13,7 @@
 #include <cstring>
 #include <memory>
 
-#include "viewer/Module_PreviousInstanceActivate.h"
+#include "window/Module_PreviousInstanceActivate.h"
 
 namespace {
 

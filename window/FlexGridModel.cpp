@@ -1,4 +1,4 @@
-#include "viewer/FlexGridModel.h"
+#include "window/FlexGridModel.h"
 
 #include <QBrush>
 #include <QPalette>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "viewer/GridData.h"
+#include "listing/GridData.h"
 
 namespace {
 
