@@ -1,13 +1,11 @@
 #include "window/frm_Qvue.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileSystemWatcher>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -17,16 +15,13 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QStyleOptionButton>
-#include <QTimer>
 #include <algorithm>
 #include <cmath>
 #include <variant>
 
 #include "platform/FileSystem.h"
-#include "platform/Launcher.h"
 #include "shared/Module_Filter.h"
 #include "shared/Module_MySafeRename.h"
-#include "listing/EncodedWords.h"
 #include "window/MSFlexGrid.h"
 #include "window/Module_PreviousInstanceActivate.h"
 
@@ -37,14 +32,9 @@ constexpr int kClientWidth = 11880, kClientHeight = 8310;
 constexpr int kGridLeft = 120, kGridTop = 1200, kGridWidth = 11655, kGridHeight = 6975;
 // Repaint the counters and the grid this often while a folder loads.
 constexpr qint64 kRepaintMilliseconds = 40;
-// A burst of changes in the listed folder is looked at once, this long after
-// its first change.
-constexpr int kRecheckMilliseconds = 300;
 // The form's font: a sans metric-compatible with the one the twips layout
 // was drawn for, at that font's size; DejaVu Sans where it is missing.
 constexpr double kFormPointSize = 8.25;
-const char* const kGoToolTip = "Forces Reloading of Grid";
-const char* const kGoChangedToolTip = "The folder changed since it was listed: press GO to reload";
 
 QString Show(const std::string& bytes) { return QFile::decodeName(QByteArray::fromStdString(bytes)); }
 
@@ -58,40 +48,109 @@ int CaptionRoom(const QRadioButton* button) {
 // A caption shown as written: "&" marks no shortcut key.
 QString NoMnemonic(QString caption) { return caption.replace("&", "&&"); }
 
-// One control of the window's layout. The control is named by the address of
-// the form's member that gets it, and its kind follows from that member's type.
-struct ControlRow {
-  std::variant<QGroupBox**, QRadioButton**, QPushButton**, QLineEdit**> control;
-  QGroupBox** parent;   // the frame it sits in; nullptr: the client area
-  QString caption;      // a frame's title, a button's caption, a text box's text
-  const char* picture;  // a button's icon, by its name in :/icons; or nullptr
-  const char* colour;   // the background colour; or nullptr
-  struct {
-    int left, top, width, height;
-  } rect;  // in twips, inside the parent; empty: placed when shown
-  QString tooltip;
+// Calls the one of several lambdas that takes the alternative a variant holds.
+template <class... Lambdas>
+struct Overloaded : Lambdas... {
+  using Lambdas::operator()...;
 };
 
-QWidget* MakeControl(QGroupBox** slot, const ControlRow& row, QWidget* parent) {
-  return *slot = new QGroupBox(row.caption, parent);
+// A counter is display only, and as readable as any text: read-only, not
+// disabled, and in the normal colours also while a load disables the form.
+void KeepReadable(QLineEdit* box) {
+  box->setReadOnly(true);
+  QPalette palette = box->palette();
+  for (QPalette::ColorRole role : {QPalette::Text, QPalette::Base})
+    palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
+  box->setPalette(palette);
 }
 
-QWidget* MakeControl(QRadioButton** slot, const ControlRow& row, QWidget* parent) {
-  return *slot = new QRadioButton(NoMnemonic(row.caption), parent);
-}
+// An option button of the layout table: Option1 to Option3 by group, and its
+// index in that group.
+struct OptionButton {
+  int group, index;
+};
 
-QWidget* MakeControl(QPushButton** slot, const ControlRow& row, QWidget* parent) {
-  *slot = new QPushButton(NoMnemonic(row.caption), parent);
-  if (row.picture != nullptr) (*slot)->setIcon(QIcon(QString(":/icons/%1.png").arg(row.picture)));
-  return *slot;
-}
-
-QWidget* MakeControl(QLineEdit** slot, const ControlRow& row, QWidget* parent) {
-  return *slot = new QLineEdit(row.caption, parent);
-}
-
+using Form = frm_Qvue;  // short, for the members named in the layout table
+const char* const kOrange = "rgb(255,128,0)";
+const char* const kWhite = "rgb(255,255,255)";
+const char* const kGreen = "rgb(0,255,0)";
+const char* const kBlue = "rgb(0,0,255)";
 
 }  // namespace
+
+// One control of the form. It is named by the form's member that gets it, and
+// its kind follows from that member's type.
+struct frm_Qvue::ControlEntry {
+  std::variant<QGroupBox* Form::*, OptionButton, QPushButton* Form::*, QLineEdit* Form::*> control;
+  QGroupBox* Form::*frame;  // the frame it sits in; nullptr: the client area
+  const char* caption;      // a frame's title, a button's caption, a text box's text;
+                            // an option button shows the folder part it selects
+  const char* picture;      // a button's icon, by its name in :/icons; or nullptr
+  const char* colour;       // the background colour; or nullptr
+  struct {
+    int left, top, width, height;
+  } rect;                   // in twips, inside the frame; empty: placed when shown
+  const char* tooltip;      // nullptr: the site's, set by NameInstallations
+};
+
+// The controls in the order they are made: a later one is drawn over an
+// earlier one it meets, and Tab goes through them in this order.
+const frm_Qvue::ControlEntry frm_Qvue::kControls[] = {
+    // control           frame          caption          picture   colour   {left, top, width, height}  tooltip
+    {&Form::Frame1,      nullptr,       "Parameters 1",  nullptr,  nullptr, {  120,  120, 1455, 975}, nullptr},
+    {OptionButton{1, 1}, &Form::Frame1, nullptr,         nullptr,  nullptr, {  120,  240, 1215, 255}, nullptr},
+    {OptionButton{1, 2}, &Form::Frame1, nullptr,         nullptr,  nullptr, {  120,  600, 1215, 255}, nullptr},
+    {&Form::Frame2,      nullptr,       "Parameters 2",  nullptr,  nullptr, { 1680,  120, 3135, 975},
+     "Folder to peep in"},
+    {OptionButton{2, 1}, &Form::Frame2, nullptr,         nullptr,  nullptr, {  120,  240, 1455, 255}, ""},
+    {OptionButton{2, 2}, &Form::Frame2, nullptr,         nullptr,  nullptr, {  120,  480, 1455, 255}, ""},
+    {OptionButton{2, 3}, &Form::Frame2, nullptr,         nullptr,  nullptr, {  120,  720, 1455, 255}, ""},
+    {OptionButton{2, 4}, &Form::Frame2, nullptr,         nullptr,  nullptr, { 1560,  240, 1575, 255}, ""},
+    {OptionButton{2, 5}, &Form::Frame2, nullptr,         nullptr,  nullptr, { 1560,  480, 1575, 255}, ""},
+    {OptionButton{2, 6}, &Form::Frame2, nullptr,         nullptr,  nullptr, { 1560,  720, 1575, 255}, ""},
+    {&Form::cmd_FILTER,  nullptr,       "FILTER",        nullptr,  nullptr, { 4920,  120,  735, 255},
+     "Reloads Filtering Parameters (Fillter.ini)"},
+    {&Form::cmd_GO,      nullptr,       "GO",            nullptr,  nullptr, { 5760,  120, 2055, 255}, kGoToolTip},
+    {&Form::Frame4,      nullptr,       "Files Processed (Number/Size)",
+                                                         nullptr,  nullptr, { 4920,  480, 2895, 615}, ""},
+    {&Form::txt_Info1,   &Form::Frame4, "00 000",        nullptr,  nullptr, {  120,  240,  615, 285}, ""},
+    {&Form::txt_Info2,   &Form::Frame4, "00 000 000 000", nullptr, nullptr, {  840,  240, 1215, 285}, ""},
+    {&Form::txt_Info3,   &Form::Frame4, "00 000",        nullptr,  nullptr, { 2160,  240,  615, 285}, ""},
+    {&Form::cmd_UP,      nullptr,       "",              "up",     nullptr, { 8280,  120,  255, 375}, ""},
+    {&Form::cmd_LT,      nullptr,       "",              "left",   nullptr, { 7920,  480,  375, 255}, ""},
+    {&Form::cmd_RT,      nullptr,       "",              "right",  nullptr, { 8520,  480,  375, 255}, ""},
+    {&Form::cmd_DN,      nullptr,       "",              "down",   nullptr, { 8280,  720,  255, 375}, ""},
+    {&Form::cmd_HO,      nullptr,       "",              nullptr,  kOrange, { 8280,  480,  255, 255}, ""},
+    {&Form::txt_NbSelV,  nullptr,       "",              nullptr,  nullptr, { 7920,  840,  375, 285}, ""},
+    {&Form::txt_NbSelH,  nullptr,       "",              nullptr,  nullptr, { 8520,  840,  375, 285}, ""},
+    {&Form::Frame3,      nullptr,       "Parameters3",   nullptr,  nullptr, { 9000,  120, 2775, 495},
+     "Special Subfolder (When applicable)"},
+    {OptionButton{3, 1}, &Form::Frame3, nullptr,         nullptr,  nullptr, {  120,  240,  375, 195}, ""},
+    {OptionButton{3, 2}, &Form::Frame3, nullptr,         nullptr,  nullptr, {  600,  240,  855, 195}, ""},
+    {OptionButton{3, 3}, &Form::Frame3, nullptr,         nullptr,  nullptr, { 1560,  240,  855, 195}, ""},
+    {OptionButton{3, 4}, &Form::Frame3, nullptr,         nullptr,  nullptr, { 2520,  240,  255, 195},
+     "Special Extra Folders"},
+    {&Form::txt_DIR,     &Form::Frame3, "",              nullptr,  nullptr, {    0,    0,    0,   0},
+     "Double-Click for Folders Dialog Box"},
+    {&Form::cmd_MAGIC1,  nullptr,       "",              "magic1", nullptr, { 9000,  720,  375, 375},
+     "MAGIC1 (To View Selected Messages Content)"},
+    {&Form::cmd_MAGIC2,  nullptr,       "",              "magic2", nullptr, { 9360,  720,  375, 375},
+     "MAGIC2 (To View Selected Messages Content)"},
+    {&Form::cmd_DELETE,  nullptr,       "",              "delete", nullptr, { 9720,  720,  375, 375},
+     "DELETE (To Delete Selected Messages Contents)"},
+    {&Form::cmd_FLAG,    nullptr,       "",              "flag",   nullptr, {10080,  720,  375, 375},
+     "FLAG (To Flag Selected Messages)"},
+    {&Form::cmd_UNFLAG,  nullptr,       "",              "unflag", nullptr, {10440,  720,  375, 375},
+     "UNFLAG (To UnFlag Selected Messages)"},
+    {&Form::cmd_ERRORE,  nullptr,       "E",             nullptr,  kOrange, {10800,  720,  255, 375},
+     "ERRORE (To Move Selected Messages in Error Queue)"},
+    {&Form::cmd_HOLD,    nullptr,       "H",             nullptr,  kWhite,  {11040,  720,  255, 375},
+     "HOLD (To Move Selected Messages in Wait Queue)"},
+    {&Form::cmd_RELEASE, nullptr,       "R",             nullptr,  kGreen,  {11280,  720,  255, 375},
+     "RELEASE (To Move Selected Messages back in normal  Queue)"},
+    {&Form::cmd_SALVAGE, nullptr,       "S",             nullptr,  kBlue,   {11520,  720,  255, 375},
+     "SALVAGE (To Move Selected Messages back in normal  Queue + SALVAGED tag)"},
+};
 
 // Writes each listed message into the grid's spare row and repaints the
 // counters and the new rows a few times a second, so that a big folder shows
@@ -166,14 +225,7 @@ frm_Qvue::frm_Qvue(const QvueSettings& settings, QWidget* parent) : QMainWindow(
   client_->setMinimumSize(PixelsX(kClientWidth), PixelsY(kClientHeight));
   resize(PixelsX(kClientWidth), PixelsY(kClientHeight) + menuBar()->sizeHint().height());
 
-  watcher_ = new QFileSystemWatcher(this);
-  recheck_ = new QTimer(this);
-  recheck_->setSingleShot(true);
-  recheck_->setInterval(kRecheckMilliseconds);
-  connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
-    if (!recheck_->isActive()) recheck_->start();
-  });
-  connect(recheck_, &QTimer::timeout, this, [this] { CheckListedFolder(); });
+  WatchForChanges();
 }
 
 frm_Qvue::~frm_Qvue() = default;
@@ -191,99 +243,15 @@ void frm_Qvue::Place(QWidget* widget, int left, int top, int width, int height) 
 }
 
 void frm_Qvue::BuildControls() {
-  const QString root1 = Show(Option1Caption_[1]), root2 = Show(Option1Caption_[2]);
-  const QString remailers = Show("Selected Remailer (" + settings_.Root1 + "=" + settings_.Host1 + ", " +
-                                 settings_.Root2 + "=" + settings_.Host2 + ")");
-  auto queue = [this](int i) { return Show(Option2Caption_[static_cast<std::size_t>(i)]); };
-  auto subfolder = [this](int i) { return Show(Option3Caption_[static_cast<std::size_t>(i)]); };
-  const char* const orange = "rgb(255,128,0)";
-  const char* const white = "rgb(255,255,255)";
-  const char* const green = "rgb(0,255,0)";
-  const char* const blue = "rgb(0,0,255)";
-  const char* const processed = "Files Processed (Number/Size)";
-  // The controls in the order they are made: a later one is drawn over an
-  // earlier one it meets, and Tab goes through them in this order.
-  const ControlRow layout[] = {
-      // control     parent   caption           picture   colour      left   top width height tooltip
-      {&Frame1,      nullptr, "Parameters 1",   nullptr,  nullptr, {  120,  120, 1455, 975}, remailers},
-      {&Option1[1],  &Frame1, root1,            nullptr,  nullptr, {  120,  240, 1215, 255}, root1},
-      {&Option1[2],  &Frame1, root2,            nullptr,  nullptr, {  120,  600, 1215, 255}, root2},
-      {&Frame2,      nullptr, "Parameters 2",   nullptr,  nullptr, { 1680,  120, 3135, 975}, "Folder to peep in"},
-      {&Option2[1],  &Frame2, queue(1),         nullptr,  nullptr, {  120,  240, 1455, 255}, ""},
-      {&Option2[2],  &Frame2, queue(2),         nullptr,  nullptr, {  120,  480, 1455, 255}, ""},
-      {&Option2[3],  &Frame2, queue(3),         nullptr,  nullptr, {  120,  720, 1455, 255}, ""},
-      {&Option2[4],  &Frame2, queue(4),         nullptr,  nullptr, { 1560,  240, 1575, 255}, ""},
-      {&Option2[5],  &Frame2, queue(5),         nullptr,  nullptr, { 1560,  480, 1575, 255}, ""},
-      {&Option2[6],  &Frame2, queue(6),         nullptr,  nullptr, { 1560,  720, 1575, 255}, ""},
-      {&cmd_FILTER,  nullptr, "FILTER",         nullptr,  nullptr, { 4920,  120,  735, 255},
-       "Reloads Filtering Parameters (Fillter.ini)"},
-      {&cmd_GO,      nullptr, "GO",             nullptr,  nullptr, { 5760,  120, 2055, 255}, kGoToolTip},
-      {&Frame4,      nullptr, processed,        nullptr,  nullptr, { 4920,  480, 2895, 615}, ""},
-      {&txt_Info1,   &Frame4, "00 000",         nullptr,  nullptr, {  120,  240,  615, 285}, ""},
-      {&txt_Info2,   &Frame4, "00 000 000 000", nullptr,  nullptr, {  840,  240, 1215, 285}, ""},
-      {&txt_Info3,   &Frame4, "00 000",         nullptr,  nullptr, { 2160,  240,  615, 285}, ""},
-      {&cmd_UP,      nullptr, "",               "up",     nullptr, { 8280,  120,  255, 375}, ""},
-      {&cmd_LT,      nullptr, "",               "left",   nullptr, { 7920,  480,  375, 255}, ""},
-      {&cmd_RT,      nullptr, "",               "right",  nullptr, { 8520,  480,  375, 255}, ""},
-      {&cmd_DN,      nullptr, "",               "down",   nullptr, { 8280,  720,  255, 375}, ""},
-      {&cmd_HO,      nullptr, "",               nullptr,  orange,  { 8280,  480,  255, 255}, ""},
-      {&txt_NbSelV,  nullptr, "",               nullptr,  nullptr, { 7920,  840,  375, 285}, ""},
-      {&txt_NbSelH,  nullptr, "",               nullptr,  nullptr, { 8520,  840,  375, 285}, ""},
-      {&Frame3,      nullptr, "Parameters3",    nullptr,  nullptr, { 9000,  120, 2775, 495},
-       "Special Subfolder (When applicable)"},
-      {&Option3[1],  &Frame3, subfolder(1),     nullptr,  nullptr, {  120,  240,  375, 195}, ""},
-      {&Option3[2],  &Frame3, subfolder(2),     nullptr,  nullptr, {  600,  240,  855, 195}, ""},
-      {&Option3[3],  &Frame3, subfolder(3),     nullptr,  nullptr, { 1560,  240,  855, 195}, ""},
-      {&Option3[4],  &Frame3, subfolder(4),     nullptr,  nullptr, { 2520,  240,  255, 195}, "Special Extra Folders"},
-      {&txt_DIR,     &Frame3, "",               nullptr,  nullptr, {    0,    0,    0,   0},
-       "Double-Click for Folders Dialog Box"},
-      {&cmd_MAGIC1,  nullptr, "",               "magic1", nullptr, { 9000,  720,  375, 375},
-       "MAGIC1 (To View Selected Messages Content)"},
-      {&cmd_MAGIC2,  nullptr, "",               "magic2", nullptr, { 9360,  720,  375, 375},
-       "MAGIC2 (To View Selected Messages Content)"},
-      {&cmd_DELETE,  nullptr, "",               "delete", nullptr, { 9720,  720,  375, 375},
-       "DELETE (To Delete Selected Messages Contents)"},
-      {&cmd_FLAG,    nullptr, "",               "flag",   nullptr, {10080,  720,  375, 375},
-       "FLAG (To Flag Selected Messages)"},
-      {&cmd_UNFLAG,  nullptr, "",               "unflag", nullptr, {10440,  720,  375, 375},
-       "UNFLAG (To UnFlag Selected Messages)"},
-      {&cmd_ERRORE,  nullptr, "E",              nullptr,  orange,  {10800,  720,  255, 375},
-       "ERRORE (To Move Selected Messages in Error Queue)"},
-      {&cmd_HOLD,    nullptr, "H",              nullptr,  white,   {11040,  720,  255, 375},
-       "HOLD (To Move Selected Messages in Wait Queue)"},
-      {&cmd_RELEASE, nullptr, "R",              nullptr,  green,   {11280,  720,  255, 375},
-       "RELEASE (To Move Selected Messages back in normal  Queue)"},
-      {&cmd_SALVAGE, nullptr, "S",              nullptr,  blue,    {11520,  720,  255, 375},
-       "SALVAGE (To Move Selected Messages back in normal  Queue + SALVAGED tag)"},
-  };
-  for (const ControlRow& row : layout) {
-    QWidget* parent = row.parent != nullptr ? *row.parent : client_;
-    QWidget* control = std::visit([&](auto* slot) { return MakeControl(slot, row, parent); }, row.control);
-    if (row.rect.width > 0) Place(control, row.rect.left, row.rect.top, row.rect.width, row.rect.height);
-    if (row.colour != nullptr) control->setStyleSheet(QString("background-color: %1;").arg(row.colour));
-    control->setToolTip(row.tooltip);
+  for (const ControlEntry& entry : kControls) {
+    QWidget* control = MakeControl(entry);
+    if (entry.rect.width > 0) Place(control, entry.rect.left, entry.rect.top, entry.rect.width, entry.rect.height);
+    if (entry.colour != nullptr) control->setStyleSheet(QString("background-color: %1;").arg(entry.colour));
+    if (entry.tooltip != nullptr) control->setToolTip(entry.tooltip);
   }
-
-  // The installation's name is the root's last folder; the whole path is in
-  // the tooltip.
-  for (QRadioButton* root : {Option1[1], Option1[2]}) {
-    root->setText(NoMnemonic(RootCaption(root->toolTip(), root->fontMetrics(), CaptionRoom(root))));
-  }
-  group1_ = new QButtonGroup(this);
-  group2_ = new QButtonGroup(this);
-  group3_ = new QButtonGroup(this);
-  for (int i = 1; i <= 2; ++i) group1_->addButton(Option1[i], i);
-  for (int i = 1; i <= 6; ++i) group2_->addButton(Option2[i], i);
-  for (int i = 1; i <= 4; ++i) group3_->addButton(Option3[i], i);
-  // The counters are display only, and as readable as any text: read-only,
-  // not disabled, and in the normal colours also while a load disables the form.
-  for (QLineEdit* box : {txt_Info1, txt_Info2, txt_Info3, txt_NbSelV, txt_NbSelH}) {
-    box->setReadOnly(true);
-    QPalette palette = box->palette();
-    for (QPalette::ColorRole role : {QPalette::Text, QPalette::Base})
-      palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
-    box->setPalette(palette);
-  }
+  NameInstallations();
+  GroupOptionButtons();
+  for (QLineEdit* box : {txt_Info1, txt_Info2, txt_Info3, txt_NbSelV, txt_NbSelH}) KeepReadable(box);
   Frame3->installEventFilter(this);
   txt_DIR->hide();
   txt_DIR->installEventFilter(this);
@@ -298,57 +266,54 @@ void frm_Qvue::BuildControls() {
   txt_WWW->installEventFilter(this);
   MSFlexGrid1->RegisterPicture(kFlagMark, windowIcon());
 
-  connect(group1_, &QButtonGroup::idClicked, this, [this](int id) { Option1_Click(id); });
-  connect(group2_, &QButtonGroup::idClicked, this, [this](int id) { Option2_Click(id); });
-  connect(group3_, &QButtonGroup::idClicked, this, [this](int id) { Option3_Click(id); });
   connect(cmd_GO, &QPushButton::clicked, this, [this] { cmd_GO_Click(); });
   connect(cmd_FILTER, &QPushButton::clicked, this, [this] { cmd_FILTER_Click(); });
   ConnectGridHandlers();
 }
 
-void frm_Qvue::BuildMenus() {
-  QMenuBar* bar = menuBar();
-  QMenu* view = bar->addMenu("View");
-  MnuSView[1] = view->addAction(QString::fromStdString(MnuSViewCaption_[1]));
-  connect(MnuSView[1], &QAction::triggered, this, [this] { MnuSView_Click(1); });
-  view->addSeparator();
-  MnuSViewDecoded = view->addAction("Decoded Headers");
-  MnuSViewDecoded->setCheckable(true);
-  connect(MnuSViewDecoded, &QAction::triggered, this, [this] { MnuSViewDecoded_Click(); });
+QWidget* frm_Qvue::MakeControl(const ControlEntry& entry) {
+  QWidget* parent = entry.frame != nullptr ? this->*entry.frame : client_;
+  const Overloaded make{
+      [&](QGroupBox* Form::*frame) -> QWidget* { return this->*frame = new QGroupBox(entry.caption, parent); },
+      [&](OptionButton option) -> QWidget* {
+        QRadioButton** groups[] = {nullptr, Option1.data(), Option2.data(), Option3.data()};
+        const std::string* parts[] = {nullptr, Option1Caption_.data(), Option2Caption_.data(), Option3Caption_.data()};
+        QString caption = NoMnemonic(Show(parts[option.group][option.index]));
+        return groups[option.group][option.index] = new QRadioButton(caption, parent);
+      },
+      [&](QPushButton* Form::*button) -> QWidget* {
+        QPushButton* made = this->*button = new QPushButton(NoMnemonic(entry.caption), parent);
+        if (entry.picture != nullptr) made->setIcon(QIcon(QString(":/icons/%1.png").arg(entry.picture)));
+        return made;
+      },
+      [&](QLineEdit* Form::*box) -> QWidget* { return this->*box = new QLineEdit(entry.caption, parent); },
+  };
+  return std::visit(make, entry.control);
+}
 
-  QMenu* explorer1 = bar->addMenu("Explorer1");
-  QMenu* explorer2 = bar->addMenu("Explorer2");
-  for (int i = 1; i <= 2; ++i) {
-    const char* caption = i == 1 ? "Me" : "Mail";
-    MnuSExplorer1[i] = explorer1->addAction(caption);
-    MnuSExplorer2[i] = explorer2->addAction(caption);
-    connect(MnuSExplorer1[i], &QAction::triggered, this, [this, i] { MnuSExplorer1_Click(i); });
-    connect(MnuSExplorer2[i], &QAction::triggered, this, [this, i] { MnuSExplorer2_Click(i); });
+// The installations are named by the site: the frame's tooltip names each
+// root's host; a root button shows the root's last folder, and the whole path
+// in its tooltip.
+void frm_Qvue::NameInstallations() {
+  Frame1->setToolTip(Show("Selected Remailer (" + settings_.Root1 + "=" + settings_.Host1 + ", " + settings_.Root2 +
+                          "=" + settings_.Host2 + ")"));
+  for (std::size_t i = 1; i <= 2; ++i) {
+    const QString root = Show(Option1Caption_[i]);
+    Option1[i]->setToolTip(root);
+    Option1[i]->setText(NoMnemonic(RootCaption(root, Option1[i]->fontMetrics(), CaptionRoom(Option1[i]))));
   }
+}
 
-  QMenu* apps = bar->addMenu("Apps");
-  MnuSApps[1] = apps->addAction(QString::fromStdString(MnuSAppsCaption_[1]));
-  connect(MnuSApps[1], &QAction::triggered, this, [this] { MnuSApps_Click(1); });
-
-  QMenu* grid = bar->addMenu("Grid");
-  MnuPOPH = grid->addMenu("Header");
-  MnuPOPHSortX = MnuPOPH->addAction("Sort x");
-  MnuPOPHSortA = MnuPOPH->addAction("Sort +");
-  MnuPOPHSortD = MnuPOPH->addAction("Sort -");
-  MnuPOPB = grid->addMenu("Body");
-  MnuPOPBSelectAll = MnuPOPB->addAction("Select All");
-  MnuPOPBSelectAll->setShortcut(QKeySequence("Ctrl+A"));
-  MnuPOPB->addSeparator();
-  MnuPOPBDelete = MnuPOPB->addAction("Delete");
-  MnuPOPBFlag = MnuPOPB->addAction("Flag");
-  MnuPOPBUnFlag = MnuPOPB->addAction("UnFlag");
-  MnuPOPBMagic1 = MnuPOPB->addAction("Magic1");
-  MnuPOPBMagic2 = MnuPOPB->addAction("Magic2");
-  MnuPOPB->addSeparator();
-  MnuPOPBErrore = MnuPOPB->addAction("Errore");
-  MnuPOPBHold = MnuPOPB->addAction("Hold");
-  MnuPOPBRelease = MnuPOPB->addAction("Release");
-  MnuPOPBSalvage = MnuPOPB->addAction("Salvage");
+void frm_Qvue::GroupOptionButtons() {
+  group1_ = new QButtonGroup(this);
+  group2_ = new QButtonGroup(this);
+  group3_ = new QButtonGroup(this);
+  for (int i = 1; i <= 2; ++i) group1_->addButton(Option1[i], i);
+  for (int i = 1; i <= 6; ++i) group2_->addButton(Option2[i], i);
+  for (int i = 1; i <= 4; ++i) group3_->addButton(Option3[i], i);
+  connect(group1_, &QButtonGroup::idClicked, this, [this](int id) { Option1_Click(id); });
+  connect(group2_, &QButtonGroup::idClicked, this, [this](int id) { Option2_Click(id); });
+  connect(group3_, &QButtonGroup::idClicked, this, [this](int id) { Option3_Click(id); });
 }
 
 void frm_Qvue::LayOutGrid() {
@@ -509,52 +474,6 @@ void frm_Qvue::txt_DIR_LostFocus() {
   if (Option3[4]->isChecked()) Option3_Click(4);
 }
 
-void frm_Qvue::StartCommand(const std::string& command_line) { platform::HostLauncher().Start(command_line); }
-
-void frm_Qvue::MnuSView_Click(int Index) {
-  StartCommand("EditPad.exe " +
-               platform::JoinPath(platform::Host().ProgramFolder(), MnuSViewCaption_[static_cast<std::size_t>(Index)]));
-}
-
-void frm_Qvue::MnuSViewDecoded_Click() {
-  DecodedHeaders_ = MnuSViewDecoded->isChecked();
-  // Cells that have both forms show the other one; with the decoded view on,
-  // the cells not decoded yet (rows listed while it was off, edited cells)
-  // get their decoded form now.
-  GridData& cells = MSFlexGrid1->Data();
-  cells.SwapTextForms();
-  if (DecodedHeaders_) {
-    for (std::int64_t r = cells.FixedRows(); r < cells.Rows(); ++r) ShowDecodedHeaders(r);
-  }
-  MSFlexGrid1->Refresh();
-}
-
-void frm_Qvue::ShowDecodedHeaders(std::int64_t row) {
-  GridData& cells = MSFlexGrid1->Data();
-  for (int c = kFirstHeaderTextColumn; c <= kLastHeaderTextColumn; ++c) {
-    if (cells.HasOtherForm(row, c)) continue;
-    const std::string& raw = cells.TextMatrix(row, c);
-    if (raw.find("=?") == std::string::npos) continue;  // no encoded word in it
-    std::string decoded = DecodeEncodedWords(raw);
-    if (decoded != raw) cells.SetTextForms(row, c, std::move(decoded), raw);
-  }
-}
-
-void frm_Qvue::MnuSExplorer1_Click(int Index) {
-  if (Index == 1) StartCommand("EXPLORER.EXE /n,/e," + platform::Host().ProgramFolder());
-  if (Index == 2) StartCommand("EXPLORER.EXE /n,/e," + CurrentFolder_);
-}
-
-void frm_Qvue::MnuSExplorer2_Click(int Index) {
-  if (Index == 1) StartCommand("EXPLORER.EXE /n," + platform::Host().ProgramFolder());
-  if (Index == 2) StartCommand("EXPLORER.EXE /n," + CurrentFolder_);
-}
-
-void frm_Qvue::MnuSApps_Click(int Index) {
-  StartCommand(MnuSAppsCaption_[static_cast<std::size_t>(Index)] + " " + CurrentFolder_);
-  LoadGrid();
-}
-
 void frm_Qvue::InitGrid() {
   MSFlexGrid* grid = MSFlexGrid1;
   grid->Clear();
@@ -620,42 +539,4 @@ void frm_Qvue::LoadGrid() {
   UpdateSelectionCounts();
   loading_ = false;
   if (close_requested_) close();
-}
-
-// ---- The folder-changed cue
-
-std::set<std::string> frm_Qvue::ListedNamesOnDisk() const {
-  std::set<std::string> names;
-  std::vector<platform::DirEntry> entries;
-  platform::Host().ListFolder(CurrentFolder_, ListingFor(SelectedQueue()).FileMask, &entries);
-  for (const platform::DirEntry& entry : entries) {
-    if (!entry.is_directory) names.insert(entry.name);
-  }
-  return names;
-}
-
-void frm_Qvue::WatchListedFolder() {
-  // Watched from before the listing on: a change while the folder is
-  // listed is seen, one from before it is compared away. The load fills
-  // listed_names_ with what it lists.
-  SetFolderChanged(false);
-  listed_names_.clear();
-  if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
-  if (platform::Host().PathExists(CurrentFolder_)) watcher_->addPath(Show(CurrentFolder_));
-}
-
-void frm_Qvue::CheckListedFolder() {
-  if (loading_) {
-    recheck_->start();  // the load's own listing is not complete yet
-    return;
-  }
-  SetFolderChanged(ListedNamesOnDisk() != listed_names_);
-}
-
-void frm_Qvue::SetFolderChanged(bool changed) {
-  folder_changed_ = changed;
-  QFont font = cmd_GO->font();
-  font.setBold(changed);
-  cmd_GO->setFont(font);
-  cmd_GO->setToolTip(changed ? kGoChangedToolTip : kGoToolTip);
 }

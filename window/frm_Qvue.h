@@ -205,8 +205,16 @@ class frm_Qvue : public QMainWindow {
 
  private:
   class LoadObserver;
+  // GO's tooltip while the listed folder is as it was listed.
+  static constexpr const char* kGoToolTip = "Forces Reloading of Grid";
+  // One control of the form's layout table, and the table (frm_Qvue.cpp).
+  struct ControlEntry;
+  static const ControlEntry kControls[];
 
   void BuildControls();
+  QWidget* MakeControl(const ControlEntry& entry);
+  void NameInstallations();
+  void GroupOptionButtons();
   void BuildMenus();
   void Place(QWidget* widget, int left, int top, int width, int height);
   int PixelsX(int twips) const;
@@ -222,6 +230,7 @@ class frm_Qvue : public QMainWindow {
 
   // The folder-changed cue: the names the last load listed, kept up to date
   // through our own actions, against what the folder holds now.
+  void WatchForChanges();
   std::set<std::string> ListedNamesOnDisk() const;
   void WatchListedFolder();
   void CheckListedFolder();

@@ -235,6 +235,18 @@ class FormTest : public QObject {
     }
   }
 
+  // The tooltip of each action button names that button's own action: one
+  // on the wrong button sends the operator to another action.
+  void actionButtonsNameTheirAction() {
+    Start();
+    const std::pair<QPushButton*, const char*> buttons[] = {
+        {form->cmd_MAGIC1, "MAGIC1 ("}, {form->cmd_MAGIC2, "MAGIC2 ("},  {form->cmd_DELETE, "DELETE ("},
+        {form->cmd_FLAG, "FLAG ("},     {form->cmd_UNFLAG, "UNFLAG ("},  {form->cmd_ERRORE, "ERRORE ("},
+        {form->cmd_HOLD, "HOLD ("},     {form->cmd_RELEASE, "RELEASE ("}, {form->cmd_SALVAGE, "SALVAGE ("},
+        {form->cmd_FILTER, "Reloads Filtering Parameters"}};
+    for (auto [button, action] : buttons) QVERIFY2(button->toolTip().startsWith(action), qPrintable(button->toolTip()));
+  }
+
   void onlyTheGridGrowsWithTheWindow() {
     Start();
     const QRect grid_before = form->Grid()->geometry(), go_before = form->cmd_GO->geometry();
