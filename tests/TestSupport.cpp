@@ -1,7 +1,9 @@
 #include "tests/TestSupport.h"
 
+#include <grp.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -12,6 +14,7 @@
 
 #include "platform/Text.h"
 #include "shared/Module_MySafeRename.h"
+#include "shared/Module_SalvageTag.h"
 
 namespace test_support {
 
@@ -56,6 +59,31 @@ int RunCommand(const std::string& command, std::string* output) {
   int status = std::system((command + " > '" + temp / "output" + "' 2>&1").c_str());
   *output = ReadFile(temp / "output");
   return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string InstallProgram(const std::string& program, const std::string& folder, const std::string& rules) {
+  const std::string copy = folder + "/" + std::filesystem::path(program).filename().string();
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(program, copy);
+  std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
+  WriteFile(folder + "/Filter.ini", rules);
+  return copy;
+}
+
+int AsNobody(const std::function<bool()>& body) {
+  pid_t child = ::fork();
+  if (child == 0) {
+    bool ok = ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
+              ::setresuid(65534, 65534, 65534) == 0 && body();
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Tagged(const std::string& header) {
+  return header.substr(0, header.size() - 2) + std::string(SalvageTagText);
 }
 
 std::string FirstCollisionName() {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -44,6 +45,14 @@ std::string ListNames(const std::string& folder);
 // Runs `command` through the shell with its stdout and stderr into
 // `output`; the exit status, or -1 when it did not exit.
 int RunCommand(const std::string& command, std::string* output);
+// Copies `program` into `folder` (made here) with a Filter.ini of `rules`
+// beside it, where the program reads it; the copy's path.
+std::string InstallProgram(const std::string& program, const std::string& folder, const std::string& rules);
+// Runs `body` in a child process as the unprivileged user 65534; its exit
+// status (0 when `body` returned true). The test must run as root.
+int AsNobody(const std::function<bool()>& body);
+// A header file (ending in its empty line) with the viewer's salvage tag.
+std::string Tagged(const std::string& header);
 // The first collision name after ResetCollisionNameGenerator(), in lower case
 // as a moved file gets it; the generator is left reset.
 std::string FirstCollisionName();

@@ -16,7 +16,6 @@
 #include <random>
 #include <thread>
 
-#include "shared/Module_SalvageTag.h"
 #include "tests/TestSupport.h"
 #include "tests/faults/FaultScript.h"
 
@@ -39,7 +38,7 @@ std::vector<Followed> Messages() {
     switch (i % 4) {
       case 0: messages.push_back({Header(i, "Subject: lottery\r\n"), "", body, true}); break;
       case 1: messages.push_back({Header(i, "From: newsletter@shop\r\n"), "", body}); break;
-      case 2: messages.push_back({plain.substr(0, plain.size() - 2) + std::string(SalvageTagText), plain, body}); break;
+      case 2: messages.push_back({test_support::Tagged(plain), plain, body}); break;
       default: messages.push_back({plain, "", body});
     }
   }
@@ -85,11 +84,8 @@ bool PassEnds(const std::string& program, const std::string& queue) {
 
 TEST(SievbatKilled, ThirtyKillsOnTwoThousandPairsLoseNothing) {
   test_support::TempFolder temp;
-  const std::string sievbat = temp / "prog/sievbat", queue = temp / "q", unbroken = temp / "unbroken";
-  fs::create_directory(temp / "prog");
-  fs::copy_file(SIEVBAT_PATH, sievbat);
-  fs::permissions(sievbat, fs::perms::owner_all);
-  WriteFile(temp / "prog/Filter.ini", "\"junk-\",\"Subject: \",\"lottery\"\r\n\"bulkW\",\"From: \",\"newsletter@\"\r\n");
+  const std::string queue = temp / "q", unbroken = temp / "unbroken";
+  const std::string sievbat = test_support::InstallProgram(SIEVBAT_PATH, temp / "prog", faults::kRules);
   const std::vector<Followed> messages = Messages();
   MakeQueue(queue, messages);
   MakeQueue(unbroken, messages);

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -19,8 +17,9 @@
 
 namespace {
 
-using test_support::TestHost;
+using test_support::AsNobody;
 using test_support::ListNames;
+using test_support::Tagged;
 using test_support::ReadFile;
 using test_support::WriteFile;
 
@@ -33,7 +32,7 @@ class SievbatTest : public ::testing::Test {
  protected:
   test_support::TempFolder temp;
   std::string queue = temp / "Mail Out";  // a blank in the path, passed bare
-  TestHost host_fs{temp.path()};
+  test_support::TestHost host_fs{temp.path()};
   platform::ScopedHost host{host_fs};
 
   void SetUp() override {
@@ -80,34 +79,6 @@ TEST_F(SievbatTest, DecidesOnTheFirstMebibyteOfAHugeLineAndGoesOn) {
   EXPECT_EQ(ListNames(queue), "Wait/ late.q0 late.q1");
 }
 
-// A symbolic link is never a message, whatever it points to, and a FIFO is
-// never waited on: the pass leaves them, and what they lead to, untouched.
-TEST_F(SievbatTest, LinksAndFifosAreNeverMessages) {
-  std::string tagged = Header("a@x", "lottery");
-  tagged.replace(tagged.size() - 2, 2, SalvageTagText);
-  // Links to outside files: the strip would cut one, a hold would move one, a
-  // link is no companion (the pair is incomplete).
-  const std::pair<std::string, std::string> links[] = {
-      {"strip.q0", tagged}, {"hold.q0", Header("newsletter@shop", "news")}, {"del.q1", "body"}};
-  for (const auto& [name, bytes] : links) {
-    WriteFile(temp / name, bytes);
-    std::filesystem::create_symlink(temp / name, queue + "/" + name);
-  }
-  WriteFile(queue + "/strip.q1", "body");
-  WriteFile(queue + "/hold.q1", "body");
-  WriteFile(queue + "/del.q0", Header("a@x", "lottery"));
-  ASSERT_EQ(::mkfifo((queue + "/fifo.q0").c_str(), 0600), 0);
-  WriteFile(queue + "/fifo.q1", "body");
-  std::filesystem::create_symlink(queue + "/Wait", queue + "/dir.q0");
-  EXPECT_EQ(RunOnQueue(), 0);
-
-  EXPECT_EQ(ListNames(queue), "Wait/ del.q0 del.q1 dir.q0/ fifo.q0 fifo.q1 hold.q0 hold.q1 strip.q0 strip.q1");
-  EXPECT_EQ(ListNames(queue + "/Wait"), "");
-  for (const auto& [name, bytes] : links) EXPECT_EQ(ReadFile(temp / name), bytes) << name;
-  EXPECT_TRUE(std::filesystem::is_symlink(queue + "/strip.q0"));
-  EXPECT_TRUE(std::filesystem::is_fifo(queue + "/fifo.q0"));
-}
-
 // Faults of the command line and of a rule file only a real folder can
 // have; the others are rows of the sievbat fault table.
 TEST_F(SievbatTest, CommandLineAndRuleFileFaultsTouchNothing) {
@@ -146,21 +117,18 @@ TEST(SievbatProgram, DrawsOtherCollisionNamesInEveryRun) {
   std::vector<std::string> waits;
   for (int run = 0; run < 2; ++run) {
     test_support::TempFolder temp;
-    std::filesystem::create_directory(temp / "prog");
-    std::filesystem::copy_file(SIEVBAT_PATH, temp / "prog/sievbat");
-    std::filesystem::permissions(temp / "prog/sievbat", std::filesystem::perms::owner_all);
-    WriteFile(temp / "prog/Filter.ini", "\"W\",\"From: \",\"news\"\r\n");
+    const std::string sievbat = test_support::InstallProgram(SIEVBAT_PATH, temp / "prog", "\"W\",\"From: \",\"news\"\r\n");
     std::string queue = temp / "my queue";
     std::filesystem::create_directories(queue + "/Wait");
     WriteFile(queue + "/wwwwww.q0", "l1\r\nl2\r\nFrom: news@x\r\n\r\n");
     WriteFile(queue + "/wwwwww.q1", "b");
 
     std::string output;
-    EXPECT_EQ(test_support::RunCommand("'" + temp / "prog/sievbat" + "' '" + temp / "my" + "' queue", &output), 0);
+    EXPECT_EQ(test_support::RunCommand("'" + sievbat + "' '" + temp / "my" + "' queue", &output), 0);
     EXPECT_EQ(output, "");
     EXPECT_EQ(ListNames(queue), "Wait/");
     waits.push_back(ListNames(queue + "/Wait"));
-    EXPECT_EQ(test_support::RunCommand("'" + temp / "prog/sievbat" + "'", &output), 2);  // no folder
+    EXPECT_EQ(test_support::RunCommand("'" + sievbat + "'", &output), 2);  // no folder
   }
   EXPECT_NE(waits[0], waits[1]);
   // Both files under one collision name: "~col" and four small letters or digits.
@@ -168,29 +136,6 @@ TEST(SievbatProgram, DrawsOtherCollisionNamesInEveryRun) {
   for (const std::string& wait : waits) EXPECT_TRUE(std::regex_match(wait, pair)) << wait;
 }
 
-}  // namespace
-
-namespace {
-
-// Runs `body` in a child process as the unprivileged user 65534; its exit
-// status (0 when `body` returned true). The test must run as root.
-int AsNobody(const std::function<bool()>& body) {
-  pid_t child = ::fork();
-  if (child == 0) {
-    bool ok = ::setgroups(0, nullptr) == 0 && ::setresgid(65534, 65534, 65534) == 0 &&
-              ::setresuid(65534, 65534, 65534) == 0 && body();
-    ::_exit(ok ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Tagged(const std::string& header) {
-  return header.substr(0, header.size() - 2) + std::string(SalvageTagText);
-}
-
-}  // namespace
 
 // Another program changes the header between the strip's read and its
 // rename: the new version never replaces it, whatever was done to it.
@@ -228,12 +173,7 @@ TEST_F(SievbatTest, AStrippedHeaderKeepsWhoMayUseIt) {
   const std::string tagged = Tagged(Header("a@x", "hello")), path = queue + "/s.q0";
   ASSERT_EQ(::chmod(temp.path().c_str(), 0755), 0);
   ASSERT_EQ(::chmod(queue.c_str(), 0777), 0);
-  const struct {
-    uid_t owner;
-    gid_t group;
-    mode_t mode;
-    bool as_nobody, stripped;
-  } rows[] = {
+  const struct { uid_t owner; gid_t group; mode_t mode; bool as_nobody, stripped; } rows[] = {
       {65534, 65534, 0640, false, true},  // root gives the new version away
       {0, 65534, 0660, true, true},       // the group has the owner's rights
       {0, 65534, 0640, true, false},      // it has not
@@ -256,18 +196,6 @@ TEST_F(SievbatTest, AStrippedHeaderKeepsWhoMayUseIt) {
   }
 }
 
-// A delete that cannot remove the body (a sticky folder, the body another
-// user's) removes neither file.
-TEST_F(SievbatTest, ADeleteThatCannotRemoveBothRemovesNeither) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root to own files of other users";
-  Pair("d", Header("a@x", "lottery"));
-  ASSERT_EQ(::chmod(temp.path().c_str(), 0755), 0);
-  ASSERT_EQ(::chmod(queue.c_str(), 01777), 0);
-  ASSERT_EQ(::chown((queue + "/d.q0").c_str(), 65534, 65534), 0);
-  EXPECT_EQ(AsNobody([&] { return DeleteFilteredMessage(queue, "d.q0"); }), 1);
-  EXPECT_EQ(ListNames(queue), "Wait/ d.q0 d.q1");
-}
-
 // Wait must be a real folder: a link there, wherever it leads, fails the
 // hold and nothing moves, pass after pass.
 TEST_F(SievbatTest, AWaitThatIsALinkIsNoTarget) {
@@ -287,3 +215,5 @@ TEST_F(SievbatTest, AWaitThatIsALinkIsNoTarget) {
     EXPECT_EQ(ListNames(temp.path()), "Filter.ini Mail Out/ outside/");
   }
 }
+
+}  // namespace

@@ -14,6 +14,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Text.h"
 #include "shared/Module_SalvageTag.h"
+#include "tests/TestSupport.h"
 #include "tests/platform/FakeFileSystem.h"
 
 namespace faults {
@@ -22,14 +23,11 @@ using testing_host::FakeFileSystem;
 using testing_host::Op;
 using FileMap = std::map<std::string, std::string>;
 using TreeChange = std::function<void(FakeFileSystem&)>;
+using test_support::Tagged;
 
 // A header file: its two first lines, `lines`, the blank line that ends it.
 inline std::string Header(const std::string& lines) {
   return "Q 1 smtp relay 0\r\n12/06/26 14:03:22\r\n" + lines + "\r\n";
-}
-// The header with the viewer's salvage tag.
-inline std::string Tagged(const std::string& header) {
-  return header.substr(0, header.size() - 2) + std::string(SalvageTagText);
 }
 // Rules: a "-" tag deletes, a "W" tag holds, a small "w" only labels.
 inline const std::string kRules =

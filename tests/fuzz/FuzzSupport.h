@@ -12,13 +12,8 @@
 #include "shared/Module_Messages.h"
 #include "tests/platform/FakeFileSystem.h"
 
-#define FUZZ_CHECK(condition)                                                          \
-  do {                                                                                 \
-    if (!(condition)) {                                                                \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                    \
-    }                                                                                  \
-  } while (0)
+#define FUZZ_CHECK(condition) \
+  ((condition) ? void(0) : (std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition), std::abort()))
 
 namespace fuzz {
 

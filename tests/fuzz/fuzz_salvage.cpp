@@ -12,7 +12,6 @@
 #include <string>
 
 #include "batch/main_Sievbat.h"
-#include "shared/Module_MySafeRename.h"
 #include "shared/Module_SalvageTag.h"
 #include "tests/fuzz/FuzzSupport.h"
 #include "tests/platform/FakeFileSystem.h"
@@ -40,23 +39,6 @@ std::string Tagged(const std::string& content) {
   AddSalvageTag(kPath);
   FUZZ_CHECK(fs.Files().size() == 1);
   return fs.Contents(kPath);
-}
-
-// A strip killed before each of its changes: the header is whole, old or
-// new, and the next pass leaves no file of the strip's behind.
-void KilledStrips(const std::string& tagged, const std::string& stripped) {
-  for (int n = 1;; ++n) {
-    testing_host::FakeFileSystem fs;
-    fs.AddFile(kPath, tagged);
-    platform::ScopedHost host(fs);
-    fs.StopBeforeChange(n);
-    StripSalvageTag("/queue", "m.q0");
-    if (!fs.stopped()) return;
-    FUZZ_CHECK(fs.Contents(kPath) == tagged || fs.Contents(kPath) == stripped);
-    fs.Revive();
-    RecoverInterruptedChanges({"/queue"});
-    FUZZ_CHECK(fs.Files().size() == 1);
-  }
 }
 
 // True when `kept` is `content` with some byte runs taken out.
@@ -97,7 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string twice = tagged.substr(0, tagged.size() - 2) + std::string(SalvageTagText);
   FUZZ_CHECK(Stripped(tagged) == content);
   FUZZ_CHECK(Stripped(twice) == content);
-  KilledStrips(tagged, content);
 
   // A tag line of the sender's, after the (pick % 8 + 2)-th CR LF.
   std::size_t at = 0;

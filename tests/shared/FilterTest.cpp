@@ -51,10 +51,7 @@ TEST(FilterFile, ReadsCommaDelimitedRecordsWhateverTheLineBreaks) {
 }
 
 TEST(FilterFile, ReportsARecordCutShortOrAnOpenQuote) {
-  struct Case {
-    const char* text;
-    const char* message;
-  } cases[] = {
+  struct Case { const char* text; const char* message; } cases[] = {
       {"\"a\",\"From: \",\"x\"\r\n\"b\",\"From: \"\r\n", "Filter.ini: ends inside a record (line 2 has 2 of 3"},
       {"\"a\",\"From: \",\"x\"\r\n\r\n", "Filter.ini: ends inside a record (line 2 has 1 of 3"},
       {"\"a\",\"From: \",\"x", "Filter.ini: a double quote on line 1 is never closed"},
@@ -154,10 +151,7 @@ TEST(ClassifyMessage, FollowsTheTieBreaksAndEmptyFieldRules) {
     return m;
   };
 
-  struct Case {
-    MessageRecord record;
-    const char* expected;
-  } cases[] = {
+  struct Case { MessageRecord record; const char* expected; } cases[] = {
       {with(Message("spammer", "offer"), &MessageRecord::XSalvaged, "YeS"), "XXX"},
       {with(Message("", ""), &MessageRecord::XSalvaged, "yes "), ""},
       {Message("spammer", "offer"), "FrF1"},           // From list beats an earlier Subject rule

@@ -12,10 +12,7 @@ const char* const kUnreadable = "~1601/01/01 00:00:00";
 std::string Parsed(const std::string& text) { return SortableDateText(ParseInternetDate(text)); }
 
 TEST(InternetDate, ReadsDatesAndAppliesTheZone) {
-  struct Case {
-    const char* text;
-    const char* expected;
-  } cases[] = {
+  struct Case { const char* text; const char* expected; } cases[] = {
       {"Thu, 5 Mar 2004 14:07:09 +0100", "~2004/03/05 13:07:09"},
       {"Thu, 5 Mar 2004 14:07:09 -0500", "~2004/03/05 19:07:09"},
       {"1 Jan 2000 00:30 +0100", "~1999/12/31 23:30:00"},

@@ -87,11 +87,7 @@ TEST_F(ReadMessageHeadersTest, ReadsEveryHeaderAndTheLineTwoDate) {
 // Line 2 is written by the queue's writer in its locale's numeric date
 // order; the reader follows LC_TIME (scripts/deps generates these locales).
 TEST_F(ReadMessageHeadersTest, LineTwoDateFollowsTheLocaleDateOrder) {
-  struct Case {
-    const char* locale;
-    const char* line2;
-    const char* expected;
-  } cases[] = {
+  struct Case { const char* locale; const char* line2; const char* expected; } cases[] = {
       {"C", "12/06/26 14:03:22", "~2026/12/06 14:03:22"},
       {"de_DE.UTF-8", "06.12.2026 14:03:22", "~2026/12/06 14:03:22"},
       {"de_DE.UTF-8", "06.12.26", "~2026/12/06 00:00:00"},

@@ -17,11 +17,7 @@ using Files = std::map<std::string, std::string>;
 // message; nothing is ever overwritten.
 TEST(SafeRenameMessage, MovesPairsTogetherAndNeverOverwrites) {
   const std::string c1 = test_support::FirstCollisionName();
-  struct Case {
-    std::string move;
-    Files before, after;
-    std::string from = "/src", to = "/dst";
-  } cases[] = {
+  struct Case { std::string move; Files before, after; std::string from = "/src", to = "/dst"; } cases[] = {
       {"AbC.Q0", {{"/src/AbC.Q0", "h"}, {"/src/AbC.Q1", "b"}}, {{"/dst/abc.q0", "h"}, {"/dst/abc.q1", "b"}}},
       {"m.q0",  // only the companion's name is taken, in capitals
        {{"/src/m.q0", "h"}, {"/src/m.q1", "b"}, {"/dst/M.Q1", "theirs"}},

@@ -27,8 +27,11 @@
 #include "platform/Text.h"
 #include "shared/Module_MySafeRename.h"
 #include "shared/Module_SalvageTag.h"
+#include "tests/TestSupport.h"
 
 namespace {
+
+using test_support::ReadFile;
 
 volatile sig_atomic_t g_stop = 0;
 long g_faults = 0;
@@ -37,25 +40,16 @@ long g_faults = 0;
 void Fault(const std::string& text) {
   if (g_faults++ < 40) std::printf("FAULT: %s\n", text.c_str());
 }
-
 std::uint64_t Mix(std::uint64_t z) { return platform::SplitMix64(z); }
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 bool RenameNoReplace(const std::string& from, const std::string& to) {
   return ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
-
 bool Exists(const std::string& path) { struct stat st {}; return ::lstat(path.c_str(), &st) == 0; }
 
 enum Folder { kMailout, kWait, kErrors };
 constexpr std::array<const char*, 3> kFolderNames = {"Mailout", "Wait", "Errors"};
 enum Class { kPlain, kJunk, kHold };
-constexpr std::string_view kIdMark = "\r\nX-Soak-Id: ";
-constexpr std::string_view kBodyMark = "X-Soak-Body: ";
+constexpr std::string_view kIdMark = "\r\nX-Soak-Id: ", kBodyMark = "X-Soak-Body: ";
 
 // A message is made from the run's seed and its id alone, so the checker
 // rebuilds the exact bytes the writer published.
@@ -63,11 +57,9 @@ struct Message {
   Class cls = kPlain;
   bool salvaged = false;  // published with the salvage tag
   std::string header, body;
-
-  std::string Tagged() const { return header.substr(0, header.size() - 2) + std::string(SalvageTagText); }
   // Exactly file `is_header` of this message, its header with or without the tag.
   bool Is(const std::string& bytes, bool is_header) const {
-    return is_header ? bytes == header || bytes == Tagged() : bytes == body;
+    return is_header ? bytes == header || bytes == test_support::Tagged(header) : bytes == body;
   }
 };
 
@@ -86,37 +78,30 @@ Message MakeMessage(std::uint64_t seed, long id) {
   m.salvaged = rng() % 100 < 20;
   std::string n = std::to_string(id);
   std::ostringstream h;
-  h << "Q 3 smtp mail.kestrane.example 0\r\n"
-    << "08/31/26 06:" << (10 + id % 50) << ":" << (10 + id % 49) << "\r\n"
+  h << "Q 3 smtp mail.kestrane.example 0\r\n08/31/26 06:" << (10 + id % 50) << ":" << (10 + id % 49) << "\r\n"
     << "Return-Path: <sender" << n << "@kestrane.example>\r\n"
     << "From: " << (m.cls == kHold ? "List <hold@lists.example>" : "Sender <sender" + n + "@kestrane.example>")
     << "\r\nTo: <rcpt" << rng() % 1000 << "@city.example>\r\n"
     << "Subject: " << (m.cls == kJunk ? "DELETE-ME offer " : "note ") << n << "\r\n"
-    << "X-Pad: " << Letters(rng, rng() % 200) << "\r\n"
-    << "X-Soak-Id: " << n << "\r\n\r\n";
+    << "X-Pad: " << Letters(rng, rng() % 200) << "\r\nX-Soak-Id: " << n << "\r\n\r\n";
   m.header = h.str();
   m.body = std::string(kBodyMark) + n + "\r\n";
   for (std::size_t lines = 1 + rng() % 100; lines > 0; --lines) m.body += Letters(rng, rng() % 78) + "\r\n";
   return m;
 }
 
-// The id a file's bytes name, whether it is a header, and its count of id
-// marks (more than one: bytes of two files in one).
+// The id a file's bytes name and whether it is a header: where the bytes
+// are not exactly that file of that message (Message::Is), it was overwritten.
 struct Identity {
   long id = -1;
   bool header = false;
-  int marks = 0;
 };
-
 Identity Identify(const std::string& bytes) {
-  Identity who;
-  for (bool header : {false, true}) {
-    std::string_view mark = header ? kIdMark : kBodyMark;
-    for (std::size_t at = bytes.find(mark); at != std::string::npos; at = bytes.find(mark, at + 1)) {
-      who = {std::strtol(bytes.c_str() + at + mark.size(), nullptr, 10), header, who.marks + 1};
-    }
-  }
-  return who;
+  std::size_t at = bytes.find(kIdMark);
+  bool header = at != std::string::npos;
+  if (!header) at = bytes.find(kBodyMark);
+  if (at == std::string::npos) return {};
+  return {std::strtol(bytes.c_str() + at + (header ? kIdMark : kBodyMark).size(), nullptr, 10), header};
 }
 
 struct Setup {
@@ -130,38 +115,42 @@ struct Setup {
 // into place without replacing anything, body first: a tool sees a file
 // complete or not at all, so odd bytes found at the end come from the tools.
 struct Writer {
-  explicit Writer(const Setup& setup)
-      : s_(setup), q_(setup.folders[kMailout]), rng_(Mix(setup.seed ^ 0x57)), log_(setup.writer_log) {}
+  explicit Writer(const Setup& setup) : s(setup) {}
+  const Setup& s;
+  std::string q = s.folders[kMailout];
+  std::mt19937_64 rng{Mix(s.seed ^ 0x57)};
+  std::ofstream log{s.writer_log};  // written a line at once
+  long next_id = 1, next_name = 1;
+  std::vector<std::string> pending;  // names of pairs the writer last put in Mailout
+  std::vector<std::string> used;
 
-  // Past kMaxFiles files it only renames and sends: a long run's load stays even.
+  // Past 6000 files it only renames and sends: a long run's load stays even.
   void Run() {
-    static constexpr long kMaxFiles = 6000;
-    bool full = false;
     std::error_code ec;
-    for (long ops = 0; !g_stop; ++ops) {
-      if (ops % 50 == 0) full = std::distance(std::filesystem::recursive_directory_iterator(q_, ec), {}) > kMaxFiles;
-      unsigned op = rng_() % 100;
-      if (!pending_.empty() && op < 8) RenameOne();
+    for (long ops = 0, full = 0; !g_stop; ++ops) {
+      if (ops % 50 == 0) full = std::distance(std::filesystem::recursive_directory_iterator(q, ec), {}) > 6000;
+      unsigned op = rng() % 100;
+      if (!pending.empty() && op < 8) RenameOne();
       else if (op < 25 || full) SendOne();
       else Create();
-      ::usleep(static_cast<useconds_t>(rng_() % 3000));
+      ::usleep(static_cast<useconds_t>(rng() % 3000));
     }
   }
-
-  std::string InQ(const std::string& name) const { return q_ + "/" + name; }
+  std::string InQ(const std::string& name) const { return q + "/" + name; }
+  std::string Claimed(bool header) const { return InQ(header ? ".writer-claim.q0" : ".writer-claim.q1"); }
 
   // A name free in Mailout in any letter case: mostly new, sometimes one used
   // before (the tools must pick collision names), rarely "wwwwww", a few in capitals.
   std::string NewName() {
     for (;;) {
-      unsigned pick = rng_() % 100;
+      unsigned pick = rng() % 100;
       char fresh[16];
-      std::snprintf(fresh, sizeof fresh, "m%06lx", next_name_++);
-      std::string base = pick < 15 && !used_.empty() ? used_[rng_() % used_.size()] : pick < 16 ? "wwwwww" : fresh;
-      if (rng_() % 100 < 5) base = platform::AsciiUpper(base);
+      std::snprintf(fresh, sizeof fresh, "m%06lx", next_name++);
+      std::string base = pick < 15 && !used.empty() ? used[rng() % used.size()] : pick < 16 ? "wwwwww" : fresh;
+      if (rng() % 100 < 5) base = platform::AsciiUpper(base);
       auto taken = [&](const std::string& b) { return Exists(InQ(b + ".q0")) || Exists(InQ(b + ".q1")); };
       if (taken(platform::AsciiLower(base)) || taken(platform::AsciiUpper(base))) continue;
-      if (used_.size() < 2000) used_.push_back(platform::AsciiLower(base));
+      if (used.size() < 2000) used.push_back(platform::AsciiLower(base));
       return base;
     }
   }
@@ -178,36 +167,29 @@ struct Writer {
   // and `id` is set); it stays hidden for the caller. Any other file is put
   // back, under a new name if need be.
   bool Claim(const std::string& name, long& id, bool header) {
-    std::string hidden = InQ(header ? ".writer-claim.q0" : ".writer-claim.q1");
-    if (!RenameNoReplace(InQ(name), hidden)) return false;
-    std::string bytes = ReadFile(hidden);
+    if (!RenameNoReplace(InQ(name), Claimed(header))) return false;
+    std::string bytes = ReadFile(Claimed(header));
     Identity who = Identify(bytes);
-    if (who.id > 0 && who.id < next_id_ && who.header == header && (id == 0 || who.id == id)) {
-      Message m = MakeMessage(s_.seed, who.id);
-      if ((id != 0 || m.cls != kJunk) && m.Is(bytes, header)) {
-        id = who.id;
-        return true;
-      }
+    if (who.id > 0 && who.id < next_id && who.header == header && (id == 0 || who.id == id)) {
+      Message m = MakeMessage(s.seed, who.id);
+      if ((id != 0 || m.cls != kJunk) && m.Is(bytes, header)) return id = who.id, true;
     }
-    std::string back = name;
-    while (!RenameNoReplace(hidden, InQ(back))) back = NewName() + (header ? ".q0" : ".q1");
+    for (std::string back = name; !RenameNoReplace(Claimed(header), InQ(back));) back = NewName() + (header ? ".q0" : ".q1");
     return false;
   }
 
   void Create() {
-    long id = next_id_++;
-    Message m = MakeMessage(s_.seed, id);
+    long id = next_id++;
+    Message m = MakeMessage(s.seed, id);
     for (;;) {
-      std::string name = NewName();
+      std::string name = NewName(), name0 = name;
       if (!Publish(m.body, name + ".q1")) continue;
-      std::string name0 = name;
-      bool split = false;
-      while (!Publish(m.salvaged ? m.Tagged() : m.header, name0 + ".q0")) {
-        // A tool moved a pair into the name meanwhile: take the body back and
-        // start again, or, when it went away with that pair, put the header
-        // under a new name.
+      // A tool may move a pair into the header's name meanwhile: take the
+      // body back and start again, or, when it went away with that pair, put
+      // the header under a new name.
+      for (bool split = false; !Publish(m.salvaged ? test_support::Tagged(m.header) : m.header, name0 + ".q0");) {
         if (!split && Claim(name + ".q1", id, false)) {
-          ::unlink(InQ(".writer-claim.q1").c_str());
+          ::unlink(Claimed(false).c_str());
           name0.clear();
           break;
         }
@@ -215,16 +197,16 @@ struct Writer {
         name0 = NewName();
       }
       if (name0.empty()) continue;
-      log_ << "C " << id << " 0" << std::endl;
-      pending_.push_back(name0);
-      if (pending_.size() > 300) pending_.erase(pending_.begin());
+      log << "C " << id << " 0" << std::endl;
+      pending.push_back(name0);
+      if (pending.size() > 300) pending.erase(pending.begin());
       return;
     }
   }
 
   // Renames a pending pair in Mailout; the header goes back if the body cannot follow.
   void RenameOne() {
-    std::string& from = pending_[rng_() % pending_.size()];
+    std::string& from = pending[rng() % pending.size()];
     std::string to = NewName();
     bool ok0 = RenameNoReplace(InQ(from + ".q0"), InQ(to + ".q0"));
     bool ok1 = ok0 && RenameNoReplace(InQ(from + ".q1"), InQ(to + ".q1"));
@@ -236,26 +218,17 @@ struct Writer {
   // deleted (plain, or held and released), each file only when it is that message's.
   void SendOne() {
     std::vector<platform::DirEntry> names;
-    platform::Host().ListFolder(q_, "*.q0", &names);
+    platform::Host().ListFolder(q, "*.q0", &names);
     if (names.empty()) return;
-    std::string name = names[rng_() % names.size()].name;
+    std::string name = names[rng() % names.size()].name;
     long id = 0;
     if (!Claim(name, id, true)) return;
-    std::string stem = name.substr(0, name.size() - 3);
     for (bool header : {true, false}) {
-      if (!header && !Claim(stem + ".q1", id, false)) continue;
-      ::unlink(InQ(header ? ".writer-claim.q0" : ".writer-claim.q1").c_str());
-      log_ << "D " << id << (header ? " 0" : " 1") << std::endl;
+      if (!header && !Claim(name.substr(0, name.size() - 3) + ".q1", id, false)) continue;
+      ::unlink(Claimed(header).c_str());
+      log << "D " << id << (header ? " 0" : " 1") << std::endl;
     }
   }
-
-  const Setup& s_;
-  std::string q_;
-  std::mt19937_64 rng_;
-  std::ofstream log_;  // written a line at once
-  long next_id_ = 1, next_name_ = 1;
-  std::vector<std::string> pending_;  // names of pairs the writer last put in Mailout
-  std::vector<std::string> used_;
 };
 
 // The operator: moves blocks of up to 40 random messages between the folders,
@@ -268,18 +241,12 @@ void RunMover(const Setup& s) {
     for (int f = 0; f < 3; ++f) platform::Host().ListFolder(s.folders[f], "*.q0", &lists[f]);
     unsigned pick = rng() % 100;
     int src = pick < 50 ? kMailout : pick < 80 ? kWait : kErrors;
-    int dst = static_cast<int>((src + 1 + rng() % 2) % 3);
     bool salvage = src != kMailout && rng() % 100 < 30;
-    if (salvage) dst = kMailout;
-    const auto& list = lists[src];
-    for (std::size_t n = 1 + rng() % 40; n > 0 && !list.empty(); --n) {
-      const std::string& name = list[rng() % list.size()].name;
-      std::string header = s.folders[src] + "/" + name;
-      if (salvage) {
-        std::string bytes = ReadFile(header);
-        Identity who = Identify(bytes);
-        if (who.marks == 1 && who.header && bytes == MakeMessage(s.seed, who.id).header) AddSalvageTag(header);
-      }
+    int dst = salvage ? kMailout : static_cast<int>((src + 1 + rng() % 2) % 3);
+    for (std::size_t n = 1 + rng() % 40; n > 0 && !lists[src].empty(); --n) {
+      const std::string& name = lists[src][rng() % lists[src].size()].name;
+      std::string header = s.folders[src] + "/" + name, bytes = salvage ? ReadFile(header) : "";
+      if (salvage && bytes == MakeMessage(s.seed, Identify(bytes).id).header) AddSalvageTag(header);
       SafeRenameMessage(s.folders[src], s.folders[dst], name);
     }
     ::usleep(static_cast<useconds_t>(rng() % 3000));
@@ -346,14 +313,12 @@ long Check(const Setup& s) {
       std::string bytes = ReadFile(entry.path().string());
       Identity who = Identify(bytes);
       auto it = made.find(who.id);
-      bool known = it != made.end() && it->second.created;
-      if (!known || who.marks != 1 || !MakeMessage(s.seed, who.id).Is(bytes, who.header)) {
+      if (it == made.end() || !it->second.created || !MakeMessage(s.seed, who.id).Is(bytes, who.header)) {
         Fault("overwritten: " + place.Text());
         continue;
       }
-      int part = who.header ? 0 : 1;
-      if (!platform::AsciiLower(place.name).ends_with(part == 0 ? ".q0" : ".q1")) Fault("misnamed: " + place.Text());
-      it->second.found[part].push_back(place);
+      if (!platform::AsciiLower(place.name).ends_with(who.header ? ".q0" : ".q1")) Fault("misnamed: " + place.Text());
+      it->second.found[who.header ? 0 : 1].push_back(place);
     }
   }
   long messages = 0;
@@ -373,21 +338,6 @@ long Check(const Setup& s) {
   return messages;
 }
 
-Setup Prepare(const std::string& sievbat, std::uint64_t seed) {
-  namespace fs = std::filesystem;
-  std::string root = (fs::temp_directory_path() / "kestrane-soak-XXXXXX").string();
-  if (::mkdtemp(root.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  Setup s{root, root + "/Programs/sievbat", {root + "/Mailout", root + "/Mailout/Wait", root + "/Mailout/Errors"}, seed,
-          root + "/writer.log"};
-  fs::create_directory(root + "/Programs");
-  fs::copy_file(sievbat, s.program);
-  fs::permissions(s.program, fs::perms::owner_all);
-  std::ofstream(root + "/Programs/Filter.ini", std::ios::binary)
-      << "\"junk-\",\"Subject: \",\"DELETE-ME\"\r\n\"bulkW\",\"From: \",\"hold@\"\r\n";
-  for (const std::string& f : s.folders) fs::create_directories(f);
-  return s;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -403,12 +353,18 @@ int main(int argc, char** argv) {
     else if (a == "--seed" && value) seed = std::strtoull(argv[++i], nullptr, 10);
     else return std::fprintf(stderr, "usage: soak_driver [--seconds S] [--seed N] [--keep]\n"), 2;
   }
-  Setup s = Prepare(SIEVBAT_PATH, seed);
-  std::printf("soak: %.0f s in %s, seed %llu\n", seconds, s.root.c_str(), static_cast<unsigned long long>(s.seed));
+  std::string root = (std::filesystem::temp_directory_path() / "kestrane-soak-XXXXXX").string();
+  if (::mkdtemp(root.data()) == nullptr) return std::perror("mkdtemp"), 2;
+  const std::string q = root + "/Mailout";
+  const Setup s{root, test_support::InstallProgram(SIEVBAT_PATH, root + "/Programs",
+                                                   "\"junk-\",\"Subject: \",\"DELETE-ME\"\r\n\"bulkW\",\"From: \",\"hold@\"\r\n"),
+                {q, q + "/Wait", q + "/Errors"}, seed, root + "/writer.log"};
+  for (const std::string& f : s.folders) std::filesystem::create_directories(f);
+  std::printf("soak: %.0f s in %s, seed %llu\n", seconds, root.c_str(), static_cast<unsigned long long>(seed));
 
   std::array<pid_t, 2> children = {StartChild([&] { Writer(s).Run(); }), StartChild([&] { RunMover(s); })};
   long passes = 1;
-  std::mt19937_64 rng(Mix(s.seed ^ 0x53));
+  std::mt19937_64 rng(Mix(seed ^ 0x53));
   for (auto end = Clock::now() + std::chrono::duration<double>(seconds); Clock::now() < end; ++passes) {
     RunSievbat(s);
     ::usleep(static_cast<useconds_t>(rng() % 5000));
@@ -424,6 +380,6 @@ int main(int argc, char** argv) {
   std::printf("%ld messages, %ld sievbat passes, %ld faults: %s\n", messages, passes, g_faults,
               g_faults == 0 ? "soak passed" : "SOAK FAILED, folders kept");
   std::error_code ignored;
-  if (g_faults == 0 && !keep) std::filesystem::remove_all(s.root, ignored);
+  if (g_faults == 0 && !keep) std::filesystem::remove_all(root, ignored);
   return g_faults == 0 ? 0 : 1;
 }
