@@ -252,7 +252,7 @@ void MSFlexGrid::SyncRows() {
   // pending from an earlier change is done first, with its repaint.
   executeDelayedItemsLayout();
   const int bottom = viewport()->height() - 1;
-  const bool out_of_sight = isVisible() && bottom >= 0 && rowAt(bottom) >= 0 &&
+  const bool out_of_sight = isVisible() && viewport()->updatesEnabled() && bottom >= 0 && rowAt(bottom) >= 0 &&
                             data_.Rows() - data_.FixedRows() > model_->rowCount();
   model_->SyncRows();
   if (!out_of_sight) return;

@@ -557,8 +557,8 @@ void frm_Qvue::MnuSApps_Click(int Index) {
 
 void frm_Qvue::InitGrid() {
   MSFlexGrid* grid = MSFlexGrid1;
+  grid->SetRows(grid->FixedRows() + 1);  // rows dropped first: Clear() then empties two rows, not every row
   grid->Clear();
-  grid->SetRows(grid->FixedRows() + 1);
   int column_unit = static_cast<int>(std::lround(grid->FontSize() * grid->TwipsPerPixelX()));
   grid->SetFormatString(" >|< | >|< |< |< |< |< |< ");
   const GridCells& headers = GridHeaderTexts();
