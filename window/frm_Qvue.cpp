@@ -108,12 +108,11 @@ class frm_Qvue::LoadObserver : public GridLoadObserver {
     data.AddItem(FormatDigits(spare + 1, "000"));
   }
   void FileListed(const std::string& name) override { listed_.push_back(name); }
-  // The names listed go into the form's sorted set at the end of the load,
-  // sorted first: one insert each at the set's end, rather than a search
-  // per file in the folder's order.
+  // The names listed go into the form's set at the end of the load, into a
+  // table sized for them once.
   void StoreListedNames() {
-    std::sort(listed_.begin(), listed_.end());
-    form_.listed_names_.insert(listed_.begin(), listed_.end());
+    form_.listed_names_.reserve(listed_.size());
+    form_.listed_names_.insert(std::make_move_iterator(listed_.begin()), std::make_move_iterator(listed_.end()));
     listed_.clear();
   }
   void CountersChanged(const GridCounters& counters) override {
@@ -171,6 +170,11 @@ frm_Qvue::frm_Qvue(const QvueSettings& settings, QWidget* parent) : QMainWindow(
   recheck_->setSingleShot(true);
   recheck_->setInterval(kRecheckMilliseconds);
   connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
+    // A folder moved away or deleted loses its watch: one that took its
+    // place is watched from now on.
+    if (watcher_->directories().isEmpty() && platform::Host().PathExists(CurrentFolder_)) {
+      watcher_->addPath(Show(CurrentFolder_));
+    }
     if (!recheck_->isActive()) recheck_->start();
   });
   connect(recheck_, &QTimer::timeout, this, [this] { CheckListedFolder(); });
@@ -624,8 +628,8 @@ void frm_Qvue::LoadGrid() {
 
 // ---- The folder-changed cue
 
-std::set<std::string> frm_Qvue::ListedNamesOnDisk() const {
-  std::set<std::string> names;
+std::unordered_set<std::string> frm_Qvue::ListedNamesOnDisk() const {
+  std::unordered_set<std::string> names;
   std::vector<platform::DirEntry> entries;
   platform::Host().ListFolder(CurrentFolder_, ListingFor(SelectedQueue()).FileMask, &entries);
   for (const platform::DirEntry& entry : entries) {
@@ -640,7 +644,11 @@ void frm_Qvue::WatchListedFolder() {
   // listed_names_ with what it lists.
   SetFolderChanged(false);
   listed_names_.clear();
-  if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
+  // A watch already on this folder stays: setting one up costs the kernel a
+  // walk over every entry of a large folder.
+  const QStringList watched = watcher_->directories();
+  if (watched == QStringList{Show(CurrentFolder_)}) return;
+  if (!watched.isEmpty()) watcher_->removePaths(watched);
   if (platform::Host().PathExists(CurrentFolder_)) watcher_->addPath(Show(CurrentFolder_));
 }
 
