@@ -1,5 +1,7 @@
 #include "platform/FolderListing.h"
 
+#include <algorithm>
+
 #include "platform/Text.h"
 
 namespace platform {
@@ -49,8 +51,11 @@ void FolderListing::Insert(std::uint32_t hash, std::uint32_t entry) {
 
 template <class Visit>
 void FolderListing::ForEachLike(const std::string& name, Visit visit) const {
-  if (slots_.empty()) return;
-  std::uint32_t hash = LowerHash(name);
+  if (!slots_.empty()) ForEachLike(name, LowerHash(name), visit);
+}
+
+template <class Visit>
+void FolderListing::ForEachLike(const std::string& name, std::uint32_t hash, Visit visit) const {
   std::size_t mask = slots_.size() - 1;
   for (std::size_t i = hash & mask; slots_[i].entry != 0; i = (i + 1) & mask) {
     if (slots_[i].hash != hash) continue;
@@ -96,6 +101,33 @@ std::vector<std::string> FolderListing::FilesLike(const std::string& name) {
 bool FolderListing::AnyFileLike(const std::string& name) const {
   bool any = false;
   ForEachLike(name, [&](const DirEntry& entry) { any = any || !entry.is_directory; });
+  return any;
+}
+
+std::vector<char> FolderListing::AnyFilesLike(const std::vector<std::string>& names) const {
+  std::vector<char> any(names.size(), 0);
+  if (slots_.empty()) return any;
+  constexpr std::size_t kBatch = 16;
+  std::uint32_t hashes[kBatch];
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t first = 0; first < names.size(); first += kBatch) {
+    const std::size_t n = std::min(kBatch, names.size() - first);
+    // The slots of the whole batch are fetched, then the entries they point
+    // at, then the names are compared.
+    for (std::size_t i = 0; i < n; ++i) {
+      hashes[i] = LowerHash(names[first + i]);
+      __builtin_prefetch(&slots_[hashes[i] & mask]);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      const Slot& slot = slots_[hashes[i] & mask];
+      if (slot.entry != 0) __builtin_prefetch(&entries_[slot.entry - 1]);
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      ForEachLike(names[first + i], hashes[i], [&](const DirEntry& entry) {
+        if (!entry.is_directory) any[first + i] = 1;
+      });
+    }
+  }
   return any;
 }
 

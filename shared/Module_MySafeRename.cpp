@@ -247,11 +247,19 @@ struct LoneBody {
 std::vector<LoneBody> LoneBodies(platform::FileSystem& fs, std::vector<FamilyFolder>& family) {
   std::vector<LoneBody> lone;
   for (FamilyFolder& folder : family) {
+    std::vector<const platform::DirEntry*> bodies;
+    std::vector<std::string> headers;
     for (const platform::DirEntry& entry : folder.listing.entries()) {
-      if (entry.is_directory || !EndsWithQ1(entry.name) || folder.listing.AnyFileLike(HeaderOf(entry.name))) continue;
-      std::string path = InFolder(folder.path, entry.name);
+      if (entry.is_directory || !EndsWithQ1(entry.name)) continue;
+      bodies.push_back(&entry);
+      headers.push_back(HeaderOf(entry.name));
+    }
+    const std::vector<char> has_header = folder.listing.AnyFilesLike(headers);
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+      if (has_header[i]) continue;
+      std::string path = InFolder(folder.path, bodies[i]->name);
       if (std::optional<platform::FileIdentity> id = fs.IdentityOf(path)) {
-        lone.push_back({&folder, entry.name, std::move(path), *id});
+        lone.push_back({&folder, bodies[i]->name, std::move(path), *id});
       }
     }
   }

@@ -244,7 +244,22 @@ void MSFlexGrid::SetCellPicture(int id) {
   model_->CellChanged(Row(), Col());
 }
 
-void MSFlexGrid::SyncRows() { model_->SyncRows(); }
+void MSFlexGrid::SyncRows() {
+  // Rows go on at the end. Once the rows the view shows reach the bottom of
+  // the viewport, the appended ones are out of sight: the view takes them in
+  // (the scroll bar) without repainting every visible cell, which a long
+  // load would otherwise pay for at each of its repaints. A layout still
+  // pending from an earlier change is done first, with its repaint.
+  executeDelayedItemsLayout();
+  const int bottom = viewport()->height() - 1;
+  const bool out_of_sight = isVisible() && viewport()->updatesEnabled() && bottom >= 0 && rowAt(bottom) >= 0 &&
+                            data_.Rows() - data_.FixedRows() > model_->rowCount();
+  model_->SyncRows();
+  if (!out_of_sight) return;
+  viewport()->setAttribute(Qt::WA_UpdatesDisabled, true);
+  executeDelayedItemsLayout();
+  viewport()->setAttribute(Qt::WA_UpdatesDisabled, false);
+}
 
 void MSFlexGrid::Refresh() {
   model_->Reset();

@@ -167,12 +167,11 @@ class frm_Qvue::LoadObserver : public GridLoadObserver {
     data.AddItem(FormatDigits(spare + 1, "000"));
   }
   void FileListed(const std::string& name) override { listed_.push_back(name); }
-  // The names listed go into the form's sorted set at the end of the load,
-  // sorted first: one insert each at the set's end, rather than a search
-  // per file in the folder's order.
+  // The names listed go into the form's set at the end of the load, into a
+  // table sized for them once.
   void StoreListedNames() {
-    std::sort(listed_.begin(), listed_.end());
-    form_.listed_names_.insert(listed_.begin(), listed_.end());
+    form_.listed_names_.reserve(listed_.size());
+    form_.listed_names_.insert(std::make_move_iterator(listed_.begin()), std::make_move_iterator(listed_.end()));
     listed_.clear();
   }
   void CountersChanged(const GridCounters& counters) override {
@@ -476,8 +475,8 @@ void frm_Qvue::txt_DIR_LostFocus() {
 
 void frm_Qvue::InitGrid() {
   MSFlexGrid* grid = MSFlexGrid1;
+  grid->SetRows(grid->FixedRows() + 1);  // rows dropped first: Clear() then empties two rows, not every row
   grid->Clear();
-  grid->SetRows(grid->FixedRows() + 1);
   int column_unit = static_cast<int>(std::lround(grid->FontSize() * grid->TwipsPerPixelX()));
   grid->SetFormatString(" >|< | >|< |< |< |< |< |< ");
   const GridCells& headers = GridHeaderTexts();

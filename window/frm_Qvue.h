@@ -6,7 +6,7 @@
 #include <QMainWindow>
 #include <array>
 #include <functional>
-#include <set>
+#include <unordered_set>
 #include <string>
 
 #include "listing/GridLoader.h"
@@ -231,7 +231,7 @@ class frm_Qvue : public QMainWindow {
   // The folder-changed cue: the names the last load listed, kept up to date
   // through our own actions, against what the folder holds now.
   void WatchForChanges();
-  std::set<std::string> ListedNamesOnDisk() const;
+  std::unordered_set<std::string> ListedNamesOnDisk() const;
   void WatchListedFolder();
   void CheckListedFolder();
   void SetFolderChanged(bool changed);
@@ -276,7 +276,7 @@ class frm_Qvue : public QMainWindow {
   bool loading_ = false;
   bool close_requested_ = false;
   bool folder_changed_ = false;
-  std::set<std::string> listed_names_;
+  std::unordered_set<std::string> listed_names_;  // compared as a whole, never walked in order
   QFileSystemWatcher* watcher_ = nullptr;
   QTimer* recheck_ = nullptr;
   int load_count_ = 0;

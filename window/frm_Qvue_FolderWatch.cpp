@@ -16,6 +16,8 @@ namespace {
 constexpr int kRecheckMilliseconds = 300;
 const char* const kGoChangedToolTip = "The folder changed since it was listed: press GO to reload";
 
+QString Shown(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
 }  // namespace
 
 void frm_Qvue::WatchForChanges() {
@@ -24,13 +26,18 @@ void frm_Qvue::WatchForChanges() {
   recheck_->setSingleShot(true);
   recheck_->setInterval(kRecheckMilliseconds);
   connect(watcher_, &QFileSystemWatcher::directoryChanged, this, [this] {
+    // A folder moved away or deleted loses its watch: one that took its
+    // place is watched from now on.
+    if (watcher_->directories().isEmpty() && platform::Host().PathExists(CurrentFolder_)) {
+      watcher_->addPath(Shown(CurrentFolder_));
+    }
     if (!recheck_->isActive()) recheck_->start();
   });
   connect(recheck_, &QTimer::timeout, this, [this] { CheckListedFolder(); });
 }
 
-std::set<std::string> frm_Qvue::ListedNamesOnDisk() const {
-  std::set<std::string> names;
+std::unordered_set<std::string> frm_Qvue::ListedNamesOnDisk() const {
+  std::unordered_set<std::string> names;
   std::vector<platform::DirEntry> entries;
   platform::Host().ListFolder(CurrentFolder_, ListingFor(SelectedQueue()).FileMask, &entries);
   for (const platform::DirEntry& entry : entries) {
@@ -45,8 +52,12 @@ void frm_Qvue::WatchListedFolder() {
   // listed_names_ with what it lists.
   SetFolderChanged(false);
   listed_names_.clear();
-  if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
-  if (platform::Host().PathExists(CurrentFolder_)) watcher_->addPath(QFile::decodeName(QByteArray::fromStdString(CurrentFolder_)));
+  // A watch already on this folder stays: setting one up costs the kernel a
+  // walk over every entry of a large folder.
+  const QStringList watched = watcher_->directories();
+  if (watched == QStringList{Shown(CurrentFolder_)}) return;
+  if (!watched.isEmpty()) watcher_->removePaths(watched);
+  if (platform::Host().PathExists(CurrentFolder_)) watcher_->addPath(Shown(CurrentFolder_));
 }
 
 void frm_Qvue::CheckListedFolder() {

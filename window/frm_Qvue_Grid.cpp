@@ -235,10 +235,10 @@ std::string frm_Qvue::MessagePath(std::int64_t r) const {
 void frm_Qvue::RemovingAction(const std::function<void(std::int64_t)>& operation) {
   // What the action itself changes in the listed folder is taken into the
   // listed names, so that only others' changes raise the folder-changed cue.
-  const std::set<std::string> before = ListedNamesOnDisk();
+  const std::unordered_set<std::string> before = ListedNamesOnDisk();
   RemoveRows(operation);
   platform::Host().SyncChangedFolders();  // the moves and deletes reach the disk now
-  const std::set<std::string> after = ListedNamesOnDisk();
+  const std::unordered_set<std::string> after = ListedNamesOnDisk();
   for (const std::string& name : before)
     if (after.count(name) == 0) listed_names_.erase(name);
   for (const std::string& name : after)

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <memory>
@@ -286,6 +287,22 @@ TEST_F(RealFileSystem, SeesChangesMadeByOthersAfterIndexing) {
   EXPECT_TRUE(fs().FileExists(At("to/THREE.q0")));
   EXPECT_FALSE(fs().FileExists(At("TWO.Q0")));
   EXPECT_FALSE(fs().RenameNoReplace(At("to/three.q0"), At("to/THREE.Q0")));
+}
+
+// The batched lookups answer as one lookup per name, across batch ends:
+// files in any letter case count, folders and absent names do not.
+TEST(FolderListing, BatchedLookupsAnswerAsSingleOnes) {
+  platform::FolderListing listing;
+  std::vector<std::string> names;
+  for (int i = 0; i < 50; ++i) {
+    std::string name = "m" + std::to_string(i) + ".q0";
+    if (i % 3 != 2) listing.Add({i % 3 == 0 ? name : platform::AsciiUpper(name), i % 5 == 4});
+    names.push_back(name);
+  }
+  std::vector<char> expected;
+  for (const std::string& name : names) expected.push_back(listing.AnyFileLike(name) ? 1 : 0);
+  EXPECT_EQ(listing.AnyFilesLike(names), expected);
+  EXPECT_EQ(std::count(expected.begin(), expected.end(), 1), 27);
 }
 
 }  // namespace
