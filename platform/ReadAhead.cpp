@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -19,11 +21,12 @@ namespace platform {
 unsigned ReaderThreadCount() {
   if (!Host().ReadsFromAnyThread()) return 1;
   if (const char* value = ::getenv("KESTRANE_THREADS")) {
-    std::string text = value;
-    if (!text.empty() && text.size() <= 3 && text.find_first_not_of("0123456789") == std::string::npos) {
-      unsigned n = static_cast<unsigned>(std::stoul(text));
-      if (n >= 1 && n <= kMaxReaderThreads) return n;
-    }
+    // Digits only, leading zeros allowed; a number too large for the type
+    // is out of range like any other past the bound.
+    unsigned n = 0;
+    const char* end = value + std::strlen(value);
+    auto [stop, error] = std::from_chars(value, end, n);
+    if (error == std::errc() && stop == end && n >= 1 && n <= kMaxReaderThreads) return n;
   }
   long online = ::sysconf(_SC_NPROCESSORS_ONLN);
   return static_cast<unsigned>(std::clamp<long>(online, 1, kMaxReaderThreads));

@@ -99,6 +99,66 @@ std::string NewCollisionName() {
 
 void ResetCollisionNameGenerator() { GeneratorState() = kTestStart; }
 
+namespace {
+
+// A file that is not a header moves alone, under its lower-case name or, when
+// that is taken, under a fresh collision name.
+std::optional<std::string> MoveSingleFile(platform::FileSystem& fs, const std::string& source,
+                                          platform::TargetFolder& target, const std::string& base,
+                                          const std::string& extension) {
+  std::string name = base + extension;
+  for (int tries = 0; tries < kMaxCandidates && fs.NameTakenIn(target, name); ++tries) {
+    name = platform::AsciiLower(NewCollisionName()) + extension;
+  }
+  if (!fs.RenameInto(source, target, name)) return std::nullopt;
+  return name;
+}
+
+// A base name under which neither file of a pair is taken in the target:
+// `base` itself when it is free, else a fresh collision name.
+std::string FreePairName(platform::FileSystem& fs, platform::TargetFolder& target, const std::string& base) {
+  std::string candidate = base;
+  for (int tries = 0; tries < kMaxCandidates; ++tries) {
+    bool taken = fs.NameTakenIn(target, candidate + ".q0") || fs.NameTakenIn(target, candidate + ".q1");
+    // "wwwwww" is never used for a pair in a target folder.
+    if (!taken && candidate != "wwwwww") break;
+    candidate = platform::AsciiLower(NewCollisionName());
+  }
+  return candidate;
+}
+
+// Moves a header and its body under `base` into the target: true when both
+// moved, false when both stayed where they were.
+bool MovePair(platform::FileSystem& fs, const std::string& header, const std::string& body,
+              platform::TargetFolder& target, const std::string& base) {
+  std::string header_name = base + ".q0", body_name = base + ".q1";
+  // The body gets its new name first, as a second name of the same file;
+  // then the header moves in one rename, then the old body name goes. At
+  // every instant one folder holds the whole pair; a kill in between leaves
+  // only a second name of the body, which the next pass removes.
+  switch (fs.LinkInto(body, target, body_name)) {
+    case platform::LinkResult::kLinked:
+      if (!fs.RenameInto(header, target, header_name)) {
+        fs.RemoveFrom(target, body_name);
+        return false;
+      }
+      fs.Remove(body);
+      return true;
+    case platform::LinkResult::kFailed: return false;
+    case platform::LinkResult::kUnsupported: break;
+  }
+  // No hard links here: the header first, then the body; when the body
+  // cannot follow, the header goes back beside it. A kill between the two
+  // renames leaves the header in the target and the body behind, which the
+  // next pass over the source folder joins again (RecoverInterruptedChanges).
+  if (!fs.RenameInto(header, target, header_name)) return false;
+  if (fs.RenameInto(body, target, body_name)) return true;
+  fs.RenameNoReplace(InFolder(target.path(), header_name), header);
+  return false;
+}
+
+}  // namespace
+
 std::optional<std::string> SafeRenameMessage(const std::string& SourceFolder, const std::string& TargetFolder,
                                              const std::string& FileName) {
   platform::FileSystem& fs = platform::Host();
@@ -114,15 +174,7 @@ std::optional<std::string> SafeRenameMessage(const std::string& SourceFolder, co
   // The sources keep the caller's letter case: where two names differ only
   // in case, the listed file is the one that moves.
   std::string source = InFolder(SourceFolder, FileName);
-
-  if (extension != ".q0") {
-    std::string name = base + extension;
-    for (int tries = 0; tries < kMaxCandidates && fs.NameTakenIn(*target, name); ++tries) {
-      name = platform::AsciiLower(NewCollisionName()) + extension;
-    }
-    if (!fs.RenameInto(source, *target, name)) return std::nullopt;
-    return name;
-  }
+  if (extension != ".q0") return MoveSingleFile(fs, source, *target, base, extension);
 
   // The header as it is named now (the move back restores that name), and
   // its companion, looked up while the header is still in place: once it has
@@ -134,40 +186,11 @@ std::optional<std::string> SafeRenameMessage(const std::string& SourceFolder, co
   // alone, rather than take a half-moved pair for a broken one.
   std::optional<LockedPair> pair = LockPair(fs, *header);
   if (!pair) return std::nullopt;
-  const std::optional<std::string>& companion = pair->companion;
-  std::string candidate = base;
-  for (int tries = 0; tries < kMaxCandidates; ++tries) {
-    bool taken = fs.NameTakenIn(*target, candidate + ".q0") || fs.NameTakenIn(*target, candidate + ".q1");
-    // "wwwwww" is never used for a pair in a target folder.
-    if (!taken && candidate != "wwwwww") break;
-    candidate = platform::AsciiLower(NewCollisionName());
-  }
-  std::string header_name = candidate + ".q0", body_name = candidate + ".q1";
-  if (!companion) return fs.RenameInto(*header, *target, header_name) ? std::optional(header_name) : std::nullopt;
-
-  // The body gets its new name first, as a second name of the same file;
-  // then the header moves in one rename, then the old body name goes. At
-  // every instant one folder holds the whole pair; a kill in between leaves
-  // only a second name of the body, which the next pass removes.
-  switch (fs.LinkInto(*companion, *target, body_name)) {
-    case platform::LinkResult::kLinked:
-      if (!fs.RenameInto(*header, *target, header_name)) {
-        fs.RemoveFrom(*target, body_name);
-        return std::nullopt;
-      }
-      fs.Remove(*companion);
-      return header_name;
-    case platform::LinkResult::kFailed: return std::nullopt;
-    case platform::LinkResult::kUnsupported: break;
-  }
-  // No hard links here: the header first, then the body; when the body
-  // cannot follow, the header goes back beside it. A kill between the two
-  // renames leaves the header in the target and the body behind, which the
-  // next pass over the source folder joins again (RecoverInterruptedChanges).
-  if (!fs.RenameInto(*header, *target, header_name)) return std::nullopt;
-  if (fs.RenameInto(*companion, *target, body_name)) return header_name;
-  fs.RenameNoReplace(InFolder(TargetFolder, header_name), *header);
-  return std::nullopt;
+  std::string free_base = FreePairName(fs, *target, base);
+  std::string header_name = free_base + ".q0";
+  bool moved = pair->companion ? MovePair(fs, *header, *pair->companion, *target, free_base)
+                               : fs.RenameInto(*header, *target, header_name);
+  return moved ? std::optional(header_name) : std::nullopt;
 }
 
 bool DeleteMessageFiles(const std::string& path) {

@@ -12,6 +12,15 @@ constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 constexpr std::uint32_t kLinearScan = 8;
 }  // namespace
 
+// The non-empty patterns as keys of byte classes, in sorted order and laid
+// out one after the other in that order.
+struct PatternMatcher::SortedKeys {
+  std::vector<std::uint32_t> pattern;  // list position of each key
+  std::vector<std::uint8_t> bytes;     // the keys' classes, key after key
+  std::vector<std::uint32_t> start;    // of each key in `bytes`, and the end
+  std::size_t states = 1;              // of the trie they make, the root included
+};
+
 PatternMatcher::PatternMatcher(const std::vector<std::string>& patterns, std::size_t dense_cells) {
   // States and key offsets are below kEndsPattern; the trie has at most one
   // state per pattern byte and the root.
@@ -19,6 +28,15 @@ PatternMatcher::PatternMatcher(const std::vector<std::string>& patterns, std::si
   for (const std::string& p : patterns) total += p.size();
   if (patterns.size() >= kNone || total >= kEndsPattern - 1) throw std::length_error("pattern list too large");
 
+  ClassifyBytes(patterns);
+  SortedKeys keys = SortKeys(patterns, total);
+  BuildTrie(keys);
+  LinkStates(keys.states, dense_cells);
+}
+
+// One class per byte that some pattern holds (after letter case folding);
+// class 0 for the others.
+void PatternMatcher::ClassifyBytes(const std::vector<std::string>& patterns) {
   bool used[256] = {};
   for (const std::string& p : patterns) {
     for (char c : p) used[static_cast<unsigned char>(platform::AsciiLower(c))] = true;
@@ -28,12 +46,13 @@ PatternMatcher::PatternMatcher(const std::vector<std::string>& patterns, std::si
   }
   // Capital letters fall into the class of their small letter.
   for (int b = 'A'; b <= 'Z'; ++b) byte_class_[b] = byte_class_[b - 'A' + 'a'];
+}
 
-  // The non-empty patterns as keys of byte classes, sorted. The sort
-  // compares the first eight classes as one number (class 0 never occurs in
-  // a key, so the zero padding sorts a shorter key first) and only on a tie
-  // the rest. The sorted keys are then laid out in that order, so that each
-  // depth below reads them front to back.
+// The sort compares the first eight classes of a key as one number (class 0
+// never occurs in a key, so the zero padding sorts a shorter key first) and
+// only on a tie the rest. The sorted keys are then laid out in that order, so
+// that each depth of the trie reads them front to back.
+PatternMatcher::SortedKeys PatternMatcher::SortKeys(const std::vector<std::string>& patterns, std::size_t total) {
   std::vector<std::uint8_t> keys;
   keys.reserve(total);
   std::vector<std::uint32_t> key_start{0};
@@ -66,42 +85,56 @@ PatternMatcher::PatternMatcher(const std::vector<std::string>& patterns, std::si
     auto [b_first, b_last] = tail(b.pattern);
     return std::lexicographical_compare(a_first, a_last, b_first, b_last);
   });
-  std::vector<std::uint8_t> sorted;
-  sorted.reserve(total);
-  std::vector<std::uint32_t> start{0};  // of each entry's key in `sorted`
-  start.reserve(entries.size() + 1);
-  std::size_t states = 1;  // the root, then per key the bytes past the prefix it shares with the one before
-  for (std::size_t k = 0; k < entries.size(); ++k) {
-    auto first = keys.begin() + key_start[entries[k].pattern], last = keys.begin() + key_start[entries[k].pattern + 1];
+  SortedKeys sorted;
+  for (const Entry& entry : entries) sorted.pattern.push_back(entry.pattern);
+  LayOut(keys, key_start, sorted);
+  return sorted;
+}
+
+// Copies the keys of `keys` (key i from key_start[i] to key_start[i + 1]) in
+// the order of sorted.pattern into sorted.bytes, and counts the trie's
+// states: the root, then per key the classes past the prefix it shares with
+// the key before.
+void PatternMatcher::LayOut(const std::vector<std::uint8_t>& keys, const std::vector<std::uint32_t>& key_start,
+                            SortedKeys& sorted) {
+  std::vector<std::uint8_t>& bytes = sorted.bytes;
+  std::vector<std::uint32_t>& start = sorted.start;
+  bytes.reserve(keys.size());
+  start.assign(1, 0);
+  start.reserve(sorted.pattern.size() + 1);
+  for (std::size_t k = 0; k < sorted.pattern.size(); ++k) {
+    auto first = keys.begin() + key_start[sorted.pattern[k]], last = keys.begin() + key_start[sorted.pattern[k] + 1];
     std::size_t shared = 0;
     if (k > 0) {
-      auto previous = sorted.begin() + start[k - 1];
+      auto previous = bytes.begin() + start[k - 1];
       auto limit = std::min<std::ptrdiff_t>(last - first, static_cast<std::ptrdiff_t>(start[k] - start[k - 1]));
       shared = static_cast<std::size_t>(std::mismatch(first, first + limit, previous).first - first);
     }
-    states += static_cast<std::size_t>(last - first) - shared;
-    sorted.insert(sorted.end(), first, last);
-    start.push_back(static_cast<std::uint32_t>(sorted.size()));
+    sorted.states += static_cast<std::size_t>(last - first) - shared;
+    bytes.insert(bytes.end(), first, last);
+    start.push_back(static_cast<std::uint32_t>(bytes.size()));
   }
-  std::vector<std::uint8_t>().swap(keys);
-  std::vector<std::uint32_t>().swap(key_start);
+}
 
-  // The trie, one depth at a time, states numbered breadth-first. A state at
-  // depth d stands for a run of sorted keys that share d classes; those of
-  // length d end there (they sort first), the rest split by class d into the
-  // state's children, which so come in rising class order.
+// The trie, one depth at a time, states numbered breadth-first. A state at
+// depth d stands for a run of sorted keys that share d classes; those of
+// length d end there (they sort first), the rest split by class d into the
+// state's children, which so come in rising class order.
+void PatternMatcher::BuildTrie(const SortedKeys& keys) {
   struct Run {
-    std::uint32_t lo, hi;  // in `entries`
+    std::uint32_t lo, hi;  // in keys.pattern
   };
-  nodes_.reserve(states + 1);
+  const std::vector<std::uint8_t>& sorted = keys.bytes;
+  const std::vector<std::uint32_t>& start = keys.start;
+  nodes_.reserve(keys.states + 1);
   nodes_.push_back({0, 0, kNone, 0, 0});
-  std::vector<Run> level{{0, static_cast<std::uint32_t>(entries.size())}};
+  std::vector<Run> level{{0, static_cast<std::uint32_t>(keys.pattern.size())}};
   State state = 0;  // the one whose run is split next
   for (std::uint32_t depth = 0; !level.empty(); ++depth) {
     std::vector<Run> next;
     for (Run run : level) {
       for (; run.lo < run.hi && start[run.lo + 1] - start[run.lo] == depth; ++run.lo) {
-        nodes_[state].best_out = std::min(nodes_[state].best_out, entries[run.lo].pattern);
+        nodes_[state].best_out = std::min(nodes_[state].best_out, keys.pattern[run.lo]);
       }
       nodes_[state].first_child = static_cast<State>(nodes_.size());
       if (run.lo < run.hi) nodes_[state].first_label = sorted[start[run.lo] + depth];
@@ -117,13 +150,15 @@ PatternMatcher::PatternMatcher(const std::vector<std::string>& patterns, std::si
     }
     level.swap(next);
   }
-  nodes_.push_back({static_cast<State>(states), 0, kNone, 0, 0});
+  nodes_.push_back({static_cast<State>(keys.states), 0, kNone, 0, 0});
+}
 
-  // Breadth-first again: each state's failure link is known before its
-  // children's, and a failure state is always shallower, so earlier. The
-  // first states get full rows (their own edges, the rest taken from the
-  // row of their failure state); each best output takes in that of the
-  // failure state.
+// Breadth-first again: each state's failure link is known before its
+// children's, and a failure state is always shallower, so earlier. The
+// first states get full rows (their own edges, the rest taken from the
+// row of their failure state); each best output takes in that of the
+// failure state.
+void PatternMatcher::LinkStates(std::size_t states, std::size_t dense_cells) {
   dense_states_ = static_cast<State>(std::clamp<std::size_t>(dense_cells / classes_, 1, states));
   rows_.assign(std::size_t{dense_states_} * classes_, 0);
   for (State s = 0; s < states; ++s) {

@@ -38,6 +38,15 @@ class PatternMatcher {
   // next state, with kEndsPattern when it ends a pattern.
   State Step(State state, std::uint8_t cls) const;
 
+  // The steps of the constructor, in order.
+  struct SortedKeys;
+  void ClassifyBytes(const std::vector<std::string>& patterns);
+  SortedKeys SortKeys(const std::vector<std::string>& patterns, std::size_t total);
+  static void LayOut(const std::vector<std::uint8_t>& keys, const std::vector<std::uint32_t>& key_start,
+                     SortedKeys& sorted);
+  void BuildTrie(const SortedKeys& keys);
+  void LinkStates(std::size_t states, std::size_t dense_cells);
+
   // One per state, and one more that ends the children of the last. The
   // children of a state are consecutive, in rising class order.
   struct Node {

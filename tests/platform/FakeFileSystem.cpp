@@ -280,6 +280,7 @@ std::unique_ptr<platform::TargetFolder> FakeFileSystem::OpenTargetFolder(const s
 platform::LinkResult FakeFileSystem::LinkInto(const std::string& from, platform::TargetFolder& folder,
                                               const std::string& name) {
   using platform::LinkResult;
+  if (name.empty() || name.front() == '.') return LinkResult::kFailed;
   if (!hard_links) return LinkResult::kUnsupported;
   if (!AllowChange(Op::kLink, from)) return LinkResult::kFailed;
   std::optional<std::string> source = Lookup(from);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -171,7 +172,10 @@ TYPED_TEST(FileSystemContract, LinksAndMovesIntoAnOpenedFolder) {
   EXPECT_FALSE(this->fs().OpenTargetFolder(this->At("a.q1")));
   EXPECT_FALSE(this->fs().OpenTargetFolder(this->At("none")));
   EXPECT_TRUE(this->fs().NameTakenIn(*to, "TAKEN.Q1"));
-  EXPECT_EQ(this->fs().LinkInto(this->At("a.q1"), *to, "taken.q1"), platform::LinkResult::kFailed);
+  for (const char* name : {"taken.q1", ".~kqdel.a.q1"}) {  // hidden names are never moved into
+    EXPECT_EQ(this->fs().LinkInto(this->At("a.q1"), *to, name), platform::LinkResult::kFailed) << name;
+    EXPECT_FALSE(this->fs().RenameInto(this->At("a.q1"), *to, name)) << name;
+  }
   ASSERT_EQ(this->fs().LinkInto(this->At("A.Q1"), *to, "b.q1"), platform::LinkResult::kLinked);
   std::optional<platform::FileIdentity> a = this->fs().IdentityOf(this->At("a.q1"));
   std::optional<platform::FileIdentity> b = this->fs().IdentityOf(this->At("to/b.q1"));
@@ -206,6 +210,7 @@ TYPED_TEST(FileSystemContract, LocksFollowTheFileAndNeverWait) {
   ASSERT_TRUE(this->fs().RenameNoReplace(this->At("m.q0"), this->At("to/m.q0")));
   EXPECT_EQ(this->fs().LockMessage(this->At("to/m.q0"), &other), LockResult::kBusy);
   EXPECT_EQ(this->fs().LockMessage(this->At("m.q0"), &other), LockResult::kMissing);
+  EXPECT_EQ(this->fs().LockExact(this->At("m.q0"), &other), LockResult::kMissing);
   held.reset();
   EXPECT_EQ(this->fs().LockMessage(this->At("to/m.q0"), &other), LockResult::kHeld);
   EXPECT_EQ(this->Bytes("to/m.q0"), "h");
@@ -265,6 +270,17 @@ TEST_F(RealFileSystem, LinksAndFifosAreNeverFiles) {
   EXPECT_TRUE(fs().OpenReadWrite(At("file.q0")));
   EXPECT_EQ(test_support::ListNames(world.root), "fifo.q0 file.q0 hard.q0 link.q0 outside to/");
   EXPECT_EQ(Bytes("outside"), "outside bytes");
+}
+
+// A folder is named as unchangeable only when it stands and denies us its
+// change rights; a missing one is left to the caller's own error.
+TEST_F(RealFileSystem, NamesOnlyFoldersItMayNotChange) {
+  File("file", "x");
+  for (const char* rel : {"to", "missing", "file"}) EXPECT_EQ(fs().WhyFolderUnchangeable(At(rel)), std::nullopt) << rel;
+  if (::geteuid() == 0) return;  // root may change any folder
+  std::filesystem::permissions(At("to"), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  EXPECT_NE(fs().WhyFolderUnchangeable(At("to")).value_or("").find("may not change files in it"), std::string::npos);
+  std::filesystem::permissions(At("to"), std::filesystem::perms::owner_all);
 }
 
 // The real host keeps an index of capitalised names per folder; it must see

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <errno.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/time.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -193,6 +195,24 @@ TEST(Start, FailsWhenTheProgramCannotBeRun) {
   }
   EXPECT_TRUE(NoChildren());
   EXPECT_EQ(OpenDescriptors(), descriptors);
+}
+
+// Signals that interrupt the wait for the program (a timer firing every
+// 50 microseconds, its handler installed without SA_RESTART) never make a
+// start that worked look failed.
+TEST(Start, WaitsThroughInterruptingSignals) {
+  TempFolder dir;
+  MakeProgram(dir / "quick");
+  struct sigaction tick {}, old {};
+  tick.sa_handler = [](int) {};
+  ASSERT_EQ(::sigaction(SIGALRM, &tick, &old), 0);
+  itimerval every{{0, 50}, {0, 50}}, off{};
+  ::setitimer(ITIMER_REAL, &every, nullptr);
+  int started = 0;
+  for (int i = 0; i < 20; ++i) started += platform::HostLauncher().Start(dir / "quick") ? 1 : 0;
+  ::setitimer(ITIMER_REAL, &off, nullptr);
+  ::sigaction(SIGALRM, &old, nullptr);
+  EXPECT_EQ(started, 20);
 }
 
 }  // namespace

@@ -153,6 +153,27 @@ TEST(ReadAhead, FourThreadsPrintAndLeaveWhatOneThreadDoes) {
   }
 }
 
+// KESTRANE_THREADS counts when it is a whole number from 1 to 64; anything
+// else leaves one thread per online processor.
+TEST(ReadAhead, ThreadCountFromTheEnvironment) {
+  test_support::TempFolder temp;
+  test_support::TestHost host_fs(temp.path());
+  platform::ScopedHost host(host_fs);
+  ::unsetenv("KESTRANE_THREADS");
+  const unsigned online = platform::ReaderThreadCount();
+  struct Case {
+    const char* value;
+    unsigned expected;
+  } cases[] = {{"1", 1},       {"64", 64},     {"0004", 4},       {"65", online}, {"0", online},
+               {"", online},   {"4x", online}, {" 4", online},    {"-4", online}, {"+4", online},
+               {"18446744073709551620", online}};
+  for (const Case& c : cases) {
+    ::setenv("KESTRANE_THREADS", c.value, 1);
+    EXPECT_EQ(platform::ReaderThreadCount(), c.expected) << '"' << c.value << '"';
+  }
+  ::unsetenv("KESTRANE_THREADS");
+}
+
 // Reading threads look names up in another letter case while the pass's
 // thread renames in the same folder: both use the real host's index of
 // capitalised names, which must stay whole (ThreadSanitizer watches).
