@@ -203,6 +203,9 @@ std::vector<SievbatCase> Cases() {
       {.name = "TagLineAfterABareCr",  // the CR keeps the tag line's LF: no line is joined
        .extra = Pair(kQ, "t-cr", Header("From: a@x\rX-Salvaged: yes\r\nSubject: lottery\r\n"), "t"),
        .expected = {{Q("t-cr.q0"), Header("From: a@x\r\nSubject: lottery\r\n")}}},
+      {.name = "TagOnLineTwoIsNoHeaderLine",  // lines 1 and 2 are the writer's, never header lines
+       .extra = Pair(kQ, "t-two2", "Q 1\r\nX-Salvaged: yes\r\nSubject: lottery\r\nX-Salvaged: yes\r\n\r\n", "t"),
+       .expected = {{Q("t-two2.q0"), "Q 1\r\nX-Salvaged: yes\r\nSubject: lottery\r\n\r\n"}}},
       {.name = "TagInCapitalsAtTheEnd", .extra = Pair(kQ, "t-caps", Header("Subject: lottery\r\nx-salvaged: YES\r\n"), "t"),
        .expected = {{Q("t-caps.q0"), Header("Subject: lottery\r\n")}}},
 
@@ -221,6 +224,9 @@ std::vector<SievbatCase> Cases() {
       {.name = "DiskFullOneByteIntoTheStrip", .free_bytes = 1, .expected = untouched_salvage},
       // Without hard links the pair moves by two renames, header first.
       {.name = "NoHardLinks", .hard_links = false},
+      // The body's second name cannot be made in Wait: nothing moves, and the hold is told as failed.
+      {.name = "LinkIntoWaitRefused", .option = "--verbose", .faults = {Refuse(Op::kLink, Q("b-hold.q1"))},
+       .expected = not_held, .report = told("delete", "failed\thold", "strip")},
       // Wait is not a folder: nothing moves.
       {.name = "WaitIsAFile", .option = "--verbose",
        .faults = {Before(Op::kOpenRead, Q("b-hold.q0"), 1, [](FakeFileSystem& fs) { fs.RemoveTree(kW), fs.AddFile(kW, "x"); })},

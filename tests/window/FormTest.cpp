@@ -91,7 +91,7 @@ class FormTest : public QObject {
     auto repainted = connect(form.get(), &frm_Qvue::CountersRepainted, this, [&] {
       if (std::exchange(posted, true)) return;
       QMetaObject::invokeMethod(
-          this, [&] { handled_while_loading = !form->menuBar()->isEnabled(); }, Qt::QueuedConnection);
+          this, [&] { handled_while_loading = !form->menuBar()->isEnabled() && !form->cmd_GO->isEnabled(); }, Qt::QueuedConnection);
     });
     form->cmd_GO_Click();
     QCoreApplication::processEvents();
