@@ -62,7 +62,12 @@ std::optional<RealFileSystem::Stamp> RealFileSystem::StampOf(const std::string& 
   return Stamp{st.st_dev, st.st_ino, st.st_mtim};
 }
 
-bool RealFileSystem::ReadAndIndex(const std::string& folder, FolderListing* listing) {
+bool RealFileSystem::ReadAndIndex(const std::string& folder, FolderListing* listing, FolderIndex* read) {
+  std::uint64_t changes_before = 0;
+  {
+    std::lock_guard<std::mutex> lock(index_mutex_);
+    changes_before = own_changes_[folder];
+  }
   std::optional<Stamp> stamp = StampOf(folder);
   DIR* dir = ::opendir(FolderForOpen(folder).c_str());
   if (dir == nullptr) return false;
@@ -91,10 +96,11 @@ bool RealFileSystem::ReadAndIndex(const std::string& folder, FolderListing* list
     listing->Add({std::move(name), type == DT_DIR});
   }
   ::closedir(dir);
-  if (stamp) {
-    std::lock_guard<std::mutex> lock(index_mutex_);
-    indices_[folder] = std::move(index);
-  }
+  if (read != nullptr) *read = index;
+  // A change of ours during the read may share the folder's time stamp with
+  // it (the stamp's clock is coarse), so such a read could pass for fresh.
+  std::lock_guard<std::mutex> lock(index_mutex_);
+  if (stamp && own_changes_[folder] == changes_before) indices_[folder] = std::move(index);
   return true;
 }
 
@@ -109,20 +115,22 @@ bool RealFileSystem::PathExists(const std::string& path) {
 }
 
 std::vector<std::string> RealFileSystem::CapitalisedLike(const std::string& folder, const std::string& lower) {
-  std::optional<Stamp> stamp = StampOf(folder);
-  if (!stamp) return {};
-  auto copy = [&](bool only_fresh) -> std::optional<std::vector<std::string>> {
-    std::lock_guard<std::mutex> lock(index_mutex_);
-    auto it = indices_.find(folder);
-    if (it == indices_.end() || (only_fresh && !(it->second.stamp == *stamp))) return std::nullopt;
+  auto names_like = [&lower](const FolderIndex& index) {
     std::vector<std::string> names;
-    auto [first, last] = it->second.capitalised.equal_range(lower);
+    auto [first, last] = index.capitalised.equal_range(lower);
     for (auto n = first; n != last; ++n) names.push_back(n->second);
     return names;
   };
-  if (std::optional<std::vector<std::string>> names = copy(true)) return std::move(*names);
-  ReadAndIndex(folder, nullptr);
-  return copy(false).value_or(std::vector<std::string>{});
+  std::optional<Stamp> stamp = StampOf(folder);
+  if (!stamp) return {};
+  {
+    std::lock_guard<std::mutex> lock(index_mutex_);
+    auto it = indices_.find(folder);
+    if (it != indices_.end() && it->second.stamp == *stamp) return names_like(it->second);
+  }
+  FolderIndex read;
+  if (!ReadAndIndex(folder, nullptr, &read)) return {};
+  return names_like(read);
 }
 
 std::optional<std::string> RealFileSystem::FindFile(const std::string& path) {
@@ -225,7 +233,11 @@ bool RealFileSystem::IndexIsFresh(const std::string& folder) {
 
 void RealFileSystem::AfterOwnChange(const std::string& folder, bool was_fresh,
                                     const std::string* removed, const std::string* added) {
-  if (!HasIndex(folder)) return;
+  {
+    std::lock_guard<std::mutex> lock(index_mutex_);
+    ++own_changes_[folder];
+    if (!indices_.contains(folder)) return;
+  }
   std::optional<Stamp> stamp = StampOf(folder);
   std::lock_guard<std::mutex> lock(index_mutex_);
   auto it = indices_.find(folder);
@@ -234,17 +246,23 @@ void RealFileSystem::AfterOwnChange(const std::string& folder, bool was_fresh,
     indices_.erase(it);
     return;
   }
+  // A reading thread may have indexed the folder anew between the change
+  // and this update, with or without the change in it: the update holds
+  // either way, and never lists a name twice (which would make it ambiguous).
   auto& names = it->second.capitalised;
-  if (removed != nullptr && HasUpperAscii(*removed)) {
-    auto [first, last] = names.equal_range(AsciiLower(*removed));
+  auto find = [&names](const std::string& name) {
+    auto [first, last] = names.equal_range(AsciiLower(name));
     for (auto n = first; n != last; ++n) {
-      if (n->second == *removed) {
-        names.erase(n);
-        break;
-      }
+      if (n->second == name) return n;
     }
+    return names.end();
+  };
+  if (removed != nullptr && HasUpperAscii(*removed)) {
+    if (auto n = find(*removed); n != names.end()) names.erase(n);
   }
-  if (added != nullptr && HasUpperAscii(*added)) names.emplace(AsciiLower(*added), *added);
+  if (added != nullptr && HasUpperAscii(*added) && find(*added) == names.end()) {
+    names.emplace(AsciiLower(*added), *added);
+  }
   it->second.stamp = *stamp;
 }
 

@@ -77,8 +77,10 @@ class RealFileSystem : public FileSystem {
   // link and never blocking; -1 when there is none. `st` gets its status.
   int OpenMessageFile(const std::string& path, int flags, struct stat* st, std::string* actual = nullptr);
   bool Unlink(const std::string& path);
-  // Lists the folder into the letter-case index (and `listing` if given).
-  bool ReadAndIndex(const std::string& folder, FolderListing* listing);
+  // Lists the folder into the letter-case index (and `listing` if given);
+  // `read` (if given) gets the index as read. A read that overlapped one of
+  // our own changes of the folder is not kept as its index.
+  bool ReadAndIndex(const std::string& folder, FolderListing* listing, FolderIndex* read = nullptr);
   static std::optional<Stamp> StampOf(const std::string& folder);
   // The names of `folder` in capitals whose lower-case form is `lower`, from
   // its index, which is read again when the folder changed.
@@ -90,9 +92,11 @@ class RealFileSystem : public FileSystem {
                       const std::string* added);
 
   // Reading threads look names up while the pass's thread changes folders:
-  // indices_ is used under index_mutex_ only.
+  // indices_ and own_changes_ (how many of our own changes each folder has
+  // seen) are used under index_mutex_ only.
   std::mutex index_mutex_;
   std::unordered_map<std::string, FolderIndex> indices_;
+  std::unordered_map<std::string, std::uint64_t> own_changes_;
   std::set<std::string> changed_;  // folders to flush
 };
 
