@@ -54,6 +54,14 @@ std::string ListNames(const std::string& folder) {
   return joined;
 }
 
+std::map<std::string, std::string> TreeUnder(const std::string& root) {
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    tree[entry.path().string().substr(root.size())] = entry.is_directory() ? "/" : ReadFile(entry.path());
+  }
+  return tree;
+}
+
 int RunCommand(const std::string& command, std::string* output) {
   TempFolder temp;
   int status = std::system((command + " > '" + temp / "output" + "' 2>&1").c_str());

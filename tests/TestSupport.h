@@ -1,9 +1,12 @@
 // Helpers for tests that work on real files in a fresh temporary folder.
 #pragma once
 
+#include <stdlib.h>
+
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,21 @@ class TempFolder {
   std::string path_;
 };
 
+// Sets (or, given nullptr, unsets) one environment variable for a scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value)
+      : name_(name), old_(::getenv(name) ? std::optional<std::string>(::getenv(name)) : std::nullopt) {
+    Set(value);
+  }
+  ~ScopedEnv() { Set(old_ ? old_->c_str() : nullptr); }
+
+ private:
+  void Set(const char* value) { value ? ::setenv(name_, value, 1) : ::unsetenv(name_); }
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
 // The real file system, with the program folder (where Filter.ini is read)
 // set by the test.
 class TestHost : public platform::RealFileSystem {
@@ -42,6 +60,9 @@ std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
 // Names in a folder, sorted, hidden ones included.
 std::string ListNames(const std::string& folder);
+// Every entry under `root` by its path below it ("/Wait/a.q0"): a file by its
+// bytes, a folder as "/"; hidden ones included.
+std::map<std::string, std::string> TreeUnder(const std::string& root);
 // Runs `command` through the shell with its stdout and stderr into
 // `output`; the exit status, or -1 when it did not exit.
 int RunCommand(const std::string& command, std::string* output);

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <map>
 #include <random>
 #include <thread>
 
@@ -23,7 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test_support::Followed;
-using test_support::ReadFile;
+using test_support::TreeUnder;
 using test_support::WriteFile;
 
 std::string Header(int i, const std::string& lines) {
@@ -57,16 +56,6 @@ void MakeQueue(const std::string& queue, const std::vector<Followed>& messages) 
   WriteFile(queue + "/Wait/m1.q1", "theirs body");
 }
 
-// Every file of the queue and its Wait, hidden ones included, by path in the queue.
-std::map<std::string, std::string> Tree(const std::string& queue) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(queue)) {
-    std::string path = entry.path().string();
-    if (entry.is_regular_file()) files[path.substr(queue.size())] = ReadFile(path);
-  }
-  return files;
-}
-
 pid_t StartPass(const std::string& program, const std::string& queue) {
   pid_t child = ::fork();
   if (child == 0) {
@@ -76,12 +65,6 @@ pid_t StartPass(const std::string& program, const std::string& queue) {
   return child;
 }
 
-bool PassEnds(const std::string& program, const std::string& queue) {
-  int status = 0;
-  ::waitpid(StartPass(program, queue), &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 TEST(SievbatKilled, ThirtyKillsOnTwoThousandPairsLoseNothing) {
   test_support::TempFolder temp;
   const std::string queue = temp / "q", unbroken = temp / "unbroken";
@@ -89,7 +72,8 @@ TEST(SievbatKilled, ThirtyKillsOnTwoThousandPairsLoseNothing) {
   const std::vector<Followed> messages = Messages();
   MakeQueue(queue, messages);
   MakeQueue(unbroken, messages);
-  ASSERT_TRUE(PassEnds(sievbat, unbroken));
+  std::string output;
+  ASSERT_EQ(test_support::RunCommand("'" + sievbat + "' '" + unbroken + "'", &output), 0) << output;
 
   // Each run kills at other moments; a failing run tells its seed.
   const unsigned seed = std::random_device{}();
@@ -113,12 +97,12 @@ TEST(SievbatKilled, ThirtyKillsOnTwoThousandPairsLoseNothing) {
       continue;
     }
     ++kills;
-    ASSERT_EQ(test_support::NotWhole(messages, Tree(queue)), "") << "after kill " << kills;
+    ASSERT_EQ(test_support::NotWhole(messages, TreeUnder(queue)), "") << "after kill " << kills;
   }
   EXPECT_EQ(kills, 30) << "kills that landed inside a pass";
   // The pass that runs to its end leaves what one unbroken pass leaves.
-  ASSERT_TRUE(PassEnds(sievbat, queue));
-  const faults::FileMap after = faults::ByMessage(Tree(queue)), expected = faults::ByMessage(Tree(unbroken));
+  ASSERT_EQ(test_support::RunCommand("'" + sievbat + "' '" + queue + "'", &output), 0) << output;
+  const faults::FileMap after = faults::ByMessage(TreeUnder(queue)), expected = faults::ByMessage(TreeUnder(unbroken));
   auto [a, e] = std::mismatch(after.begin(), after.end(), expected.begin(), expected.end());
   EXPECT_TRUE(a == after.end() && e == expected.end()) << "first difference: " << (a != after.end() ? a->first : e->first);
 }

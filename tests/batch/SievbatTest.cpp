@@ -51,12 +51,6 @@ class SievbatTest : public ::testing::Test {
     if (err) *err = e.str();
     return status;
   }
-  int RunOnQueue() {
-    std::string out, err;
-    int status = Run({temp / "Mail", "Out"}, &out, &err);
-    EXPECT_EQ(out + err, "");
-    return status;
-  }
 };
 
 // A header line longer than the cap, as a sparse run of zero bytes (no disk
@@ -75,7 +69,9 @@ TEST_F(SievbatTest, DecidesOnTheFirstMebibyteOfAHugeLineAndGoesOn) {
   sparse_pair("after", "To: ", "\r\nSubject: lottery");  // on the next line
   sparse_pair("tag", "X-Salvaged: yes", "\r\nSubject: lottery");  // not the tag either
   Pair("plain", Header("a@x", "lottery"));
-  EXPECT_EQ(RunOnQueue(), 0);
+  std::string out, err;
+  EXPECT_EQ(Run({temp / "Mail", "Out"}, &out, &err), 0);
+  EXPECT_EQ(out + err, "");
   EXPECT_EQ(ListNames(queue), "Wait/ late.q0 late.q1");
 }
 
@@ -189,9 +185,8 @@ TEST_F(SievbatTest, AStrippedHeaderKeepsWhoMayUseIt) {
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(ReadFile(path) == tagged, !row.stripped) << row.mode;
-    EXPECT_EQ(st.st_mode & 07777, row.mode);
-    EXPECT_EQ(st.st_gid, row.group);
-    EXPECT_EQ(st.st_uid, row.stripped && row.as_nobody ? 65534u : row.owner);
+    EXPECT_EQ(std::tuple(st.st_mode & 07777, st.st_gid, st.st_uid),
+              std::tuple(row.mode, row.group, row.stripped && row.as_nobody ? 65534u : row.owner));
     EXPECT_EQ(ListNames(queue), "Wait/ s.q0 s.q1");
   }
 }

@@ -21,25 +21,17 @@ namespace {
 
 using test_support::ReadFile;
 using test_support::TempFolder;
-
-// Relative path -> content of every file under `root`.
-std::map<std::string, std::string> Snapshot(const fs::path& root) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    if (entry.is_regular_file()) files[fs::relative(entry.path(), root).generic_string()] = ReadFile(entry.path());
-  }
-  return files;
-}
+using test_support::TreeUnder;
 
 TEST(SampleDeterminism, SameSeedSameTreeOtherSeedOtherTree) {
   TempFolder a, b, c;
   sample::WriteSampleInstallation(a.path(), {.seed = 5, .messages_per_queue = 20});
   sample::WriteSampleInstallation(b.path(), {.seed = 5, .messages_per_queue = 20});
   sample::WriteSampleInstallation(c.path(), {.seed = 6, .messages_per_queue = 20});
-  const auto first = Snapshot(a.path());
+  const auto first = TreeUnder(a.path());
   EXPECT_GT(first.size(), 200u);
-  EXPECT_EQ(first, Snapshot(b.path()));
-  EXPECT_NE(first, Snapshot(c.path()));
+  EXPECT_EQ(first, TreeUnder(b.path()));
+  EXPECT_NE(first, TreeUnder(c.path()));
 }
 
 // Every message file read as the viewer lists it, with the sample's own
@@ -105,9 +97,9 @@ TEST(MakeSampleCommand, RefusesNonEmptyFolderUnlessForced) {
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
 
   // A forced rerun with fewer messages leaves no files of the larger run behind.
-  const auto before = Snapshot(out / "Kestrane");
+  const auto before = TreeUnder((out / "Kestrane").string());
   ASSERT_EQ(RunMakeSample("--messages 2 --seed 3 --force '" + out.string() + "'", &log), 0) << log;
-  EXPECT_LT(Snapshot(out / "Kestrane").size(), before.size());
+  EXPECT_LT(TreeUnder((out / "Kestrane").string()).size(), before.size());
 
   EXPECT_EQ(RunMakeSample("--help", &log), 0);
   EXPECT_NE(RunMakeSample("--size huge '" + out.string() + "'", &log), 0);

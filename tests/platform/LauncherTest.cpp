@@ -4,7 +4,6 @@
 
 #include <errno.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/time.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,7 +11,6 @@
 #include <chrono>
 #include <filesystem>
 #include <iterator>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -30,21 +28,6 @@ void MakeProgram(const std::string& path, const std::string& body = "#!/bin/sh\n
   test_support::WriteFile(path, body);
   ::chmod(path.c_str(), mode);
 }
-
-// Sets (or, given nullptr, unsets) one environment variable for a scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value)
-      : name_(name), old_(::getenv(name) ? std::optional<std::string>(::getenv(name)) : std::nullopt) {
-    Set(value);
-  }
-  ~ScopedEnv() { Set(old_ ? old_->c_str() : nullptr); }
-
- private:
-  void Set(const char* value) { value ? ::setenv(name_, value, 1) : ::unsetenv(name_); }
-  const char* name_;
-  std::optional<std::string> old_;
-};
 
 // True when this process has no child at all, not even a zombie.
 bool NoChildren() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
@@ -128,9 +111,9 @@ TEST(CurrentLaunchSettings, ComeFromTheEnvironmentAndTheHost) {
   MakeProgram(bin / "chosen");
   testing_host::FakeFileSystem fake;  // its program folder is "/prog"
   platform::ScopedHost host(fake);
-  ScopedEnv path("PATH", bin.path().c_str());
-  ScopedEnv editor("QVUE_EDITOR", "chosen");
-  ScopedEnv visual("VISUAL", nullptr);
+  test_support::ScopedEnv path("PATH", bin.path().c_str());
+  test_support::ScopedEnv editor("QVUE_EDITOR", "chosen");
+  test_support::ScopedEnv visual("VISUAL", nullptr);
   EXPECT_EQ(platform::ResolveCommandLine("Sievbat.exe /q"), (Argv{"/prog/sievbat", "/q"}));
   EXPECT_EQ(platform::ResolveCommandLine("EditPad.exe /q/f"), (Argv{bin / "chosen", "/q/f"}));
 }

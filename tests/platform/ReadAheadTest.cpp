@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <sstream>
 #include <thread>
 
@@ -26,17 +25,6 @@ namespace fs = std::filesystem;
 namespace {
 
 using test_support::WriteFile;
-
-// Every entry under `root` by its relative path: a folder as "/", a file by
-// its bytes, hidden files included.
-std::map<std::string, std::string> Tree(const std::string& root) {
-  std::map<std::string, std::string> tree;
-  for (const auto& entry : fs::recursive_directory_iterator(root)) {
-    std::string name = fs::relative(entry.path(), root).string();
-    tree[name] = entry.is_directory() ? "/" : test_support::ReadFile(entry.path());
-  }
-  return tree;
-}
 
 std::string List(const std::vector<std::string>& args) {
   char *out = nullptr, *err = nullptr;
@@ -119,7 +107,7 @@ std::vector<std::string> RunAt(unsigned threads, const Row& row, const std::stri
   fs::remove_all(root);
   fs::create_directories(root);
   row.make(root);
-  ::setenv("KESTRANE_THREADS", std::to_string(threads).c_str(), 1);
+  test_support::ScopedEnv threads_env("KESTRANE_THREADS", std::to_string(threads).c_str());
   EXPECT_EQ(platform::ReaderThreadCount(), threads);
   const std::string queue = root + "/" + row.pairs;
   std::vector<std::string> seen;
@@ -131,9 +119,8 @@ std::vector<std::string> RunAt(unsigned threads, const Row& row, const std::stri
     int status = Main({option, queue}, out, err);
     seen.push_back(out.str() + "--- stderr\n" + err.str() + "--- status " + std::to_string(status));
   }
-  for (const auto& [name, bytes] : Tree(root)) seen.push_back(name + "\n" + bytes);
+  for (const auto& [name, bytes] : test_support::TreeUnder(root)) seen.push_back(name + "\n" + bytes);
   seen.push_back(List({queue}));
-  ::unsetenv("KESTRANE_THREADS");
   return seen;
 }
 
@@ -159,19 +146,15 @@ TEST(ReadAhead, ThreadCountFromTheEnvironment) {
   test_support::TempFolder temp;
   test_support::TestHost host_fs(temp.path());
   platform::ScopedHost host(host_fs);
-  ::unsetenv("KESTRANE_THREADS");
+  test_support::ScopedEnv threads_env("KESTRANE_THREADS", nullptr);
   const unsigned online = platform::ReaderThreadCount();
-  struct Case {
-    const char* value;
-    unsigned expected;
-  } cases[] = {{"1", 1},       {"64", 64},     {"0004", 4},       {"65", online}, {"0", online},
-               {"", online},   {"4x", online}, {" 4", online},    {"-4", online}, {"+4", online},
-               {"18446744073709551620", online}};
-  for (const Case& c : cases) {
-    ::setenv("KESTRANE_THREADS", c.value, 1);
-    EXPECT_EQ(platform::ReaderThreadCount(), c.expected) << '"' << c.value << '"';
+  const std::pair<const char*, unsigned> cases[] = {
+      {"1", 1},       {"64", 64},     {"0004", 4},    {"65", online}, {"0", online}, {"", online},
+      {"4x", online}, {" 4", online}, {"-4", online}, {"+4", online}, {"18446744073709551620", online}};
+  for (auto [value, expected] : cases) {
+    ::setenv("KESTRANE_THREADS", value, 1);
+    EXPECT_EQ(platform::ReaderThreadCount(), expected) << '"' << value << '"';
   }
-  ::unsetenv("KESTRANE_THREADS");
 }
 
 // Reading threads look names up in another letter case while the pass's

@@ -25,7 +25,8 @@ class FormTest : public QObject {
   std::vector<std::string> errors;
   std::string prog, root1, root2;
 
-  void Start() { form = inst->Open(&errors); }
+  // The window started, or started again after a test changed the installation.
+  void Start() { form.reset(), form = inst->Open(&errors); }
   std::string Cell(std::int64_t row, int col) const { return form->Grid()->TextMatrix(row, col); }
 
  private slots:
@@ -43,6 +44,7 @@ class FormTest : public QObject {
     WriteFile(wait + "empty.q0", "");
     WriteFile(root1 + "/Mail/MailIn/in1", "Subject: one-file\r\nTo: rcpt\r\n\r\n");
     errors.clear();
+    Start();
   }
   void cleanup() {
     form.reset();
@@ -50,7 +52,6 @@ class FormTest : public QObject {
   }
 
   void startUpListsTheDefaultFolder() {
-    Start();
     QCOMPARE(form->CurrentFolder(), root1 + "/Mail/Mailout/Wait");
     QVERIFY(form->Option1[1]->isChecked() && form->Option2[4]->isChecked() && form->Option3[2]->isChecked());
     std::vector<std::string> names = form_test::Names(form->Grid());  // three messages, no spare row
@@ -65,7 +66,6 @@ class FormTest : public QObject {
   // (~Filtered, MailIn, Trash) has no special subfolder and hides the To
   // column, a queue of pairs the ReturnPath column.
   void folderButtonsListTheFoldersTheyName() {
-    Start();
     for (int s = 1; s <= 3; ++s) {
       QTest::mouseClick(form->Option3[s], Qt::LeftButton);
       for (int q = 6; q >= 1; --q) {
@@ -86,7 +86,6 @@ class FormTest : public QObject {
   // The window stays responsive while a folder loads: what the operator does
   // meanwhile (here a posted event) is handled before the load ends.
   void eventsAreHandledDuringALoad() {
-    Start();
     bool posted = false, handled_while_loading = false;
     auto repainted = connect(form.get(), &frm_Qvue::CountersRepainted, this, [&] {
       if (std::exchange(posted, true)) return;
@@ -100,7 +99,6 @@ class FormTest : public QObject {
   }
 
   void goKeepsTheRulesAndFilterReloadsThem() {
-    Start();
     WriteFile(prog + "/Filter.ini", "\"new\",\"Subject: \",\"beta\"\r\n");
     form->cmd_GO_Click();
     auto classification_of = [this](const std::string& name) { return Cell(form_test::RowOf(form->Grid(), name), 3); };
@@ -126,7 +124,6 @@ class FormTest : public QObject {
   }
 
   void theExtraSubfolderComesFromTheDialogsPath() {
-    Start();
     std::string queue = root1 + "/Mail/Mailout";
     std::string answer, asked;
     form->RunFolderDialog = [&](const std::string& init_dir) {
@@ -163,7 +160,6 @@ class FormTest : public QObject {
   }
 
   void menusStartTheExactCommandLines() {
-    Start();
     auto trigger = [this](const QString& menu, const QString& item) {  // as the operator reads them
       for (QAction* title : form->menuBar()->actions()) {
         for (QAction* action : title->text() == menu ? title->menu()->actions() : QList<QAction*>{})
@@ -238,7 +234,6 @@ class FormTest : public QObject {
   // The tooltip of each action button names that button's own action: one
   // on the wrong button sends the operator to another action.
   void actionButtonsNameTheirAction() {
-    Start();
     const std::pair<QPushButton*, const char*> buttons[] = {
         {form->cmd_MAGIC1, "MAGIC1 ("}, {form->cmd_MAGIC2, "MAGIC2 ("},  {form->cmd_DELETE, "DELETE ("},
         {form->cmd_FLAG, "FLAG ("},     {form->cmd_UNFLAG, "UNFLAG ("},  {form->cmd_ERRORE, "ERRORE ("},
@@ -248,7 +243,6 @@ class FormTest : public QObject {
   }
 
   void onlyTheGridGrowsWithTheWindow() {
-    Start();
     const QRect grid_before = form->Grid()->geometry(), go_before = form->cmd_GO->geometry();
     form->resize(form->width() + 200, form->height() + 100);
     QCoreApplication::processEvents();

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 
+#include "tests/TestSupport.h"
 #include "window/Module_PreviousInstanceActivate.h"
 
 namespace {
@@ -84,17 +85,11 @@ class InstanceTest : public QObject {
   // The channel's path from QVUE_INSTANCE_SOCKET, else XDG_RUNTIME_DIR, else
   // a name per user in the shared /tmp.
   void socketPathFollowsTheEnvironment() {
-    const QByteArray old_override = qgetenv("QVUE_INSTANCE_SOCKET"), old_runtime = qgetenv("XDG_RUNTIME_DIR");
-    auto set = [](const QByteArray& override, const QByteArray& runtime) {
-      for (auto [name, value] : {std::pair{"QVUE_INSTANCE_SOCKET", override}, {"XDG_RUNTIME_DIR", runtime}})
-        if (value.isEmpty()) qunsetenv(name); else qputenv(name, value);
-    };
-    const auto restore = qScopeGuard([&] { set(old_override, old_runtime); });
     for (auto [override, runtime, expected] :
-         {std::tuple<QByteArray, QByteArray, QString>{"/x/chan", "/run/user/7", "/x/chan"},
-          {"", "/run/user/7", "/run/user/7/qvue-instance"},
-          {"", "", QString("/tmp/qvue-instance-%1").arg(::getuid())}}) {
-      set(override, runtime);
+         {std::tuple<const char*, const char*, QString>{"/x/chan", "/run/user/7", "/x/chan"},
+          {nullptr, "/run/user/7", "/run/user/7/qvue-instance"},
+          {nullptr, nullptr, QString("/tmp/qvue-instance-%1").arg(::getuid())}}) {
+      test_support::ScopedEnv socket("QVUE_INSTANCE_SOCKET", override), runtime_dir("XDG_RUNTIME_DIR", runtime);
       QCOMPARE(InstanceSocketPath(), expected);
     }
   }
