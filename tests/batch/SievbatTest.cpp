@@ -138,11 +138,8 @@ TEST(SievbatProgram, DrawsOtherCollisionNamesInEveryRun) {
 TEST_F(SievbatTest, AStripNeverReplacesAHeaderChangedSinceItWasRead) {
   const std::string header = Header("a@x", "hello"), tagged = Tagged(header);
   const std::string path = queue + "/s.q0", outside = temp / "outside";
-  const struct {
-    const char* name;
-    std::function<void()> change;
-    std::string left;  // the header afterwards
-  } rows[] = {
+  // What another program does, and the header afterwards.
+  const struct { const char* name; std::function<void()> change; std::string left; } rows[] = {
       {"nothing", [] {}, header},
       {"cut short", [&] { std::filesystem::resize_file(path, 20); }, tagged.substr(0, 20)},
       {"given a second name", [&] { std::filesystem::create_hard_link(path, outside); }, tagged},

@@ -140,12 +140,7 @@ const std::vector<ViewerCase>& Cases() {
 }
 
 // An action on one row of a listed folder (2 Wait, 3 Errors, 1 the queue).
-struct CrashRun {
-  const char* name;
-  int subfolder;
-  const char* row;
-  Handler action;
-};
+struct CrashRun { const char* name; int subfolder; const char* row; Handler action; };
 const CrashRun kCrashRuns[] = {
     {"Delete", 2, "a.q0", &frm_Qvue::MnuPOPBDelete_Click}, {"E", 2, "a.q0", &frm_Qvue::MnuPOPBErrore_Click},
     {"H", 1, "m.q0", &frm_Qvue::MnuPOPBHold_Click},        {"R", 3, "e.q0", &frm_Qvue::MnuPOPBRelease_Click},

@@ -28,11 +28,8 @@ Strings Column(const GridData& g, int col) {
 }
 
 TEST(GridDataSelection, WritingRowOrColCollapsesAndEverythingIsClamped) {
-  struct Case {
-    const char* steps;  // r/c write Row/Col, R/C write RowSel/ColSel, one value each
-    std::vector<int> values;
-    Corners expected;
-  } cases[] = {
+  // Steps: r/c write Row/Col, R/C write RowSel/ColSel, one value each.
+  struct Case { const char* steps; std::vector<int> values; Corners expected; } cases[] = {
       {"", {}, {1, 1, 1, 1}},           {"RC", {5, 3}, {1, 1, 5, 3}},         {"RCr", {5, 3, 2}, {2, 1, 2, 1}},
       {"RCc", {5, 3, 4}, {1, 4, 1, 4}}, {"rRcC", {6, 2, 4, 0}, {6, 4, 6, 0}}, {"rc", {99, 99}, {9, 4, 9, 4}},
       {"rc", {-3, -1}, {0, 0, 0, 0}},   {"RC", {-5, 77}, {1, 1, 0, 4}},
@@ -58,11 +55,8 @@ TEST(GridDataSelection, WritingRowOrColCollapsesAndEverythingIsClamped) {
 }
 
 TEST(GridDataSelection, FollowsItsRowsWhenRowsGoAway) {
-  struct Case {
-    std::int64_t row, row_sel;
-    char op;  // 'x' RemoveItem(arg), 'n' SetRows(arg)
-    std::int64_t arg, rows, row_after, row_sel_after;
-  } cases[] = {
+  // Row and RowSel; then `op`: 'x' RemoveItem(arg), 'n' SetRows(arg); then Rows, Row and RowSel.
+  struct Case { std::int64_t row, row_sel; char op; std::int64_t arg, rows, row_after, row_sel_after; } cases[] = {
       {2, 5, 'x', 8, 9, 2, 5}, {2, 5, 'x', 1, 9, 1, 4},  {2, 5, 'x', 3, 9, 2, 4},   {5, 2, 'x', 5, 9, 5, 2},
       {9, 9, 'x', 9, 9, 8, 8}, {2, 5, 'x', 0, 10, 2, 5}, {2, 5, 'x', 10, 10, 2, 5}, {2, 7, 'n', 4, 4, 2, 3},
       {6, 8, 'n', 2, 2, 1, 1}, {6, 8, 'n', 0, 1, 0, 0},  // only the header row is left
@@ -145,30 +139,19 @@ TEST(GridDataKeys, StepsStopAtTheEdgesAndSkipHiddenColumns) {
 }
 
 TEST(GridDataSort, ComparesNumbersAsNumbersAndTheRestAsText) {
-  struct Case {
-    const char* name;
-    Strings keys;
-    int setting;
-    Strings expected;
-  } cases[] = {
+  struct Case { const char* name; Strings keys; int setting; Strings expected; } cases[] = {
       {"9 before 10", {"10", "9", "100", "2"}, 1, {"2", "9", "10", "100"}},
       {"descending", {"10", "9", "100", "2"}, 2, {"100", "10", "9", "2"}},
-      {"signs, decimals, blanks",
-       {" 7 ", "-2", "1.5", "+3", "-10.25", "0.75", ".5"},
-       1,
+      {"signs, decimals, blanks", {" 7 ", "-2", "1.5", "+3", "-10.25", "0.75", ".5"}, 1,
        {"-10.25", "-2", ".5", "0.75", "1.5", "+3", " 7 "}},
-      {"longer than machine integers",
-       {"123456789012345678901234567890", "99999999999999999999999999999", "-1"},
-       1,
+      {"longer than machine integers", {"123456789012345678901234567890", "99999999999999999999999999999", "-1"}, 1,
        {"-1", "99999999999999999999999999999", "123456789012345678901234567890"}},
       {"numbers and text mixed", {"abc", "10", "ABD", "9"}, 1, {"9", "10", "abc", "ABD"}},
       {"not numbers", {"1e3", "1,5", "", "12a", "-", "."}, 1, {"", "-", ".", "1,5", "12a", "1e3"}},
       {"ASCII case ignored, stable", {"b", "A", "a", "B"}, 1, {"A", "a", "b", "B"}},
       {"stable descending too", {"b", "A", "a", "B"}, 2, {"b", "B", "A", "a"}},
       {"equal numbers stable", {"1.10", "1.1", "01.1", "-0", "0"}, 1, {"-0", "0", "1.10", "1.1", "01.1"}},
-      {"other bytes by value",
-       {"\xE9t\xE9", "z", "\xC3\xA9t\xC3\xA9", "Z"},
-       1,
+      {"other bytes by value", {"\xE9t\xE9", "z", "\xC3\xA9t\xC3\xA9", "Z"}, 1,
        {"z", "Z", "\xC3\xA9t\xC3\xA9", "\xE9t\xE9"}},
       {"setting other than 1 or 2", {"b", "a"}, 3, {"b", "a"}},
   };

@@ -10,11 +10,7 @@ namespace {
 using testing_host::FakeFileSystem;
 
 TEST(FormatDigits, FollowsTheCounterPatterns) {
-  struct Case {
-    std::int64_t value;
-    const char* pattern;
-    const char* text;
-  } cases[] = {
+  struct Case { std::int64_t value; const char* pattern; const char* text; } cases[] = {
       {0, "# ##0", " 0"},          {5, "# ##0", " 5"},          {999, "# ##0", " 999"},
       {1234, "# ##0", "1 234"},    {12345, "# ##0", "12 345"},  {678, "# ### ##0", "  678"},
       {12345678, "# ### ##0", "12 345 678"}, {1234567890, "# ### ##0", "1234 567 890"},

@@ -92,11 +92,8 @@ TYPED_TEST(FileSystemContract, FindsFilesAndCompanionsByTheLetterCaseRules) {
   }
   this->Folder("folder");
   this->Folder("d.q1");
-  struct Case {
-    bool companion;  // FindCompanion, else FindFile
-    const char* name;
-    const char* found;  // "" for none
-  } cases[] = {
+  // FindCompanion (else FindFile) of `name` finds `found`, "" for none.
+  struct Case { bool companion; const char* name; const char* found; } cases[] = {
       {false, "MiXed.Q0", "MiXed.Q0"}, {false, "mixed.q0", "MiXed.Q0"}, {false, "LOWER.Q1", "lower.q1"},
       {false, ".hidden", ""},          {false, "folder", ""},           {false, "absent", ""},
       {false, "X", "X"},               {false, "A.Q0", ""},  // A.q0 or a.q0: ambiguous

@@ -48,10 +48,7 @@ TEST(ResolveTest, MapsProgramNamesAndKeepsTheArgumentLiteral) {
                                           .qvue_editor = "", .visual = "", .program_folder = "/opt/kestrane bin"};
   const std::string open = first / "xdg-open";
   const std::string hostile = "/q/Mail Out; rm -rf $HOME | `id` $(id) 'x' \"y\" * ~";
-  struct Case {
-    std::string line;
-    Argv argv;
-  } cases[] = {
+  struct Case { std::string line; Argv argv; } cases[] = {
       {"Sievbat.exe /q/Mail Out", {"/opt/kestrane bin/sievbat", "/q/Mail Out"}},
       {"SIEVBAT.EXE " + hostile, {"/opt/kestrane bin/sievbat", hostile}},
       {"sievbat.exe", {"/opt/kestrane bin/sievbat"}},
@@ -73,12 +70,9 @@ TEST(ResolveTest, FindsTheEditorInItsOrderOfChoice) {
   const std::string abs_editor = elsewhere / "my editor";
   MakeProgram(abs_editor);
   MakeProgram(elsewhere / "not-executable", "#!/bin/sh\n", 0644);
-  struct Case {
-    const char* what;
-    std::vector<std::string> on_path;  // put in the PATH folder: "x/" a folder, "-x" not executable
-    std::string qvue_editor, visual;
-    std::string expected;  // relative to the PATH folder unless it holds a "/"; "" none found
-  } cases[] = {
+  // `on_path` is put in the PATH folder ("x/" a folder, "-x" not executable); `editor` is QVUE_EDITOR;
+  // `expected` is relative to the PATH folder unless it holds a "/", "" when none is found.
+  struct Case { const char* what; std::vector<std::string> on_path; std::string editor, visual, expected; } cases[] = {
       {"EditPad.exe on PATH wins", {"EditPad.exe", "ed1", "kate"}, "ed1", "ed1", "EditPad.exe"},
       {"QVUE_EDITOR as a path", {"ed2", "kate"}, abs_editor, "ed2", abs_editor},
       {"QVUE_EDITOR found on PATH", {"ed1", "ed2"}, "ed1", "ed2", "ed1"},
@@ -97,7 +91,7 @@ TEST(ResolveTest, FindsTheEditorInItsOrderOfChoice) {
       else if (name[0] == '-') MakeProgram(folder / name.substr(1), "#!/bin/sh\n", 0644);
       else MakeProgram(folder / name);
     }
-    const platform::LaunchSettings settings{.path = folder.path(), .qvue_editor = c.qvue_editor, .visual = c.visual,
+    const platform::LaunchSettings settings{.path = folder.path(), .qvue_editor = c.editor, .visual = c.visual,
                                             .program_folder = ""};
     std::string expected = c.expected;
     if (expected.empty()) expected = "xdg-open";  // the bare name, which Start refuses
@@ -131,12 +125,8 @@ const char kRecorder[] =
 
 TEST(Start, RunsTheProgramDetachedWithItsArgumentIntact) {
   const std::string hostile = "/q/Mail Out; touch pwned | `touch pwned` $(touch pwned) 'x' \"y\" * ~ ";
-  struct Case {
-    const char* what;
-    std::string name;  // the script's file name
-    std::string line;  // the command line, after the script's folder
-    std::string expected;
-  } cases[] = {
+  // The script's file name, the command line after the script's folder, what the script writes.
+  struct Case { const char* what; std::string name, line, expected; } cases[] = {
       {"by path", "rec", "/rec " + hostile, "1\n" + hostile},
       {"no argument", "rec", "/rec", "0\n"},
       {"through the sievbat mapping", "sievbat", "", "1\n/q/a b"},

@@ -5,11 +5,7 @@
 namespace {
 
 TEST(MatchesMask, FollowsTheFolderListingRules) {
-  struct Case {
-    const char* name;
-    const char* mask;
-    bool match;
-  } cases[] = {
+  struct Case { const char* name; const char* mask; bool match; } cases[] = {
       {"abc.q0", "*.q0", true},     {"ABC.Q0", "*.q0", true},    {"abc.q0x", "*.q0", false},
       {"abc.q0x", "*.q0*", true},   {"a.b.q0", "*.q0", true},    {"abc.q1", "*.q0*", false},
       {"noext", "*.*", true},       {"x.y", "*.*", true},        {".hidden", "*.*", false},

@@ -7,11 +7,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/FileSystem.h"
 #include "shared/Module_Filter.h"
 #include "shared/PatternMatcher.h"
 #include "tests/TestSupport.h"
-#include "tests/platform/FakeFileSystem.h"
 
 namespace {
 
@@ -64,22 +62,6 @@ TEST(FilterFile, ReportsARecordCutShortOrAnOpenQuote) {
       EXPECT_EQ(std::string(e.what()).find(c.message), 0u) << e.what();
     }
   }
-}
-
-TEST(FilterFile, LoadFailuresLeaveNoRulesAndReloadsReplaceAll) {
-  testing_host::FakeFileSystem fs;
-  platform::ScopedHost host(fs);
-  fs.AddFile("/prog/Filter.ini", "\"a\",\"From: \",\"x\"\r\n\"b\",\"From: \",\"y\"\r\n");
-  LoadFilterTable();
-  EXPECT_EQ(CurrentFilterTable().FromList.RuleCount(), 2);
-
-  fs.AddFile("/prog/Filter.ini", "\"c\",\"From: \",\"y\"\r\n");
-  LoadFilterTable();
-  EXPECT_EQ(RulesOf(CurrentFilterTable().FromList), (Rules{{"c", "y"}}));
-
-  fs.AddFile("/prog/Filter.ini", "\"c\",\"From: \"\r\n");
-  EXPECT_THROW(LoadFilterTable(), FilterFileError);
-  EXPECT_EQ(CurrentFilterTable().FromList.RuleCount(), 0);
 }
 
 // Files no rule file is, each loaded in a child held to 1 GiB of address

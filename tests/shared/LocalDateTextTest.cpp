@@ -6,11 +6,8 @@ namespace {
 
 TEST(RecogniseLocalDate, AcceptsNumericDatesInTheLocaleOrderAndIso) {
   const auto MDY = DateOrder::kMonthDayYear, DMY = DateOrder::kDayMonthYear, YMD = DateOrder::kYearMonthDay;
-  struct Case {
-    const char* text;
-    DateOrder order;
-    const char* expected;  // nullptr: not a date
-  } cases[] = {
+  // The expected date, nullptr: not a date.
+  struct Case { const char* text; DateOrder order; const char* expected; } cases[] = {
       {"12/06/2026 14:03:22", MDY, "~2026/12/06 14:03:22"},
       {"12/06/26 14:03:22", MDY, "~2026/12/06 14:03:22"},
       {"06.12.2026 14:03", DMY, "~2026/12/06 14:03:00"},

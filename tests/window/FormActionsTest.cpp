@@ -270,13 +270,9 @@ class FormActionsTest : public QObject {
   }
 
   void theNavigationCrossStopsAtEveryEdge() {
-    struct Step {
-      QPushButton* frm_Qvue::*button;
-      std::int64_t row;
-      int col;
-    };
     Select(3, 3, 5, 5);
-    const Step steps[] = {
+    // The button, then the row and column of the current cell.
+    const std::tuple<QPushButton* frm_Qvue::*, std::int64_t, int> steps[] = {
         {&frm_Qvue::cmd_HO, 0, 0}, {&frm_Qvue::cmd_UP, 0, 0}, {&frm_Qvue::cmd_LT, 0, 0},  // nothing from (0, 0)
         {&frm_Qvue::cmd_DN, 1, 0}, {&frm_Qvue::cmd_RT, 1, 1},
         {&frm_Qvue::cmd_UP, 1, 1},  // row 1: never into the header row
@@ -284,9 +280,9 @@ class FormActionsTest : public QObject {
         {&frm_Qvue::cmd_DN, 2, 1}, {&frm_Qvue::cmd_DN, 3, 1}, {&frm_Qvue::cmd_DN, 4, 1},
         {&frm_Qvue::cmd_DN, 4, 1},  // the last row
     };
-    for (const Step& step : steps) {
-      QTest::mouseClick(form.get()->*step.button, Qt::LeftButton);
-      QCOMPARE(Corners(), (std::vector<std::int64_t>{step.row, step.row, step.col, step.col}));
+    for (auto [button, row, col] : steps) {
+      QTest::mouseClick(form.get()->*button, Qt::LeftButton);
+      QCOMPARE(Corners(), (std::vector<std::int64_t>{row, row, col, col}));
     }
     for (int i = 0; i < 10; ++i) form->cmd_RT_Click();
     QCOMPARE(Corners(), (std::vector<std::int64_t>{4, 4, 8, 8}));
