@@ -5,8 +5,10 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/Text.h"
 #include "shared/Module_Messages.h"
@@ -30,18 +32,19 @@ inline std::array<const std::string*, 9> TextFields(const MessageRecord& r) {
   return {&r.ReturnPath, &r.From, &r.ReplyTo, &r.To, &r.Cc, &r.Bcc, &r.Subject, &r.Newsgroups, &r.XSalvaged};
 }
 
-// The record of the pair /queue/m.q0 with /queue/m.q1, read on the in-memory
-// host in pieces of `chunk` bytes.
-inline MessageRecord ReadPair(const std::string& q0, const std::string& q1, std::size_t chunk = 4096,
-                              std::size_t max_line = kMaxHeaderLine) {
+// The record of the pair /queue/m.q0 with /queue/m.q1, or without `q1` of
+// the one-file message /queue/m.q0, read on the in-memory host in pieces of
+// `chunk` bytes, lines cut at `max_line`. Nothing fails on this host.
+inline MessageRecord Read(const std::string& q0, const std::optional<std::string>& q1, std::size_t chunk = 4096,
+                          std::size_t max_line = kMaxHeaderLine) {
   testing_host::FakeFileSystem fs;
   fs.AddFile("/queue/m.q0", q0);
-  fs.AddFile("/queue/m.q1", q1);
+  if (q1) fs.AddFile("/queue/m.q1", *q1);
   fs.read_chunk = chunk;
   platform::ScopedHost host(fs);
   MessageRecord record;
   record.Path = "/queue/m.q0";
-  ReadMessageHeaders(record, max_line);
+  FUZZ_CHECK(q1 ? ReadMessageHeaders(record, max_line) : ReadSingleFileHeaders(record, nullptr, max_line));
   return record;
 }
 
@@ -72,6 +75,19 @@ inline bool AgreesWhenCut(const MessageRecord& whole, const MessageRecord& cut, 
     if (!agrees) return false;
   }
   return whole.Path == cut.Path && whole.Size == cut.Size;
+}
+
+// The message read whole and with lines cut at `max_line`, each in pieces of
+// `chunk` bytes: the same records as large pieces give, the cut one agreeing
+// with the whole one (AgreesWhenCut). Returns both.
+inline std::pair<MessageRecord, MessageRecord> ReadWholeAndCut(const std::string& q0,
+                                                               const std::optional<std::string>& q1,
+                                                               std::size_t chunk, std::size_t max_line) {
+  MessageRecord whole = Read(q0, q1, chunk), cut = Read(q0, q1, chunk, max_line);
+  FUZZ_CHECK(SameRecord(whole, Read(q0, q1)));
+  FUZZ_CHECK(SameRecord(cut, Read(q0, q1, 4096, max_line)));
+  FUZZ_CHECK(AgreesWhenCut(whole, cut, max_line));
+  return {whole, cut};
 }
 
 // Every text field of `r` is a part of one line of `text`.

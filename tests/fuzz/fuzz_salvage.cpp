@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Any file: bytes only go, no tag line is left, the other headers stay.
   std::string after = Stripped(content);
   FUZZ_CHECK(after.size() <= content.size() && IsSubsequence(after, content));
-  MessageRecord before_record = fuzz::ReadPair(content, "b"), after_record = fuzz::ReadPair(after, "b");
+  MessageRecord before_record = fuzz::Read(content, "b"), after_record = fuzz::Read(after, "b");
   FUZZ_CHECK(!platform::EqualsIgnoreCase(after_record.XSalvaged, "yes"));
   after_record.XSalvaged = before_record.XSalvaged;
   after_record.Size = before_record.Size;

@@ -8,20 +8,8 @@
 
 #include "shared/DateTime.h"
 #include "tests/fuzz/FuzzSupport.h"
-#include "tests/platform/FakeFileSystem.h"
 
 namespace {
-
-MessageRecord Read(const std::string& text, std::size_t chunk, std::size_t max_line = kMaxHeaderLine) {
-  testing_host::FakeFileSystem fs;
-  fs.AddFile("/folder/message.eml", text);
-  fs.read_chunk = chunk;
-  platform::ScopedHost host(fs);
-  MessageRecord record;
-  record.Path = "/folder/message.eml";
-  FUZZ_CHECK(ReadSingleFileHeaders(record, nullptr, max_line));  // nothing fails on this host
-  return record;
-}
 
 // The text before the first empty line (line ends: CR LF, or CR alone).
 std::string_view HeaderBlock(std::string_view text) {
@@ -41,12 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t chunk = 1 + data[0] % 64;
   std::string text(fuzz::AsText(data + 1, size - 1));
 
-  MessageRecord record = Read(text, chunk);
-  FUZZ_CHECK(fuzz::SameRecord(record, Read(text, 4096)));
-  std::size_t max_line = 14 + data[size - 1] % 48;
-  MessageRecord cut = Read(text, chunk, max_line);
-  FUZZ_CHECK(fuzz::SameRecord(cut, Read(text, 4096, max_line)));
-  FUZZ_CHECK(fuzz::AgreesWhenCut(record, cut, max_line));
+  auto [record, cut] = fuzz::ReadWholeAndCut(text, std::nullopt, chunk, 14 + data[size - 1] % 48);
   FUZZ_CHECK(record.Size == static_cast<std::int64_t>(text.size()));
   std::string_view block = HeaderBlock(text);
   FUZZ_CHECK(fuzz::FieldsArePartsOf(record, block));
