@@ -47,7 +47,6 @@ bool RenameNoReplace(const std::string& from, const std::string& to) {
 bool Exists(const std::string& path) { struct stat st {}; return ::lstat(path.c_str(), &st) == 0; }
 
 enum Folder { kMailout, kWait, kErrors };
-constexpr std::array<const char*, 3> kFolderNames = {"Mailout", "Wait", "Errors"};
 enum Class { kPlain, kJunk, kHold };
 constexpr std::string_view kIdMark = "\r\nX-Soak-Id: ", kBodyMark = "X-Soak-Body: ";
 
@@ -282,19 +281,12 @@ void RunSievbat(const Setup& s) {
   if (status != 0) Fault("a sievbat pass ended with status " + std::to_string(status));
 }
 
-struct Place {
-  int folder;
-  std::string name;
-  std::string Text() const { return std::string(kFolderNames[folder]) + "/" + name; }
-  std::string Base() const { return platform::AsciiLower(name.substr(0, name.find('.'))); }
-};
-
 // Identifies every file left against the writer's log and reports each
 // fault; the count of messages written.
 long Check(const Setup& s) {
   struct Made {
     bool created = false, deleted[2] = {false, false};
-    std::vector<Place> found[2];
+    std::vector<std::string> found[2];  // where its header and its body are, below Mailout's parent
   };
   std::map<long, Made> made;
   std::ifstream log(s.writer_log);
@@ -302,38 +294,38 @@ long Check(const Setup& s) {
   long n = 0;
   int file = 0;
   while (log >> kind >> n >> file) (kind == 'C' ? made[n].created : made[n].deleted[file]) = true;
-  for (int f = 0; f < 3; ++f) {
-    for (const auto& entry : std::filesystem::directory_iterator(s.folders[f])) {
-      Place place{f, entry.path().filename().string()};
-      if (entry.is_directory() && f == kMailout && (place.name == "Wait" || place.name == "Errors")) continue;
-      if (!entry.is_regular_file() || place.name[0] == '.') {
-        Fault("left behind: " + place.Text());
-        continue;
-      }
-      std::string bytes = ReadFile(entry.path().string());
-      Identity who = Identify(bytes);
-      auto it = made.find(who.id);
-      if (it == made.end() || !it->second.created || !MakeMessage(s.seed, who.id).Is(bytes, who.header)) {
-        Fault("overwritten: " + place.Text());
-        continue;
-      }
-      if (!platform::AsciiLower(place.name).ends_with(who.header ? ".q0" : ".q1")) Fault("misnamed: " + place.Text());
-      it->second.found[who.header ? 0 : 1].push_back(place);
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(s.folders[kMailout])) {
+    const std::string path = entry.path().string(), place = path.substr(s.root.size() + 1);
+    if (entry.is_directory() && (path == s.folders[kWait] || path == s.folders[kErrors])) continue;
+    if (!entry.is_regular_file() || entry.path().filename().string()[0] == '.') {
+      Fault("left behind: " + place);
+      continue;
     }
+    std::string bytes = ReadFile(path);
+    Identity who = Identify(bytes);
+    auto it = made.find(who.id);
+    if (it == made.end() || !it->second.created || !MakeMessage(s.seed, who.id).Is(bytes, who.header)) {
+      Fault("overwritten: " + place);
+      continue;
+    }
+    if (!platform::AsciiLower(place).ends_with(who.header ? ".q0" : ".q1")) Fault("misnamed: " + place);
+    it->second.found[who.header ? 0 : 1].push_back(place);
   }
+  // A file's path without its ending, in lower case: the same for a header and its body.
+  auto stem = [](const std::string& p) { return platform::AsciiLower(p.substr(0, p.find('.', p.rfind('/')))); };
   long messages = 0;
   for (const auto& [id, c] : made) {
     if (!c.created) continue;
     ++messages;
     for (int part = 0; part < 2; ++part) {
       std::string what = (part == 0 ? "header of message " : "body of message ") + std::to_string(id);
-      const std::vector<Place>& found = c.found[part];
-      if (found.size() > 1) Fault("duplicated: " + what + " in " + found[0].Text() + " and " + found[1].Text());
+      const std::vector<std::string>& found = c.found[part];
+      if (found.size() > 1) Fault("duplicated: " + what + " in " + found[0] + " and " + found[1]);
       if (found.empty() && !c.deleted[part] && MakeMessage(s.seed, id).cls != kJunk) Fault("lost: " + what);
     }
     if (c.found[0].size() != 1 || c.found[1].size() != 1) continue;
-    const Place &a = c.found[0][0], &b = c.found[1][0];
-    if (a.folder != b.folder || a.Base() != b.Base()) Fault("split: header " + a.Text() + ", body " + b.Text());
+    const std::string &a = c.found[0][0], &b = c.found[1][0];
+    if (stem(a) != stem(b)) Fault("split: header " + a + ", body " + b);
   }
   return messages;
 }
