@@ -45,7 +45,7 @@ class ScopedEnv {
 };
 
 // The real file system, with the program folder (where Filter.ini is read)
-// set by the test.
+// set by the test; the process's host while it lives.
 class TestHost : public platform::RealFileSystem {
  public:
   explicit TestHost(std::string program_folder) : program_folder_(std::move(program_folder)) {}
@@ -53,6 +53,7 @@ class TestHost : public platform::RealFileSystem {
 
  private:
   std::string program_folder_;
+  platform::ScopedHost installed_{*this};
 };
 
 void WriteFile(const std::string& path, const std::string& bytes);

@@ -33,7 +33,6 @@ class SievbatTest : public ::testing::Test {
   test_support::TempFolder temp;
   std::string queue = temp / "Mail Out";  // a blank in the path, passed bare
   test_support::TestHost host_fs{temp.path()};
-  platform::ScopedHost host{host_fs};
 
   void SetUp() override {
     std::filesystem::create_directories(queue + "/Wait");

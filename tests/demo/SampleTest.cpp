@@ -39,8 +39,7 @@ TEST(SampleDeterminism, SameSeedSameTreeOtherSeedOtherTree) {
 TEST(SampleInstallation, ReadsWholeThroughTheProductsReaders) {
   TempFolder dir;
   sample::WriteSampleInstallation(dir.path(), {.seed = 42, .messages_per_queue = 40});
-  test_support::TestHost host_fs(dir.path());
-  platform::ScopedHost host(host_fs);
+  test_support::TestHost host(dir.path());
   ASSERT_NO_THROW(LoadFilterTable());
   // Every sample rule loads but the one whose header word the filter does not
   // know, there to show that such a rule is ignored.

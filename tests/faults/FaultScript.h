@@ -164,7 +164,6 @@ inline std::string CrashAtEveryChange(const CrashScript& script) {
   for (int n = 0; n <= changes; ++n) {  // n = 0: the uninterrupted run
     FakeFileSystem fs;
     fs.hard_links = script.hard_links;
-    platform::ScopedHost host(fs);
     script.build(fs);
     if (n > 0) fs.StopBeforeChange(n);
     script.run();

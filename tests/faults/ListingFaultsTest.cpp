@@ -156,7 +156,6 @@ std::vector<ListingCase> Cases() {
 class ListingFaultTable : public ::testing::TestWithParam<ListingCase> {
  protected:
   FakeFileSystem fs;
-  platform::ScopedHost host{fs};
 };
 
 TEST_P(ListingFaultTable, PrintsTheseRowsAndChangesNoFile) {
@@ -189,8 +188,7 @@ TEST(ListingOnTheRealHost, NamesEveryFileOfAFolderThatCannotBeEntered) {
   test_support::WriteFile(q + "/a.q0", kPlain);
   test_support::WriteFile(q + "/a.q1", "1");
   ASSERT_EQ(::chmod(temp.path().c_str(), 0755) | ::chmod((temp / "Filter.ini").c_str(), 0644) | ::chmod(q.c_str(), 0744), 0);
-  test_support::TestHost host_fs(temp.path());
-  platform::ScopedHost host(host_fs);
+  test_support::TestHost host(temp.path());
   const std::string expected =
       "a.q0|0|||\nqvue: " + q + "/a.q0 could not be opened; listed without its headers\n" + Counters(1, 0);
   EXPECT_EQ(test_support::AsNobody([&] {

@@ -237,7 +237,6 @@ std::vector<SievbatCase> Cases() {
 class SievbatFaultTable : public ::testing::TestWithParam<SievbatCase> {
  protected:
   FakeFileSystem fs;
-  platform::ScopedHost host{fs};
 };
 
 TEST_P(SievbatFaultTable, LeavesExactlyTheseFiles) {
@@ -276,7 +275,6 @@ TEST(SievbatReport, ADryRunIsWrittenInPiecesOfAbout64KiB) {
     std::streamsize xsputn(const char*, std::streamsize n) override { return sizes.push_back(n), n; }
   } pieces;
   FakeFileSystem fs;
-  platform::ScopedHost host(fs);
   fs.AddFile("/prog/Filter.ini", kRules);
   for (int i = 0; i < 1000; ++i) fs.AddFile(kQ + "/" + std::string(200, 'm') + std::to_string(i) + ".q0", kPlain);
   std::ostream out(&pieces);

@@ -169,7 +169,6 @@ class ViewerActionFaultsTest : public QObject {
     QFETCH(int, index);
     const ViewerCase& c = Cases()[static_cast<std::size_t>(index)];
     FakeFileSystem fs;
-    platform::ScopedHost host(fs);
     const FileMap start = Apply(StartTree(), c.extra);
     for (const auto& [path, bytes] : start) fs.AddFile(path, bytes);
 

@@ -41,7 +41,6 @@ inline MessageRecord Read(const std::string& q0, const std::optional<std::string
   fs.AddFile("/queue/m.q0", q0);
   if (q1) fs.AddFile("/queue/m.q1", *q1);
   fs.read_chunk = chunk;
-  platform::ScopedHost host(fs);
   MessageRecord record;
   record.Path = "/queue/m.q0";
   FUZZ_CHECK(q1 ? ReadMessageHeaders(record, max_line) : ReadSingleFileHeaders(record, nullptr, max_line));

@@ -25,7 +25,6 @@ std::string Stripped(const std::string& content) {
   testing_host::FakeFileSystem fs;
   fs.AddFile(kPath, content);
   fs.AddFile("/queue/m.q1", "b");
-  platform::ScopedHost host(fs);
   StripSalvageTag("/queue", "m.q0");
   FUZZ_CHECK(fs.Files().size() == 2);
   return fs.Contents(kPath);
@@ -35,7 +34,6 @@ std::string Stripped(const std::string& content) {
 std::string Tagged(const std::string& content) {
   testing_host::FakeFileSystem fs;
   fs.AddFile(kPath, content);
-  platform::ScopedHost host(fs);
   AddSalvageTag(kPath);
   FUZZ_CHECK(fs.Files().size() == 1);
   return fs.Contents(kPath);

@@ -8,10 +8,7 @@ namespace {
 
 TEST(EncodedWordsTest, DecodesTheWordsOfRfc2047AndLeavesTheRestAsTheGridShowsIt) {
   const std::string long_text(120, 'a');
-  const struct {
-    const char* what;
-    std::string raw, shown;  // shown: UTF-8
-  } cases[] = {
+  const struct { const char* what; std::string raw, shown; } cases[] = {  // shown: UTF-8
       {"Q, upper case", "=?ISO-8859-1?Q?Schnelltest_f=FCr?= dich", "Schnelltest f\u00fcr dich"},
       {"q and hex digits in lower case", "=?iso-8859-1?q?f=fcr?=", "f\u00fcr"},
       {"B", "=?UTF-8?B?w5xiZXJzaWNodA==?=", "\u00dcbersicht"},

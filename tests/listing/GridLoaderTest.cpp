@@ -32,7 +32,6 @@ struct Recorder : GridLoadObserver {
 class LoadGridRowsTest : public ::testing::Test {
  protected:
   FakeFileSystem fs;
-  platform::ScopedHost host{fs};
   void SetUp() override {
     fs.AddFile("/prog/Filter.ini", "\"hold W\",\"Subject: \",\"urgent\"\r\n");
     LoadFilterTable();

@@ -5,7 +5,7 @@
 // which is how tests make a file vanish, an open fail or a target name get
 // taken at the worst moment. The host can also die before its N-th change
 // to the tree: from then on every operation fails, as if the process had
-// been killed there, until Revive.
+// been killed there, until Revive. While it lives it is the process's host.
 #pragma once
 
 #include <functional>
@@ -136,6 +136,7 @@ class FakeFileSystem : public platform::FileSystem {
   std::optional<int> stop_before_;
   bool dead_ = false;
   std::set<std::string> changed_;
+  platform::ScopedHost installed_{*this};
 };
 
 }  // namespace testing_host

@@ -104,7 +104,6 @@ TEST(CurrentLaunchSettings, ComeFromTheEnvironmentAndTheHost) {
   TempFolder bin;
   MakeProgram(bin / "chosen");
   testing_host::FakeFileSystem fake;  // its program folder is "/prog"
-  platform::ScopedHost host(fake);
   test_support::ScopedEnv path("PATH", bin.path().c_str());
   test_support::ScopedEnv editor("QVUE_EDITOR", "chosen");
   test_support::ScopedEnv visual("VISUAL", nullptr);
@@ -136,7 +135,6 @@ TEST(Start, RunsTheProgramDetachedWithItsArgumentIntact) {
     MakeProgram(dir / c.name, kRecorder);
     testing_host::FakeFileSystem fake;
     fake.program_folder = dir.path();
-    platform::ScopedHost host(fake);
     std::string line = c.line.empty() ? "SievBat.EXE /q/a b" : dir.path() + c.line;
 
     const std::size_t descriptors = OpenDescriptors();

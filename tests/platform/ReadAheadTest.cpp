@@ -127,8 +127,7 @@ std::vector<std::string> RunAt(unsigned threads, const Row& row, const std::stri
 TEST(ReadAhead, FourThreadsPrintAndLeaveWhatOneThreadDoes) {
   test_support::TempFolder temp;
   const std::string root = temp / "root";
-  test_support::TestHost host_fs(root);
-  platform::ScopedHost host(host_fs);
+  test_support::TestHost host(root);
   for (const Row& row : kRows) {
     SCOPED_TRACE(row.name);
     std::vector<std::string> one = RunAt(1, row, root);
@@ -143,9 +142,6 @@ TEST(ReadAhead, FourThreadsPrintAndLeaveWhatOneThreadDoes) {
 // KESTRANE_THREADS counts when it is a whole number from 1 to 64; anything
 // else leaves one thread per online processor.
 TEST(ReadAhead, ThreadCountFromTheEnvironment) {
-  test_support::TempFolder temp;
-  test_support::TestHost host_fs(temp.path());
-  platform::ScopedHost host(host_fs);
   test_support::ScopedEnv threads_env("KESTRANE_THREADS", nullptr);
   const unsigned online = platform::ReaderThreadCount();
   const std::pair<const char*, unsigned> cases[] = {

@@ -72,12 +72,9 @@ TEST(FilterFile, RefusesHugeFilesInOneLineWithinBoundedMemory) {
   test_support::TempFolder temp;
   const std::string ini = temp / "Filter.ini", too_large = ini + ": is larger than 64 MiB, too large for rules";
   const std::uint64_t bound = kMaxFilterFileSize;
-  struct Case {
-    std::string head;    // then a hole of zero bytes up to `size`, then `tail`
-    std::uint64_t size;  // 0: a link to /proc/self/pagemap, which reports length 0
-    std::string tail, error;
-    bool needs_limit = false;
-  } cases[] = {
+  // A file of `head`, then a hole of zero bytes up to `size`, then `tail`; size 0: a link to
+  // /proc/self/pagemap, which reports length 0.
+  struct Case { std::string head; std::uint64_t size; std::string tail, error; bool needs_limit = false; } cases[] = {
       {"", bound + 1, "", too_large},
       {"", std::uint64_t{4} << 30, "", too_large},
       {"\"", std::uint64_t{3} << 30, "", too_large},

@@ -53,7 +53,6 @@ Strings Fields(const MessageRecord& r) {
 class ReadMessageHeadersTest : public ::testing::Test {
  protected:
   FakeFileSystem fs;
-  platform::ScopedHost host{fs};
 
   MessageRecord Read(const std::string& path) {
     MessageRecord record;

@@ -35,7 +35,6 @@ TEST(SafeRenameMessage, MovesPairsTogetherAndNeverOverwrites) {
   };
   for (const Case& c : cases) {
     testing_host::FakeFileSystem fs;
-    platform::ScopedHost host(fs);
     fs.AddFolder("/src");
     fs.AddFolder("/dst");
     for (const auto& [path, bytes] : c.before) fs.AddFile(path, bytes);
@@ -49,7 +48,6 @@ TEST(SafeRenameMessage, MovesPairsTogetherAndNeverOverwrites) {
 // process still holds: its change is under way, not cut short.
 TEST(RecoverInterruptedChanges, FinishesWhatNoProcessHoldsAndLeavesTheRest) {
   testing_host::FakeFileSystem fs;
-  platform::ScopedHost host(fs);
   fs.AddFile("/q/.~kqnew.1", "half a header");                                // a new version never used
   fs.AddFile("/q/.~kqnew.2", "being written");                                // held: a strip under way
   fs.AddFile("/q/a.q0", "a"), fs.AddFile("/q/.~kqdel.a.q1", "a body");        // a delete cut before the header

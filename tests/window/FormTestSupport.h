@@ -17,10 +17,7 @@
 namespace form_test {
 
 struct RecordingLauncher : platform::Launcher {
-  bool Start(const std::string& command_line) override {
-    started.push_back(command_line);
-    return true;
-  }
+  bool Start(const std::string& command_line) override { return started.push_back(command_line), true; }
   std::vector<std::string> started;
 };
 
@@ -65,8 +62,7 @@ struct Installation {
   std::string prog = temp.path() + "/prog dir";
   std::string root1 = temp.path() + "/K1";
   std::string root2 = temp.path() + "/K2";
-  test_support::TestHost host_fs{prog};
-  platform::ScopedHost host{host_fs};
+  test_support::TestHost host{prog};
   RecordingLauncher launcher;
   platform::ScopedLauncher launcher_guard{launcher};
 

@@ -150,35 +150,28 @@ class MSFlexGridTest : public QObject {
              std::tuple(true, 60, 900));
   }
 
-  void cellRectangleCoversTheCurrentCell_data() {
-    QTest::addColumn<int>("row");
-    QTest::addColumn<int>("col");
-    QTest::newRow("cell") << 3 << 2;
-    QTest::newRow("header") << 0 << 1;
-    QTest::newRow("cell after scrolling") << 150 << 3;
-  }
   void cellRectangleCoversTheCurrentCell() {
-    QFETCH(int, row);
-    QFETCH(int, col);
-    for (int i = kRows; i < row; ++i) grid_->AddItem(std::to_string(i + 1));
-    if (row > kRows) {
-      grid_->SetColWidth(0, 6000);
-      QCoreApplication::processEvents();  // the view lays out its new rows
-      grid_->scrollTo(Index(row, col));
-      QVERIFY(grid_->verticalScrollBar()->value() > 0 && grid_->horizontalScrollBar()->value() > 0);
+    for (auto [row, col] : {std::pair{3, 2}, {0, 1}, {150, 3}}) {  // a cell, a header cell, a cell after scrolling
+      for (int i = kRows; i < row; ++i) grid_->AddItem(std::to_string(i + 1));
+      if (row > kRows) {
+        grid_->SetColWidth(0, 6000);
+        QCoreApplication::processEvents();  // the view lays out its new rows
+        grid_->scrollTo(Index(row, col));
+        QVERIFY(grid_->verticalScrollBar()->value() > 0 && grid_->horizontalScrollBar()->value() > 0);
+      }
+      grid_->SetRow(row);
+      grid_->SetCol(col);
+      // An edit box placed from the twips covers the cell as the view paints it and the grid line right and below.
+      const QRect placed(grid_->CellLeft() / 15, grid_->CellTop() / 15, grid_->CellWidth() / 15,
+                         grid_->CellHeight() / 15);
+      QHeaderView* header = grid_->horizontalHeader();
+      const QRect cell = grid_->visualRect(Index(row, col));
+      const QRect expected =
+          row == 0 ? QRect(header->mapTo(grid_.get(), QPoint(header->sectionViewportPosition(col), 0)),
+                           QSize(header->sectionSize(col), header->height()))
+                   : QRect(grid_->viewport()->mapTo(grid_.get(), cell.topLeft()), cell.size() + QSize(1, 1));
+      QCOMPARE(placed, expected);
     }
-    grid_->SetRow(row);
-    grid_->SetCol(col);
-    // An edit box placed from the twips covers the cell as the view paints it and the grid line right and below.
-    const QRect placed(grid_->CellLeft() / 15, grid_->CellTop() / 15, grid_->CellWidth() / 15,
-                       grid_->CellHeight() / 15);
-    QHeaderView* header = grid_->horizontalHeader();
-    const QRect cell = grid_->visualRect(Index(row, col));
-    const QRect expected =
-        row == 0 ? QRect(header->mapTo(grid_.get(), QPoint(header->sectionViewportPosition(col), 0)),
-                         QSize(header->sectionSize(col), header->height()))
-                 : QRect(grid_->viewport()->mapTo(grid_.get(), cell.topLeft()), cell.size() + QSize(1, 1));
-    QCOMPARE(placed, expected);
   }
 
   void keysReachTheGridOrTheForm() {

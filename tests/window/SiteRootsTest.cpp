@@ -17,7 +17,6 @@ class SiteRootsTest : public QObject {
     fs.AddFile(fs.program_folder + "/Filter.ini", "");
     fs.AddFile("/srv/kestrane/Mail/Mailout/Wait/m.q0", "Q\r\n\r\nSubject: here\r\n");
     fs.AddFile("/srv/kestrane/Mail/Mailout/Wait/m.q1", "");
-    platform::ScopedHost host(fs);
 
     std::vector<std::string> errors;
     const auto form = form_test::OpenForm(QvueSettings{}, &errors);
