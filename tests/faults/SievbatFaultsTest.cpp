@@ -75,7 +75,6 @@ std::vector<SievbatCase> Cases() {
   const std::string not_found = "sievbat: /prog/Filter.ini: not found\n", ini = "/prog/Filter.ini";
   const Delta rules_gone = {{ini, std::nullopt}};
   return {
-      {.name = "NoFault"},
       // A dry run tells each header file's action, a read cut short as keep,
       // names escaped, and changes nothing; a small "w" is a label only.
       {.name = "DryRunTellsEveryActionAndChangesNothing", .option = "--dry-run",
@@ -143,7 +142,8 @@ std::vector<SievbatCase> Cases() {
        .faults = {Before(Op::kLink, Q("b-hold.q1"), 1, Take(kW + "/b-hold.q1", "theirs"))},
        .expected = not_held + Delta{{kW + "/b-hold.q1", "theirs"}}},
       // Another of our programs comes for the pair while its header stands in
-      // Wait and its body is still here: it finds both locked and leaves them.
+      // Wait and its body is still here: it finds both locked and leaves them,
+      // and the pass leaves what a pass without faults does.
       {.name = "ReleasedBackWhileItsBodyIsStillHere",
        .faults = {Before(Op::kRemove, Q("b-hold.q1"), 1,
                          [](FakeFileSystem&) { EXPECT_FALSE(SafeRenameMessage(kW, kQ, "b-hold.q0")); })}},

@@ -92,9 +92,6 @@ const std::vector<ViewerCase>& Cases() {
         {.name = "ErroreTargetTakenAtTheRename", .action = errore, .first = "a.q0",
          .faults = {Before(Op::kRename, kW + "/a.q0", 1, Take(kE + "/a.q0", "theirs"))},
          .expected = {{kE + "/a.q0", "theirs"}}, .rows = a_b},
-        {.name = "ErroreTargetTakenInOtherCaseAtTheRename", .action = errore, .first = "a.q0",
-         .faults = {Before(Op::kRename, kW + "/a.q0", 1, Take(kE + "/A.Q0", "theirs"))},
-         .expected = {{kE + "/A.Q0", "theirs"}}, .rows = a_b},
         // A move refused in a block (file in use, no right): that row stays
         // with its companion, the rows after it are still moved.
         {.name = "ErroreRefusedForTheFirstRowOfABlock", .action = errore, .first = "a.q0", .last = "b.q0",
