@@ -41,7 +41,6 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 
 std::string ListNames(const std::string& folder) {
   std::vector<std::string> names;

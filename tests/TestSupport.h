@@ -58,7 +58,6 @@ class TestHost : public platform::RealFileSystem {
 
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
-bool Exists(const std::string& path);
 // Names in a folder, sorted, hidden ones included.
 std::string ListNames(const std::string& folder);
 // Every entry under `root` by its path below it ("/Wait/a.q0"): a file by its

@@ -65,12 +65,12 @@ inline TreeChange Take(std::string path, std::string bytes) {
   return [path = std::move(path), bytes = std::move(bytes)](FakeFileSystem& fs) { fs.AddFile(path, bytes); };
 }
 
-// Makes `faults` the host's hook. The returned counts tell how often each
-// fault's operation came; Unfired names those that never reached their nth,
-// since a case whose fault never fired proves nothing.
-inline std::shared_ptr<const std::vector<int>> Install(FakeFileSystem& fs, std::vector<Fault> faults) {
+// Makes `faults` the host's hook. Returns what names the faults whose
+// operation never came its nth time, since a case whose fault never fired
+// proves nothing.
+inline std::function<std::string()> Install(FakeFileSystem& fs, const std::vector<Fault>& faults) {
   auto seen = std::make_shared<std::vector<int>>(faults.size(), 0);
-  fs.before = [&fs, faults = std::move(faults), seen](Op op, const std::string& path) {
+  fs.before = [&fs, faults, seen](Op op, const std::string& path) {
     bool allow = true;
     for (std::size_t i = 0; i < faults.size(); ++i) {
       const Fault& f = faults[i];
@@ -80,15 +80,13 @@ inline std::shared_ptr<const std::vector<int>> Install(FakeFileSystem& fs, std::
     }
     return allow;
   };
-  return seen;
-}
-
-inline std::string Unfired(const std::vector<Fault>& faults, const std::vector<int>& seen) {
-  std::string text;
-  for (std::size_t i = 0; i < faults.size(); ++i) {
-    if (seen[i] < std::max(faults[i].nth, 1)) text += "operation on " + faults[i].path + " came too rarely\n";
-  }
-  return text;
+  return [faults, seen] {
+    std::string text;
+    for (std::size_t i = 0; i < faults.size(); ++i) {
+      if ((*seen)[i] < std::max(faults[i].nth, 1)) text += "operation on " + faults[i].path + " came too rarely\n";
+    }
+    return text;
+  };
 }
 
 // A path's expected bytes, or nullopt: no file there.

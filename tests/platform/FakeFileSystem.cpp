@@ -32,12 +32,10 @@ class FakeReadStream : public platform::ReadStream {
   std::size_t offset_ = 0;
 };
 
-class FakeLock : public platform::MessageLock {
- public:
+// Holds a file's identity in the set of locked files while it lives.
+struct FakeLock : platform::MessageLock {
   FakeLock(std::set<std::uint64_t>& locked, std::uint64_t id) : locked_(locked), id_(id) { locked_.insert(id); }
   ~FakeLock() override { locked_.erase(id_); }
-
- private:
   std::set<std::uint64_t>& locked_;
   std::uint64_t id_;
 };
@@ -151,9 +149,7 @@ void FakeFileSystem::RemoveTree(const std::string& path) {
 
 std::map<std::string, std::string> FakeFileSystem::Files() const {
   std::map<std::string, std::string> files;
-  for (const auto& [path, node] : nodes_) {
-    if (!node.folder) files[path] = contents_.at(node.id).bytes;
-  }
+  for (const auto& [path, node] : nodes_) if (!node.folder) files[path] = contents_.at(node.id).bytes;
   return files;
 }
 

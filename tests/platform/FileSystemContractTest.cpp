@@ -28,7 +28,7 @@ struct RealWorld {
   std::string root = temp.path();
   void Folder(const std::string& path) { std::filesystem::create_directories(path); }
   void File(const std::string& path, const std::string& bytes) { test_support::WriteFile(path, bytes); }
-  bool Has(const std::string& path) const { return test_support::Exists(path); }
+  bool Has(const std::string& path) const { return std::filesystem::exists(path); }
   std::string Bytes(const std::string& path) const { return test_support::ReadFile(path); }
 };
 

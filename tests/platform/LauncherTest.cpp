@@ -60,9 +60,7 @@ TEST(ResolveTest, MapsProgramNamesAndKeepsTheArgumentLiteral) {
       {"missing-tool x", {"missing-tool", "x"}},        {"/abs/prog $x", {"/abs/prog", "$x"}},
       {"", {}},                                         {" lead", {}},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(platform::ResolveCommandLine(c.line, settings), c.argv) << c.line;
-  }
+  for (const Case& c : cases) EXPECT_EQ(platform::ResolveCommandLine(c.line, settings), c.argv) << c.line;
 }
 
 TEST(ResolveTest, FindsTheEditorInItsOrderOfChoice) {
@@ -140,16 +138,16 @@ TEST(Start, RunsTheProgramDetachedWithItsArgumentIntact) {
     const std::size_t descriptors = OpenDescriptors();
     ASSERT_TRUE(platform::HostLauncher().Start(line)) << c.what;
     EXPECT_EQ(OpenDescriptors(), descriptors) << c.what;  // the report pipe's read end is closed too
-    EXPECT_FALSE(test_support::Exists(dir / "args")) << c.what << ": Start waited for the program";
+    EXPECT_FALSE(std::filesystem::exists(dir / "args")) << c.what << ": Start waited for the program";
     EXPECT_TRUE(NoChildren()) << c.what;
 
     test_support::WriteFile(dir / "go", "");
-    for (int i = 0; i < 400 && !test_support::Exists(dir / "args"); ++i) {
+    for (int i = 0; i < 400 && !std::filesystem::exists(dir / "args"); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(25));
     }
     EXPECT_EQ(test_support::ReadFile(dir / "args"), c.expected) << c.what;
-    EXPECT_FALSE(test_support::Exists(dir / "pwned")) << c.what;
-    EXPECT_FALSE(test_support::Exists("pwned")) << c.what;
+    EXPECT_FALSE(std::filesystem::exists(dir / "pwned")) << c.what;
+    EXPECT_FALSE(std::filesystem::exists("pwned")) << c.what;
   }
 }
 
@@ -161,9 +159,7 @@ TEST(Start, FailsWhenTheProgramCannotBeRun) {
   const std::string lines[] = {"", "no-such-program x", dir / "missing x", dir / "plain x", dir / "garbage x",
                                dir / "folder x"};
   const std::size_t descriptors = OpenDescriptors();
-  for (const std::string& line : lines) {
-    EXPECT_FALSE(platform::HostLauncher().Start(line)) << line;
-  }
+  for (const std::string& line : lines) EXPECT_FALSE(platform::HostLauncher().Start(line)) << line;
   EXPECT_TRUE(NoChildren());
   EXPECT_EQ(OpenDescriptors(), descriptors);
 }

@@ -13,9 +13,7 @@ TEST(MatchesMask, FollowsTheFolderListingRules) {
       {"aXbXc", "a*b*c", true},     {"aXbX", "a*b*c", false},    {"q0", "*.q0", false},
       {"", "*", false},             {"any", "*", true},          {"ab", "", false},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(platform::MatchesMask(c.name, c.mask), c.match) << c.name << " ~ " << c.mask;
-  }
+  for (const Case& c : cases) EXPECT_EQ(platform::MatchesMask(c.name, c.mask), c.match) << c.name << " ~ " << c.mask;
 }
 
 TEST(Text, FoldsAsciiLettersOnly) {

@@ -36,10 +36,7 @@ class FormActionsTest : public QObject {
     form_test::Select(Grid(), row, row_sel, col, col_sel);
   }
   // Sorts by file name so that tests can name rows by position.
-  void SortByName() {
-    Select(0, 0, 1, 1);
-    form->MnuPOPHSortA_Click();
-  }
+  void SortByName() { Select(0, 0, 1, 1), form->MnuPOPHSortA_Click(); }
   QPoint HeaderPoint(int col) {
     QHeaderView* header = Grid()->horizontalHeader();
     return QPoint(header->sectionViewportPosition(col) + header->sectionSize(col) / 2, header->height() / 2);
@@ -59,10 +56,7 @@ class FormActionsTest : public QObject {
     form = inst->Open();
     SortByName();
   }
-  void cleanup() {
-    form.reset();
-    inst.reset();
-  }
+  void cleanup() { form.reset(), inst.reset(); }
 
   void removingActionsTakeTheSelectedRowsOut() {
     std::string number_of_d = Grid()->TextMatrix(4, 0);

@@ -46,10 +46,7 @@ class FormTest : public QObject {
     errors.clear();
     Start();
   }
-  void cleanup() {
-    form.reset();
-    inst.reset();
-  }
+  void cleanup() { form.reset(), inst.reset(); }
 
   void startUpListsTheDefaultFolder() {
     QCOMPARE(form->CurrentFolder(), root1 + "/Mail/Mailout/Wait");
