@@ -80,10 +80,7 @@ std::string FirstCollisionName();
 
 // A message followed through passes that may be killed: its header, the
 // header a pass leaves (empty: the same), its body, and whether a pass deletes it.
-struct Followed {
-  std::string header, stripped, body;
-  bool deleted = false;
-};
+struct Followed { std::string header, stripped, body; bool deleted = false; };
 // What is wrong in `files` (path -> bytes) at the instant of a kill, empty
 // when nothing: a visible ".q0" file that holds neither form of a header nor
 // `foreign`, or a message that is not being deleted without its header or

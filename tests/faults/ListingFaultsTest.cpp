@@ -36,11 +36,9 @@ std::string Counters(int files, std::size_t bytes) {
          FormatDigits(static_cast<std::int64_t>(bytes), "# ### ##0") + ", empty: 0\n";
 }
 
-struct Listed {
-  int status = -1;
-  std::vector<std::string> rows;  // file name | size | classification | subject | date, header row left out
-  std::string err;
-};
+// What qvue --list gave: its status, its rows but the header row as "file name | size | classification |
+// subject | date", and stderr.
+struct Listed { int status = -1; std::vector<std::string> rows; std::string err; };
 
 Listed List(const std::vector<std::string>& args) {
   char *out_data = nullptr, *err_data = nullptr;
@@ -132,8 +130,7 @@ std::vector<ListingCase> Cases() {
        .err = Counters(2, kPlain.size() + 1), .files_changed = {{"/q/a.q1", std::nullopt}}},
       {.name = "QueueRemovedAfterTheFirstMessage", .args = {"/q"},
        .faults = {Before(Op::kOpenRead, "/q/b.q0", 1, Vanish({"/q"}))}, .rows = {a_row, "b.q0|0|||"},
-       .err = Counters(2, kDel.size() + 5),
-       .files_changed = Gone("/q", {"a", "b"})},
+       .err = Counters(2, kDel.size() + 5), .files_changed = Gone("/q", {"a", "b"})},
       // One-file messages: a refused open and a read cut short (the subject
       // read before it counts) are reported, a vanished file is not.
       {.name = "OneFileOpenRefused", .args = {"--single", "/in"}, .faults = {Refuse(Op::kOpenRead, "/in/m1")},

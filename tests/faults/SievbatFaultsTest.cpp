@@ -198,8 +198,7 @@ std::vector<SievbatCase> Cases() {
        .extra = Pair(kQ, "t-mid", Header("From: a@x\r\nX-Salvaged: yes\r\nTo: op@x\r\nSubject: lottery\r\n"), "t"),
        .expected = {{Q("t-mid.q0"), Header("From: a@x\r\nTo: op@x\r\nSubject: lottery\r\n")}}},
       {.name = "TagAddedTwice",  // cut at the first tag, byte for byte
-       .extra = Pair(kQ, "t-two", Tagged(kSalv), "t"),
-       .expected = {{Q("t-two.q0"), kDel}}},
+       .extra = Pair(kQ, "t-two", Tagged(kSalv), "t"), .expected = {{Q("t-two.q0"), kDel}}},
       {.name = "TagLineAfterABareCr",  // the CR keeps the tag line's LF: no line is joined
        .extra = Pair(kQ, "t-cr", Header("From: a@x\rX-Salvaged: yes\r\nSubject: lottery\r\n"), "t"),
        .expected = {{Q("t-cr.q0"), Header("From: a@x\r\nSubject: lottery\r\n")}}},

@@ -95,14 +95,10 @@ class FakeFileSystem : public platform::FileSystem {
   std::string ProgramFolder() override { return program_folder; }
 
  private:
-  struct Node {
-    bool folder = false;
-    std::uint64_t id = 0;  // the file's identity, kept through renames
-  };
-  struct Content {
-    std::string bytes;
-    std::uint64_t version = 0;  // grows with every change, like a change time
-  };
+  // A folder, or a file by its identity, which it keeps through renames.
+  struct Node { bool folder = false; std::uint64_t id = 0; };
+  // A file's bytes; its version grows with every change, like a change time.
+  struct Content { std::string bytes; std::uint64_t version = 0; };
   friend class FakeReadStream;
   friend class FakeFileHandle;
   friend class FakeTempFile;

@@ -91,10 +91,7 @@ Message MakeMessage(std::uint64_t seed, long id) {
 
 // The id a file's bytes name and whether it is a header: where the bytes
 // are not exactly that file of that message (Message::Is), it was overwritten.
-struct Identity {
-  long id = -1;
-  bool header = false;
-};
+struct Identity { long id = -1; bool header = false; };
 Identity Identify(const std::string& bytes) {
   std::size_t at = bytes.find(kIdMark);
   bool header = at != std::string::npos;
