@@ -5,7 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -43,11 +42,10 @@ std::string ReadFile(const std::string& path) {
 
 
 std::string ListNames(const std::string& folder) {
-  std::vector<std::string> names;
+  std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string() + (entry.is_directory() ? "/" : ""));
+    names.insert(entry.path().filename().string() + (entry.is_directory() ? "/" : ""));
   }
-  std::sort(names.begin(), names.end());
   std::string joined;
   for (const auto& n : names) joined += (joined.empty() ? "" : " ") + n;
   return joined;

@@ -56,15 +56,6 @@ void MakeQueue(const std::string& queue, const std::vector<Followed>& messages) 
   WriteFile(queue + "/Wait/m1.q1", "theirs body");
 }
 
-pid_t StartPass(const std::string& program, const std::string& queue) {
-  pid_t child = ::fork();
-  if (child == 0) {
-    ::execl(program.c_str(), program.c_str(), queue.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  return child;
-}
-
 TEST(SievbatKilled, ThirtyKillsOnTwoThousandPairsLoseNothing) {
   test_support::TempFolder temp;
   const std::string queue = temp / "q", unbroken = temp / "unbroken";
@@ -87,7 +78,11 @@ TEST(SievbatKilled, ThirtyKillsOnTwoThousandPairsLoseNothing) {
     auto delay = std::chrono::microseconds(
         std::uniform_int_distribution<long>(0, std::max<long>(longest.count(), 2000))(random));
     auto start = std::chrono::steady_clock::now();
-    pid_t pass = StartPass(sievbat, queue);
+    pid_t pass = ::fork();
+    if (pass == 0) {
+      ::execl(sievbat.c_str(), sievbat.c_str(), queue.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
     std::this_thread::sleep_for(delay);
     ::kill(pass, SIGKILL);
     int status = 0;

@@ -185,9 +185,9 @@ class ViewerActionFaultsTest : public QObject {
     QVERIFY(errors.empty());
     QCOMPARE(Show(fs.Files()), Show(Apply(start, c.expected)));
     QCOMPARE(Show(form_test::Names(grid)), Show(c.rows));
-    for (std::int64_t r = 1; r < grid->Rows(); ++r) {  // a row left by a failed action keeps its flag
+    // A row left by a failed action keeps its flag.
+    for (std::int64_t r = 1; r < grid->Rows(); ++r)
       if (!grid->TextMatrix(r, 1).empty()) QCOMPARE(grid->Data().CellPicture(r, 3), frm_Qvue::kFlagMark);
-    }
   }
 
   // Each action killed before each of its changes, in turn; the window

@@ -109,8 +109,7 @@ class InstanceTest : public QObject {
     std::unique_ptr<Probe> decoy, first;
     int fd = -1;
     if (leftover == Leftover::kRegularFile) {
-      QFile file(path);
-      QVERIFY(file.open(QIODevice::WriteOnly));
+      QVERIFY(QFile(path).open(QIODevice::WriteOnly));
     } else if (leftover == Leftover::kDeadSocket || leftover == Leftover::kSilentOwner) {
       fd = BindSocket(path);
       QVERIFY(fd >= 0);
