@@ -54,9 +54,7 @@ inline Fault Before(Op op, std::string path, int nth, TreeChange change) {
 
 // The remailer (or an operator) removes files or folders with all they hold.
 inline TreeChange Vanish(std::vector<std::string> paths) {
-  return [paths = std::move(paths)](FakeFileSystem& fs) {
-    for (const std::string& path : paths) fs.RemoveTree(path);
-  };
+  return [paths = std::move(paths)](FakeFileSystem& fs) { for (const std::string& p : paths) fs.RemoveTree(p); };
 }
 // The file at `path` vanishes just before the first `op` on it.
 inline Fault VanishesAt(Op op, const std::string& path) { return Before(op, path, 1, Vanish({path})); }

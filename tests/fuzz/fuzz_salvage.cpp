@@ -20,24 +20,19 @@ namespace {
 
 const std::string kPath = "/queue/m.q0";
 
-// The header after a strip; the strip leaves no file of its own behind.
-std::string Stripped(const std::string& content) {
+// The header after the batch filter's strip (of a pair) or the viewer's tag
+// (written through the host as the window writes it); neither leaves a file
+// of its own behind.
+std::string Changed(const std::string& content, bool strip) {
   testing_host::FakeFileSystem fs;
   fs.AddFile(kPath, content);
-  fs.AddFile("/queue/m.q1", "b");
-  StripSalvageTag("/queue", "m.q0");
-  FUZZ_CHECK(fs.Files().size() == 2);
+  if (strip) fs.AddFile("/queue/m.q1", "b");
+  strip ? StripSalvageTag("/queue", "m.q0") : AddSalvageTag(kPath);
+  FUZZ_CHECK(fs.Files().size() == (strip ? 2u : 1u));
   return fs.Contents(kPath);
 }
-
-// The viewer's tag, written through the host as the window writes it.
-std::string Tagged(const std::string& content) {
-  testing_host::FakeFileSystem fs;
-  fs.AddFile(kPath, content);
-  AddSalvageTag(kPath);
-  FUZZ_CHECK(fs.Files().size() == 1);
-  return fs.Contents(kPath);
-}
+std::string Stripped(const std::string& content) { return Changed(content, true); }
+std::string Tagged(const std::string& content) { return Changed(content, false); }
 
 // True when `kept` is `content` with some byte runs taken out.
 bool IsSubsequence(const std::string& kept, const std::string& content) {

@@ -40,11 +40,10 @@ class LoadGridRowsTest : public ::testing::Test {
 
 TEST_F(LoadGridRowsTest, ListsPairsWithTheirCellsAndRunningCounters) {
   fs.AddFile("/q/a.q0", "Q\r\n12/06/26 14:03:22\r\nSubject: URGENT now\r\nFrom: f\r\nTo: t\r\nReturn-Path: r\r\n\r\n");
-  fs.AddFile("/q/a.q1", "12345");
-  fs.AddFile("/q/empty.q0", "");
-  fs.AddFile("/q/b.q0", "Q\r\nno date\r\n");
-  fs.AddFile("/q/b.q1", "");
-  fs.AddFile("/q/c.txt", "not listed with the pair mask");
+  for (auto [path, bytes] : {std::pair{"/q/a.q1", "12345"}, {"/q/empty.q0", ""}, {"/q/b.q0", "Q\r\nno date\r\n"},
+                             {"/q/b.q1", ""}, {"/q/c.txt", "not listed with the pair mask"}}) {
+    fs.AddFile(path, bytes);
+  }
   fs.AddFolder("/q/sub.q0");
   Recorder rec;
   GridCounters c = LoadGridRows("/q", 4, rec);
