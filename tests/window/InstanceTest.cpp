@@ -45,18 +45,12 @@ class Probe {
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(INSTANCE_PROBE, arguments);
   }
-  ~Probe() {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.kill();
-      process_.waitForFinished(5000);
-    }
-  }
+  ~Probe() { process_.kill(), process_.waitForFinished(5000); }  // nothing when it has ended
 
   // The next line the probe prints, without its newline; empty on timeout.
   QByteArray Line(int timeout_ms = 10000) {
     QDeadlineTimer deadline(timeout_ms);
-    while (!process_.canReadLine() && process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
-    }
+    while (!process_.canReadLine() && process_.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {}
     return process_.readLine().trimmed();
   }
   // The exit code once it ended, -1 when it did not end in time or crashed.

@@ -15,10 +15,7 @@
 
 #include "window/Module_PreviousInstanceActivate.h"
 
-static void Say(const char* line) {
-  std::printf("%s\n", line);
-  std::fflush(stdout);
-}
+static void Say(const char* line) { std::printf("%s\n", line), std::fflush(stdout); }
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
