@@ -17,7 +17,10 @@
 namespace form_test {
 
 struct RecordingLauncher : platform::Launcher {
-  bool Start(const std::string& command_line) override { return started.push_back(command_line), true; }
+  bool Start(const std::string& command_line) override {
+    started.push_back(command_line);
+    return true;
+  }
   std::vector<std::string> started;
 };
 

@@ -29,7 +29,10 @@ int BindSocket(const QString& path) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::strncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path - 1);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return ::close(fd), -1;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return -1;
+  }
   return fd;
 }
 
