@@ -43,14 +43,12 @@ CivilTime DateTime::ToCivil() const {
   std::int64_t day_offset = FloorDiv(seconds_, kSecondsPerDay);
   std::int64_t in_day = seconds_ - day_offset * kSecondsPerDay;
   year_month_day ymd{sys_days{days{day_offset + ZeroDayNumber()}}};
-  CivilTime t;
-  t.year = static_cast<int>(ymd.year());
-  t.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
-  t.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
-  t.hour = static_cast<int>(in_day / 3600);
-  t.minute = static_cast<int>(in_day / 60 % 60);
-  t.second = static_cast<int>(in_day % 60);
-  return t;
+  return CivilTime{static_cast<int>(ymd.year()),
+                   static_cast<int>(static_cast<unsigned>(ymd.month())),
+                   static_cast<int>(static_cast<unsigned>(ymd.day())),
+                   static_cast<int>(in_day / 3600),
+                   static_cast<int>(in_day / 60 % 60),
+                   static_cast<int>(in_day % 60)};
 }
 
 std::string SortableDateText(const DateTime& value) {

@@ -115,19 +115,20 @@ std::optional<DateTime> RecogniseLocalDate(std::string_view text, DateOrder orde
   std::array<int, 3> value{};
   std::array<int, 3> digits{};
   char separator = '\0';
-  for (int i = 0; i < 3; ++i) {
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (i > 0) {  // one separator between numbers, the same both times
+      if (!IsDateSeparator(in.Peek())) return std::nullopt;
+      if (separator != '\0' && in.Peek() != separator) return std::nullopt;
+      separator = in.Peek();
+      in.Skip();
+    }
     digits[i] = in.Number(4, &value[i]);
     if (digits[i] == 0) return std::nullopt;
-    if (i == 2) break;
-    if (!IsDateSeparator(in.Peek())) return std::nullopt;
-    if (separator != '\0' && in.Peek() != separator) return std::nullopt;
-    separator = in.Peek();
-    in.Skip();
   }
   if (separator == '.' && in.Peek() == '.') in.Skip();  // "06.12.2026." in some locales
   if (in.Peek() == 'T' || in.Peek() == 't') in.Skip();  // ISO 8601 date-time
 
-  int year = 0, month = 0, day = 0;
+  int year, month, day;  // each branch sets all three or gives up
   if (digits[0] == 4) {
     year = value[0], month = value[1], day = value[2];
     if (digits[1] > 2 || digits[2] > 2) return std::nullopt;

@@ -233,9 +233,7 @@ struct FamilyFolder {
 // The name a ".q1" body's header has, or would have.
 std::string HeaderOf(const std::string& body) { return body.substr(0, body.size() - 3) + ".q0"; }
 
-bool EndsWithQ1(std::string_view name) {
-  return name.size() >= 3 && platform::EqualsIgnoreCase(name.substr(name.size() - 3), ".q1");
-}
+bool EndsWithQ1(std::string_view name) { return platform::EndsWithIgnoreCase(name, ".q1"); }
 
 // Hidden files of ours: a new version that never replaced its original is
 // dropped; a body that stepped aside for a delete goes back beside its
