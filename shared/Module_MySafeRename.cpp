@@ -350,7 +350,7 @@ bool RecoverInterruptedChanges(const std::vector<std::string>& folders, platform
     bool repeated = std::any_of(family.begin(), family.end(), [&](const FamilyFolder& f) { return f.path == path; });
     if (repeated) continue;
     FamilyFolder folder{path, {}};
-    if (listing != nullptr && family.empty() && path == folders.front()) {
+    if (listing != nullptr && path == folders.front()) {
       std::swap(folder.listing, *listing);  // a large folder is not listed twice
       family.push_back(std::move(folder));
     } else if (fs.ReadFolder(path, &folder.listing)) {
