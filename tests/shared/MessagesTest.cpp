@@ -143,6 +143,13 @@ TEST_F(ReadMessageHeadersTest, OneFileMessagesTakeSixHeadersFromTheFirstBlock) {
   EXPECT_EQ(m.Newsgroups, "alt.x");
   EXPECT_EQ(SortableDateText(m.Date), "~2004/03/06 00:30:00");  // the later date, in UTC
   EXPECT_EQ(m.Cc, "");  // the stale value is reset, and a one-file message gives none
+
+  // There but shut: false, with the length as far as it can be measured.
+  for (Op refused : {Op::kOpenRead, Op::kLength}) {
+    fs.before = [refused](Op op, const std::string&) { return op != Op::kOpenRead && op != refused; };
+    EXPECT_FALSE(ReadSingleFileHeaders(m));
+    EXPECT_EQ(m.Size, refused == Op::kLength ? 0 : std::ssize(fs.Contents("/in/m")));
+  }
 }
 
 }  // namespace
