@@ -42,9 +42,9 @@ void ResetAllButPath(MessageRecord& record) {
 }  // namespace
 
 bool ReadMessageHeaders(MessageRecord& record, std::size_t max_line) {
-  ResetAllButPath(record);
-  if (!platform::EndsWithQ0(record.Path)) return true;
-  return ReadMessageHeaders(record, ListedPair{platform::Host().FindCompanion(record.Path), true}, nullptr, max_line);
+  ListedPair pair;
+  if (platform::EndsWithQ0(record.Path)) pair.Companion = platform::Host().FindCompanion(record.Path);
+  return ReadMessageHeaders(record, pair, nullptr, max_line);
 }
 
 bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed, std::optional<std::uint64_t>* header_length,
