@@ -77,9 +77,10 @@ std::vector<SievbatCase> Cases() {
   return {
       {.name = "NoFault"},
       // A dry run tells each header file's action, a read cut short as keep,
-      // names escaped, and changes nothing; a small "w" is a label only.
+      // names escaped, and changes nothing; a small "w" is a label only; an
+      // empty header file is passed over.
       {.name = "DryRunTellsEveryActionAndChangesNothing", .option = "--dry-run",
-       .extra = Pair(kQ, "e\tx", kDel, "e") + Pair(kQ, "f", Header("From: later@x\r\n"), "f"),
+       .extra = Pair(kQ, "e\tx", kDel, "e") + Pair(kQ, "f", Header("From: later@x\r\n"), "f") + Pair(kQ, "g", "", "g"),
        .faults = {Refuse(Op::kOpenRead, Q("e\tx.q0"))},
        .report = told("delete", "hold", "strip") + "d-plain.q0\t\tkeep\ne\\tx.q0\t\tkeep\nf.q0\tFrlaterw\tkeep\n"},
       // Not message pairs: empty, without companion, a folder, in a subfolder.
