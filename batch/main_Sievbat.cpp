@@ -102,7 +102,7 @@ bool ScanQueueFolder(const std::string& folder, PassOutput output, PassReport* r
     }
     header.complete = ReadMessageHeaders(header.record, pair, &header.length);
     header.classification.clear();
-    if (header.complete && header.length != 0u) header.classification = ClassifyMessage(header.record);
+    if (header.complete) header.classification = ClassifyMessage(header.record);
   };
   auto act = [&](std::size_t index, std::size_t slot) {
     const ReadHeader& header = slots[slot];

@@ -24,9 +24,11 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-bool EndsWithQ0(std::string_view name) {
-  return name.size() >= 3 && EqualsIgnoreCase(name.substr(name.size() - 3), ".q0");
+bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && EqualsIgnoreCase(text.substr(text.size() - suffix.size()), suffix);
 }
+
+bool EndsWithQ0(std::string_view name) { return EndsWithIgnoreCase(name, ".q0"); }
 
 bool HasUpperAscii(std::string_view text) {
   for (char c : text) {

@@ -15,6 +15,7 @@ std::string AsciiLower(std::string_view text);
 std::string AsciiUpper(std::string_view text);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 bool HasUpperAscii(std::string_view text);
+bool EndsWithIgnoreCase(std::string_view text, std::string_view suffix);
 
 // True for a name or path ending in ".q0", letter case ignored: the header
 // file of a message pair, the one that has a ".q1" companion.

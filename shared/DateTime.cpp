@@ -1,5 +1,6 @@
 #include "shared/DateTime.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -18,8 +19,6 @@ std::int64_t ZeroDayNumber() {
           .count();
   return zero;
 }
-
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
 
 }  // namespace
 
@@ -40,24 +39,23 @@ DateTime DateTime::FromCivil(int year, int month, int day, int hour, int minute,
 }
 
 CivilTime DateTime::ToCivil() const {
-  std::int64_t day_offset = FloorDiv(seconds_, kSecondsPerDay);
-  std::int64_t in_day = seconds_ - day_offset * kSecondsPerDay;
-  year_month_day ymd{sys_days{days{day_offset + ZeroDayNumber()}}};
-  CivilTime t;
-  t.year = static_cast<int>(ymd.year());
-  t.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
-  t.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
-  t.hour = static_cast<int>(in_day / 3600);
-  t.minute = static_cast<int>(in_day / 60 % 60);
-  t.second = static_cast<int>(in_day % 60);
-  return t;
+  const std::chrono::seconds since_zero{seconds_};
+  const days day_offset = std::chrono::floor<days>(since_zero);  // down, also before the zero date
+  const std::int64_t in_day = (since_zero - day_offset).count();
+  year_month_day ymd{sys_days{day_offset + days{ZeroDayNumber()}}};
+  return CivilTime{static_cast<int>(ymd.year()),
+                   static_cast<int>(static_cast<unsigned>(ymd.month())),
+                   static_cast<int>(static_cast<unsigned>(ymd.day())),
+                   static_cast<int>(in_day / 3600),
+                   static_cast<int>(in_day / 60 % 60),
+                   static_cast<int>(in_day % 60)};
 }
 
 std::string SortableDateText(const DateTime& value) {
   CivilTime t = value.ToCivil();
   // Years outside 0..9999 cannot occur from our parsers; clamp so the text
   // keeps its fixed width whatever the value.
-  int year = t.year < 0 ? 0 : (t.year > 9999 ? 9999 : t.year);
+  int year = std::clamp(t.year, 0, 9999);
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "~%04d/%02d/%02d %02d:%02d:%02d", year, t.month, t.day, t.hour,
                 t.minute, t.second);

@@ -7,13 +7,14 @@
 #include <cstdint>
 #include <string>
 
+// The calendar fields of a DateTime, as DateTime::ToCivil gives them.
 struct CivilTime {
-  int year = 1899;
-  int month = 12;
-  int day = 30;
-  int hour = 0;
-  int minute = 0;
-  int second = 0;
+  int year;
+  int month;
+  int day;
+  int hour;
+  int minute;
+  int second;
 };
 
 class DateTime {

@@ -9,7 +9,7 @@ constexpr std::size_t kChunk = 64 * 1024;
 }  // namespace
 
 LineReader::LineReader(std::unique_ptr<platform::ReadStream> stream, std::size_t max_line)
-    : stream_(std::move(stream)), remaining_(stream_->Size()), max_line_(std::max<std::size_t>(max_line, 1)) {}
+    : stream_(std::move(stream)), remaining_(stream_->Size()), max_line_(max_line) {}
 
 bool LineReader::Fill() {
   begin_ = end_ = 0;

@@ -15,7 +15,6 @@
 
 class LineReader {
  public:
-  // `max_line` is at least 1.
   LineReader(std::unique_ptr<platform::ReadStream> stream, std::size_t max_line);
 
   // The next line; false at the end of the file or after a read error.

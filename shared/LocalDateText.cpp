@@ -3,6 +3,7 @@
 #include <langinfo.h>
 
 #include <array>
+#include <optional>
 #include <string>
 
 #include "platform/Text.h"
@@ -74,32 +75,30 @@ int WindowYear(int year, int digits) {
 
 bool IsDateSeparator(char c) { return c == '/' || c == '.' || c == '-'; }
 
-// The time of day after the date; true when the rest of the text is a valid
-// time (or nothing), with the result in seconds.
-bool ReadTimeOfDay(Cursor& in, int* seconds_of_day) {
-  *seconds_of_day = 0;
+// The time of day after the date, in seconds: 0 when nothing follows the
+// date, nullopt when what follows is not a valid time.
+std::optional<int> ReadTimeOfDay(Cursor& in) {
   in.SkipBlanks();
-  if (in.AtEnd()) return true;
+  if (in.AtEnd()) return 0;
   int hour = 0, minute = 0, second = 0;
-  if (in.Number(2, &hour) == 0 || in.Peek() != ':') return false;
+  if (in.Number(2, &hour) == 0 || in.Peek() != ':') return std::nullopt;
   in.Skip();
-  if (in.Number(2, &minute) != 2) return false;
+  if (in.Number(2, &minute) != 2) return std::nullopt;
   if (in.Peek() == ':') {
     in.Skip();
-    if (in.Number(2, &second) != 2) return false;
+    if (in.Number(2, &second) != 2) return std::nullopt;
   }
   in.SkipBlanks();
   if (in.Word("AM")) {
-    if (hour < 1 || hour > 12) return false;
+    if (hour < 1 || hour > 12) return std::nullopt;
     if (hour == 12) hour = 0;
   } else if (in.Word("PM")) {
-    if (hour < 1 || hour > 12) return false;
+    if (hour < 1 || hour > 12) return std::nullopt;
     if (hour != 12) hour += 12;
   }
   in.SkipBlanks();
-  if (!in.AtEnd() || hour > 23 || minute > 59 || second > 59) return false;
-  *seconds_of_day = hour * 3600 + minute * 60 + second;
-  return true;
+  if (!in.AtEnd() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
+  return hour * 3600 + minute * 60 + second;
 }
 
 }  // namespace
@@ -112,22 +111,22 @@ DateOrder LocaleDateOrder() {
 std::optional<DateTime> RecogniseLocalDate(std::string_view text, DateOrder order) {
   Cursor in(text);
   in.SkipBlanks();
-  std::array<int, 3> value{};
-  std::array<int, 3> digits{};
+  std::array<int, 3> value{}, digits{};  // of the three numbers
   char separator = '\0';
-  for (int i = 0; i < 3; ++i) {
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (i > 0) {  // one separator between numbers, the same both times
+      if (!IsDateSeparator(in.Peek())) return std::nullopt;
+      if (separator != '\0' && in.Peek() != separator) return std::nullopt;
+      separator = in.Peek();
+      in.Skip();
+    }
     digits[i] = in.Number(4, &value[i]);
     if (digits[i] == 0) return std::nullopt;
-    if (i == 2) break;
-    if (!IsDateSeparator(in.Peek())) return std::nullopt;
-    if (separator != '\0' && in.Peek() != separator) return std::nullopt;
-    separator = in.Peek();
-    in.Skip();
   }
   if (separator == '.' && in.Peek() == '.') in.Skip();  // "06.12.2026." in some locales
   if (in.Peek() == 'T' || in.Peek() == 't') in.Skip();  // ISO 8601 date-time
 
-  int year = 0, month = 0, day = 0;
+  int year, month, day;  // each branch sets all three or gives up
   if (digits[0] == 4) {
     year = value[0], month = value[1], day = value[2];
     if (digits[1] > 2 || digits[2] > 2) return std::nullopt;
@@ -144,7 +143,7 @@ std::optional<DateTime> RecogniseLocalDate(std::string_view text, DateOrder orde
     year = WindowYear(value[2], digits[2]);
   }
   if (!IsValidCivilDate(year, month, day) || year < 100) return std::nullopt;
-  int seconds_of_day = 0;
-  if (!ReadTimeOfDay(in, &seconds_of_day)) return std::nullopt;
-  return DateTime::FromCivil(year, month, day).PlusSeconds(seconds_of_day);
+  std::optional<int> seconds_of_day = ReadTimeOfDay(in);
+  if (!seconds_of_day) return std::nullopt;
+  return DateTime::FromCivil(year, month, day).PlusSeconds(*seconds_of_day);
 }

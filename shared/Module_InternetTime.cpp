@@ -37,6 +37,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -80,13 +81,13 @@ bool EqualsIgnoreCase(std::string_view word, std::string_view lower_name) {
   return true;
 }
 
-// Index of `word` in `names`, or -1.
+// Index of `word` in `names`, nullopt when it is none of them.
 template <std::size_t N>
-int IndexOf(std::string_view word, const std::array<std::string_view, N>& names) {
+std::optional<int> IndexOf(std::string_view word, const std::array<std::string_view, N>& names) {
   for (std::size_t i = 0; i < N; ++i) {
     if (EqualsIgnoreCase(word, names[i])) return static_cast<int>(i);
   }
-  return -1;
+  return std::nullopt;
 }
 
 int NamedZoneSeconds(std::string_view word) {
@@ -209,7 +210,7 @@ bool ReadZoneAndEnd(Scanner& s, Fields& f) {
 bool ReadFields(Scanner& s, Fields& f) {
   if (!s.SkipCommentsAndSpace()) return false;
   if (IsLetter(s.Peek())) {
-    if (IndexOf(s.Letters(), kDayNames) < 0) return false;
+    if (!IndexOf(s.Letters(), kDayNames)) return false;
     if (!s.SkipCommentsAndSpace() || !s.Take(',') || !s.SkipCommentsAndSpace()) return false;
   }
 
@@ -217,9 +218,9 @@ bool ReadFields(Scanner& s, Fields& f) {
   if (day.digits < 1 || day.digits > 2 || !s.SkipCommentsAndSpace()) return false;
   f.day = day.value;
 
-  int month = IndexOf(s.Letters(), kMonthNames);
-  if (month < 0 || !s.SkipCommentsAndSpace()) return false;
-  f.month = month + 1;
+  std::optional<int> month = IndexOf(s.Letters(), kMonthNames);
+  if (!month || !s.SkipCommentsAndSpace()) return false;
+  f.month = *month + 1;
 
   Number year = s.Digits();
   if (year.digits < 2 || !s.SkipCommentsAndSpace()) return false;

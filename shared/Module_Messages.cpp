@@ -1,5 +1,6 @@
 #include "shared/Module_Messages.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <utility>
@@ -18,7 +19,8 @@ std::string_view GetHeaderValue(std::string_view line, std::string_view prefix) 
 }
 
 std::string CompanionFile(std::string_view q0_path) {
-  std::string_view stem = q0_path.substr(0, q0_path.size() >= 3 ? q0_path.size() - 3 : 0);
+  std::string_view stem = q0_path;
+  stem.remove_suffix(std::min<std::size_t>(stem.size(), 3));
   return std::string(stem) + ".q1";
 }
 
@@ -40,16 +42,16 @@ void ResetAllButPath(MessageRecord& record) {
 }  // namespace
 
 bool ReadMessageHeaders(MessageRecord& record, std::size_t max_line) {
-  ResetAllButPath(record);
-  if (record.Path.empty() || !platform::EndsWithQ0(record.Path)) return true;
-  return ReadMessageHeaders(record, ListedPair{platform::Host().FindCompanion(record.Path), true}, nullptr, max_line);
+  ListedPair pair;
+  if (platform::EndsWithQ0(record.Path)) pair.Companion = platform::Host().FindCompanion(record.Path);
+  return ReadMessageHeaders(record, pair, nullptr, max_line);
 }
 
 bool ReadMessageHeaders(MessageRecord& record, const ListedPair& listed, std::optional<std::uint64_t>* header_length,
                         std::size_t max_line) {
   ResetAllButPath(record);
   if (header_length != nullptr) header_length->reset();
-  if (record.Path.empty() || !platform::EndsWithQ0(record.Path)) return true;
+  if (!platform::EndsWithQ0(record.Path)) return true;
   platform::FileSystem& fs = platform::Host();
   auto companion_size = [&]() -> std::optional<std::uint64_t> {
     if (!listed.Companion) return std::nullopt;

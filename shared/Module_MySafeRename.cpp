@@ -233,9 +233,7 @@ struct FamilyFolder {
 // The name a ".q1" body's header has, or would have.
 std::string HeaderOf(const std::string& body) { return body.substr(0, body.size() - 3) + ".q0"; }
 
-bool EndsWithQ1(std::string_view name) {
-  return name.size() >= 3 && platform::EqualsIgnoreCase(name.substr(name.size() - 3), ".q1");
-}
+bool EndsWithQ1(std::string_view name) { return platform::EndsWithIgnoreCase(name, ".q1"); }
 
 // Hidden files of ours: a new version that never replaced its original is
 // dropped; a body that stepped aside for a delete goes back beside its
@@ -352,7 +350,7 @@ bool RecoverInterruptedChanges(const std::vector<std::string>& folders, platform
     bool repeated = std::any_of(family.begin(), family.end(), [&](const FamilyFolder& f) { return f.path == path; });
     if (repeated) continue;
     FamilyFolder folder{path, {}};
-    if (listing != nullptr && family.empty() && path == folders.front()) {
+    if (listing != nullptr && path == folders.front()) {
       std::swap(folder.listing, *listing);  // a large folder is not listed twice
       family.push_back(std::move(folder));
     } else if (fs.ReadFolder(path, &folder.listing)) {

@@ -127,7 +127,7 @@ void PatternMatcher::BuildTrie(const SortedKeys& keys) {
   const std::vector<std::uint8_t>& sorted = keys.bytes;
   const std::vector<std::uint32_t>& start = keys.start;
   nodes_.reserve(keys.states + 1);
-  nodes_.push_back({0, 0, kNone, 0, 0});
+  nodes_.push_back({.best_out = kNone});  // the root
   std::vector<Run> level{{0, static_cast<std::uint32_t>(keys.pattern.size())}};
   State state = 0;  // the one whose run is split next
   for (std::uint32_t depth = 0; !level.empty(); ++depth) {
@@ -142,7 +142,7 @@ void PatternMatcher::BuildTrie(const SortedKeys& keys) {
         std::uint8_t cls = sorted[start[run.lo] + depth];
         std::uint32_t end = run.lo + 1;
         while (end < run.hi && sorted[start[end] + depth] == cls) ++end;
-        nodes_.push_back({0, 0, kNone, cls, 0});
+        nodes_.push_back({.best_out = kNone, .label = cls});
         next.push_back({run.lo, end});
         run.lo = end;
       }
@@ -150,7 +150,7 @@ void PatternMatcher::BuildTrie(const SortedKeys& keys) {
     }
     level.swap(next);
   }
-  nodes_.push_back({static_cast<State>(keys.states), 0, kNone, 0, 0});
+  nodes_.push_back({.first_child = static_cast<State>(keys.states)});
 }
 
 // Breadth-first again: each state's failure link is known before its

@@ -47,16 +47,18 @@ class PatternMatcher {
   void BuildTrie(const SortedKeys& keys);
   void LinkStates(std::size_t states, std::size_t dense_cells);
 
-  // One per state, and one more that ends the children of the last. The
-  // children of a state are consecutive, in rising class order.
+  // One per state, and one more that ends the children of the last (only
+  // its first_child is read). The children of a state are consecutive, in
+  // rising class order. A new state's children and failure link are filled
+  // in when the build reaches it.
   struct Node {
-    State first_child;       // children of s: nodes_[s].first_child .. nodes_[s + 1].first_child - 1
-    State fail;              // longest proper suffix that is a state
-    std::uint32_t best_out;  // lowest pattern position ending here or at a suffix
-    std::uint8_t label;      // class of the edge into this state
+    State first_child{};       // children of s: nodes_[s].first_child .. nodes_[s + 1].first_child - 1
+    State fail{};              // longest proper suffix that is a state
+    std::uint32_t best_out{};  // lowest pattern position ending here or at a suffix
+    std::uint8_t label{};      // class of the edge into this state
     // The first child's label, kept here too: most deep states have one
     // child, and a step that does not take it then reads no other state.
-    std::uint8_t first_label;
+    std::uint8_t first_label{};
   };
 
   std::size_t first_empty_ = npos;

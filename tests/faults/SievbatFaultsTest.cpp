@@ -76,9 +76,10 @@ std::vector<SievbatCase> Cases() {
   const Delta rules_gone = {{ini, std::nullopt}};
   return {
       // A dry run tells each header file's action, a read cut short as keep,
-      // names escaped, and changes nothing; a small "w" is a label only.
+      // names escaped, and changes nothing; a small "w" is a label only; an
+      // empty header file is passed over.
       {.name = "DryRunTellsEveryActionAndChangesNothing", .option = "--dry-run",
-       .extra = Pair(kQ, "e\tx", kDel, "e") + Pair(kQ, "f", Header("From: later@x\r\n"), "f"),
+       .extra = Pair(kQ, "e\tx", kDel, "e") + Pair(kQ, "f", Header("From: later@x\r\n"), "f") + Pair(kQ, "g", "", "g"),
        .faults = {Refuse(Op::kOpenRead, Q("e\tx.q0"))},
        .report = told("delete", "hold", "strip") + "d-plain.q0\t\tkeep\ne\\tx.q0\t\tkeep\nf.q0\tFrlaterw\tkeep\n"},
       // Not message pairs: empty, without companion, a folder, in a subfolder.
@@ -266,11 +267,13 @@ INSTANTIATE_TEST_SUITE_P(Faults, SievbatFaultTable, ::testing::ValuesIn(Cases())
                          [](const ::testing::TestParamInfo<SievbatCase>& row) { return row.param.name; });
 
 // A dry run over a large queue reaches its output in pieces of about 64 KiB,
-// not at the end of the pass nor line by line.
+// each flushed, not at the end of the pass nor line by line.
 TEST(SievbatReport, ADryRunIsWrittenInPiecesOfAbout64KiB) {
   struct Pieces : std::streambuf {
     std::vector<std::streamsize> sizes;
+    int syncs = 0;
     std::streamsize xsputn(const char*, std::streamsize n) override { return sizes.push_back(n), n; }
+    int sync() override { return ++syncs, 0; }
   } pieces;
   FakeFileSystem fs;
   fs.AddFile("/prog/Filter.ini", kRules);
@@ -278,6 +281,7 @@ TEST(SievbatReport, ADryRunIsWrittenInPiecesOfAbout64KiB) {
   std::ostream out(&pieces);
   EXPECT_EQ(Main({"--dry-run", kQ}, out, out), 0);
   ASSERT_EQ(pieces.sizes.size(), 4u);  // 1000 lines of 212 or so bytes
+  EXPECT_EQ(pieces.syncs, 4);
   for (std::size_t i = 0; i + 1 < pieces.sizes.size(); ++i) EXPECT_NEAR(pieces.sizes[i], 1 << 16, 256) << i;
 }
 

@@ -159,12 +159,15 @@ TEST(ClassifyMessage, HasNoSixteenBitCeilingOnRules) {
 // their edges by a scan or a binary search, and follow failure links) and for
 // a part of the states.
 TEST(PatternMatcher, FindsTheFirstPatternInEveryRowLayout) {
-  const std::vector<std::string> patterns = {"abd", "ab", "ac", "ad", "ae", "af", "ag", "ah",
-                                             "ai",  "aj", "ak", "bx", "by", "bz", "\xE9t"};
+  const std::vector<std::string> patterns = {"abd", "ab", "ac", "ad", "ae", "af",       "ag",        "ah",  "ai",
+                                             "aj",  "az", "bx", "by", "bz", "zzzzzzzz", "zzzzzzzzy", "zab", "\xE9t"};
   const std::size_t none = PatternMatcher::npos;
   const std::pair<const char*, std::size_t> cases[] = {
-      {"xxABD", 0}, {"xab", 1},   {"zzAK", 10},   {"qaf", 5},   {"bz", 13}, {"cby", 12},
-      {"b", none},  {"aabz", 1},  {"\xE9T", 14},  {"\xC9t", none}, {"", none}, {"bbx", 11},
+      {"xxABD", 0}, {"xab", 1},   {"zzAZ", 10},   {"qaf", 5},   {"bz", 13}, {"cby", 12},
+      {"b", none},  {"aabz", 1},  {"\xE9T", 17},  {"\xC9t", none}, {"", none}, {"bbx", 11},
+      {"zzzzzzzzy", 14},  // keys alike in their first eight classes sort by the rest
+      {"zab", 1},         // an earlier pattern that ends a later one
+      {"ax", none},  {"\xE9zzzzzzz", none},  // no edge between a state's own, nor a neighbour's
   };
   for (std::size_t dense_cells : {std::size_t{0}, std::size_t{40}, PatternMatcher::kDenseCells}) {
     PatternMatcher matcher(patterns, dense_cells);

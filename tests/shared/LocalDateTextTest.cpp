@@ -19,7 +19,9 @@ TEST(RecogniseLocalDate, AcceptsNumericDatesInTheLocaleOrderAndIso) {
       {"12/06/2026 012:00", MDY, ""},  {"12/06-2026", MDY, ""},       {"12/06", MDY, ""},
       {"26/012/06", YMD, ""},  // a valid month, but three digits
       {"12/06/2026 14:03:22 extra", MDY, ""}, {"Sun, 6 Dec 2026 14:03:22 +0100", MDY, ""},
-      {"", MDY, ""},                   {"Q 2 smtp", MDY, ""},
+      {"06.12.2026. 14:03", DMY, "~2026/12/06 14:03:00"}, {"12/06/2026 1:05 am", MDY, "~2026/12/06 01:05:00"},
+      {"12/06/2026.", MDY, ""},  // the closing dot only after dots
+      {"12/06/2026x", MDY, ""},        {"", MDY, ""},                   {"Q 2 smtp", MDY, ""},
   };
   for (const Case& c : cases) {
     std::optional<DateTime> d = RecogniseLocalDate(c.text, c.order);

@@ -135,6 +135,12 @@ TEST_F(ReadMessageHeadersTest, OneFileMessagesTakeSixHeadersFromTheFirstBlock) {
   // Cc is reset: a one-file message gives no Reply-To, Cc, Bcc or tag.
   EXPECT_EQ(Fields(m), (Strings{"<rp>", "alice", "", "t", "", "", "after blanks", "alt.x", ""}));
   EXPECT_EQ(SortableDateText(m.Date), "~2004/03/06 00:30:00");  // the later date, in UTC
+  // There but shut: false, with the length as far as it can be measured.
+  for (Op refused : {Op::kOpenRead, Op::kLength}) {
+    fs.before = [refused](Op op, const std::string&) { return op != Op::kOpenRead && op != refused; };
+    EXPECT_FALSE(ReadSingleFileHeaders(m));
+    EXPECT_EQ(m.Size, refused == Op::kLength ? 0 : std::ssize(fs.Contents("/in/m")));
+  }
 }
 
 }  // namespace

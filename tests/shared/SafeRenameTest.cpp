@@ -54,6 +54,7 @@ TEST(RecoverInterruptedChanges, FinishesWhatNoProcessHoldsAndLeavesTheRest) {
   fs.AddFile("/q/.~kqdel.b.q1", "b body");                                    // cut after it
   fs.AddFile("/q/c.q0", "c"), fs.AddFile("/q/c.q1", "c body");                // a hold cut after its link
   fs.AddLink("/q/c.q1", "/q/Wait/c.q1");
+  fs.AddLink("/q/c.q1", "/q/c.bak");                                          // not a body: not ours
   fs.AddFile("/q/Wait/d.q0", "d"), fs.AddFile("/q/Wait/d.q1", "d body");      // cut after the header moved
   fs.AddLink("/q/Wait/d.q1", "/q/d.q1");
   fs.AddFile("/q/e.q1", "e body");                                            // a lone body of the remailer's
@@ -64,7 +65,7 @@ TEST(RecoverInterruptedChanges, FinishesWhatNoProcessHoldsAndLeavesTheRest) {
   EXPECT_TRUE(RecoverInterruptedChanges({"/q", "/q/Wait", "/q/Errors"}));
   EXPECT_EQ(faults::Describe(fs.Files()),
             faults::Describe({{"/q/.~kqnew.2", "being written"}, {"/q/a.q0", "a"}, {"/q/a.q1", "a body"},
-                              {"/q/c.q0", "c"}, {"/q/c.q1", "c body"}, {"/q/Wait/d.q0", "d"},
+                              {"/q/c.bak", "c body"}, {"/q/c.q0", "c"}, {"/q/c.q1", "c body"}, {"/q/Wait/d.q0", "d"},
                               {"/q/Wait/d.q1", "d body"}, {"/q/e.q1", "e body"}, {"/q/Errors/e.q0", "e"},
                               {"/q/Errors/e.q1", "other e"}}));
   EXPECT_FALSE(RecoverInterruptedChanges({"/q", "/q/Wait", "/q/Errors"}));  // nothing left to do
