@@ -49,13 +49,12 @@ bool RemoveSalvageTags(const std::string& path) {
   });
 }
 
-std::string WithoutSalvageTags(std::string_view content, std::size_t* first_removed) {
+std::string WithoutSalvageTags(std::string_view content) {
   // Lines as the header reader sees them: a line ends at CR LF or at a CR
   // alone; lines 1 and 2 are never header lines.
   std::string kept;
   kept.reserve(content.size());
   std::size_t start = 0;
-  bool removed = false;
   for (int line = 1; start < content.size(); ++line) {
     std::size_t cr = content.find('\r', start);
     std::size_t text_end = cr == std::string_view::npos ? content.size() : cr;
@@ -63,8 +62,6 @@ std::string WithoutSalvageTags(std::string_view content, std::size_t* first_remo
     if (next < content.size() && cr != std::string_view::npos && content[next] == '\n') ++next;
     std::string_view text = content.substr(start, text_end - start);
     if (line >= 3 && platform::EqualsIgnoreCase(text, SalvageTagHeader)) {
-      if (!removed && first_removed != nullptr) *first_removed = start;
-      removed = true;
       // After a line that ended in a bare CR, the LF of a CR LF tag line
       // stays: that CR then ends its line with it, and a following line
       // that begins with an LF cannot join the CR into a new line end.

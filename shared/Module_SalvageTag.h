@@ -35,6 +35,5 @@ bool RemoveSalvageTags(const std::string& path);
 // A header file's bytes without its salvage tag lines: every line from line
 // 3 on that reads "X-Salvaged: yes" (letter case ignored, as the header
 // reader recognises the tag), with its line end; every other byte is kept.
-// `first_removed` (when given) gets the offset of the first line removed.
-std::string WithoutSalvageTags(std::string_view content, std::size_t* first_removed = nullptr);
+std::string WithoutSalvageTags(std::string_view content);
 

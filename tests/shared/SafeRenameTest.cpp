@@ -42,6 +42,16 @@ TEST(SafeRenameMessage, MovesPairsTogetherAndNeverOverwrites) {
     SafeRenameMessage(c.from, c.to, c.move);
     EXPECT_EQ(fs.Files(), c.after) << c.move << " to " << c.to;
   }
+  // A target that cannot be searched has every name taken: the search for
+  // a free one ends, and the no-replace move fails safely.
+  testing_host::FakeFileSystem fs;
+  platform::ScopedHost host(fs);
+  fs.AddFolder("/dst");
+  fs.AddFile("/src/m.q0", "h"), fs.AddFile("/src/m.q1", "b");
+  using testing_host::Op;
+  fs.before = [](Op op, const std::string& path) { return !path.starts_with("/dst/") && op != Op::kLink; };
+  EXPECT_EQ(SafeRenameMessage("/src", "/dst", "m.q0"), std::nullopt);
+  EXPECT_EQ(fs.Files(), (Files{{"/src/m.q0", "h"}, {"/src/m.q1", "b"}}));
 }
 
 // What a killed pass left is put right by the next one, except what another
