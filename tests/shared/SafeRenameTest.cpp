@@ -45,9 +45,9 @@ TEST(SafeRenameMessage, MovesPairsTogetherAndNeverOverwrites) {
   // A target that cannot be searched has every name taken: the search for
   // a free one ends, and the no-replace move fails safely.
   testing_host::FakeFileSystem fs;
-  platform::ScopedHost host(fs);
   fs.AddFolder("/dst");
-  fs.AddFile("/src/m.q0", "h"), fs.AddFile("/src/m.q1", "b");
+  fs.AddFile("/src/m.q0", "h");
+  fs.AddFile("/src/m.q1", "b");
   using testing_host::Op;
   fs.before = [](Op op, const std::string& path) { return !path.starts_with("/dst/") && op != Op::kLink; };
   EXPECT_EQ(SafeRenameMessage("/src", "/dst", "m.q0"), std::nullopt);
