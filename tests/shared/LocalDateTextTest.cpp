@@ -34,6 +34,7 @@ TEST(RecogniseLocalDate, AcceptsNumericDatesInTheLocaleOrderAndIso) {
       {"12/06/2026 10:59:60", MDY, nullptr},
       {"12/06/2026 012:00", MDY, nullptr},
       {"26/012/06", YMD, nullptr},  // a valid month, but three digits
+      {"2026-012-06", DMY, nullptr},
       {"12/06-2026", MDY, nullptr},
       {"12/06", MDY, nullptr},
       {"12/06/2026 14:03:22 extra", MDY, nullptr},
