@@ -34,7 +34,7 @@ FilterTable Parse(const std::string& text) {
 TEST(FilterFile, ReadsCommaDelimitedRecordsWhateverTheLineBreaks) {
   FilterTable t = Parse(
       "\xEF\xBB\xBF\"SPAM-\",\"Subject: \",\"viagra\"\r\n"
-      "  \"bulkW\" , \"FROM: \",\"a, b\"\n"                 // blanks before fields, comma inside quotes
+      "  \"bulkW\" , \"FROM: \",\"a, b,\"\n"                // blanks before fields, commas inside quotes
       "\"x\",\"From:\",\"ignored\"\r"                       // no blank after the colon: ignored
       "\"y\",\"Cc: \",\"ignored\"\r\n"
       "\"split\"\r\n\"to: \"\n\"over lines\"\r\n"          // one record over three lines
@@ -42,7 +42,7 @@ TEST(FilterFile, ReadsCommaDelimitedRecordsWhateverTheLineBreaks) {
       "\r\n\"Subject: \",\"\"\r\n"                          // a blank line is one empty field
       "\"multi\",\"Subject: \",\"two\r\nlines\"\r\n");
   EXPECT_EQ(RulesOf(t.SubjectList), (Rules{{"SPAM-", "viagra"}, {"", ""}, {"multi", "two\r\nlines"}}));
-  EXPECT_EQ(RulesOf(t.FromList), (Rules{{"bulkW", "a, b"}}));
+  EXPECT_EQ(RulesOf(t.FromList), (Rules{{"bulkW", "a, b,"}}));
   EXPECT_EQ(RulesOf(t.ToList), (Rules{{"split", "over lines"}}));
   EXPECT_EQ(RulesOf(t.NewsgroupsList), (Rules{{"plain", "alt.bin"}}));
   EXPECT_EQ(Parse("").FromList.RuleCount(), 0);

@@ -18,6 +18,7 @@ TEST(RecogniseLocalDate, AcceptsNumericDatesInTheLocaleOrderAndIso) {
       {"12/06/2026 13:00 PM", MDY, ""}, {"12/06/2026 10:60", MDY, ""}, {"12/06/2026 10:59:60", MDY, ""},
       {"12/06/2026 012:00", MDY, ""},  {"12/06-2026", MDY, ""},       {"12/06", MDY, ""},
       {"26/012/06", YMD, ""},  // a valid month, but three digits
+      {"2026-012-06", DMY, ""},
       {"12/06/2026 14:03:22 extra", MDY, ""}, {"Sun, 6 Dec 2026 14:03:22 +0100", MDY, ""},
       {"06.12.2026. 14:03", DMY, "~2026/12/06 14:03:00"}, {"12/06/2026 1:05 am", MDY, "~2026/12/06 01:05:00"},
       {"12/06/2026.", MDY, ""},  // the closing dot only after dots

@@ -69,15 +69,22 @@ TEST(RecoverInterruptedChanges, FinishesWhatNoProcessHoldsAndLeavesTheRest) {
   fs.AddLink("/q/Wait/d.q1", "/q/d.q1");
   fs.AddFile("/q/e.q1", "e body");                                            // a lone body of the remailer's
   fs.AddFile("/q/Errors/e.q0", "e"), fs.AddFile("/q/Errors/e.q1", "other e");
+  fs.AddFile("/q/f.q0", "f"), fs.AddFile("/q/f.q1", "f body");                // as c, but another mover
+  fs.AddLink("/q/f.q1", "/q/Wait/f.q1");                                      // brings its header in time
   std::unique_ptr<platform::MessageLock> held;
   ASSERT_EQ(fs.LockExact("/q/.~kqnew.2", &held), platform::LockResult::kHeld);
+  fs.before = [&fs](testing_host::Op op, const std::string& path) {
+    if (op == testing_host::Op::kLock && path == "/q/Wait/f.q1") fs.AddFile("/q/Wait/f.q0", "f");
+    return true;
+  };
 
   EXPECT_TRUE(RecoverInterruptedChanges({"/q", "/q/Wait", "/q/Errors"}));
   EXPECT_EQ(faults::Describe(fs.Files()),
             faults::Describe({{"/q/.~kqnew.2", "being written"}, {"/q/a.q0", "a"}, {"/q/a.q1", "a body"},
                               {"/q/c.bak", "c body"}, {"/q/c.q0", "c"}, {"/q/c.q1", "c body"}, {"/q/Wait/d.q0", "d"},
                               {"/q/Wait/d.q1", "d body"}, {"/q/e.q1", "e body"}, {"/q/Errors/e.q0", "e"},
-                              {"/q/Errors/e.q1", "other e"}}));
+                              {"/q/Errors/e.q1", "other e"}, {"/q/f.q0", "f"}, {"/q/f.q1", "f body"},
+                              {"/q/Wait/f.q0", "f"}, {"/q/Wait/f.q1", "f body"}}));
   EXPECT_FALSE(RecoverInterruptedChanges({"/q", "/q/Wait", "/q/Errors"}));  // nothing left to do
 }
 
