@@ -94,7 +94,7 @@ bool ScanQueueFolder(const std::string& folder, PassOutput output, PassReport* r
   auto read = [&](std::size_t index, std::size_t slot) {
     ReadHeader& header = slots[slot];
     const std::string& name = headers[index]->name;
-    header.record.Path = platform::JoinPath(folder, name);
+    platform::JoinPathInto(header.record.Path, folder, name);
     ListedPair pair;
     pair.MeasureCompanion = false;
     if (std::optional<std::string> companion = listing.Companion(name)) {

@@ -55,12 +55,11 @@ std::string FormatDigits(std::int64_t value, std::string_view pattern) {
   return out;
 }
 
-GridCells AddGridRowTexts(const MessageRecord& record, const std::string& current_folder, std::int64_t row,
-                          const std::string& classification) {
-  GridCells cells;
+void SetGridRowTexts(GridCells& cells, const MessageRecord& record, const std::string& current_folder,
+                     std::int64_t row, const std::string& classification) {
   cells[0] = std::to_string(row);
   std::size_t prefix = current_folder.size() + 1;
-  cells[1] = record.Path.size() > prefix ? record.Path.substr(prefix) : std::string();
+  cells[1].assign(record.Path, std::min(prefix, record.Path.size()));
   cells[2] = std::to_string(record.Size);
   cells[3] = classification;
   cells[4] = record.Subject;
@@ -68,7 +67,6 @@ GridCells AddGridRowTexts(const MessageRecord& record, const std::string& curren
   cells[6] = record.To;
   cells[7] = record.ReturnPath;
   cells[8] = SortableDateText(record.Date);
-  return cells;
 }
 
 GridCounters LoadGridRows(const std::string& current_folder, int queue_index, GridLoadObserver& observer) {
@@ -103,7 +101,7 @@ GridCounters LoadGridRows(const std::string& current_folder, int queue_index, Gr
   auto read = [&](std::size_t index, std::size_t slot) {
     ListedMessage& message = slots[slot];
     const std::string& name = files[index]->name;
-    message.record.Path = platform::JoinPath(current_folder, name);
+    platform::JoinPathInto(message.record.Path, current_folder, name);
     if (listing.Pairs) {
       ListedPair pair;
       if (std::optional<std::string> companion = folder.Companion(name)) {
@@ -114,7 +112,7 @@ GridCounters LoadGridRows(const std::string& current_folder, int queue_index, Gr
       message.whole = ReadSingleFileHeaders(message.record, &message.length);
     }
     if (message.length == 0u) return;
-    message.cells = AddGridRowTexts(message.record, current_folder, 0, ClassifyMessage(message.record));
+    SetGridRowTexts(message.cells, message.record, current_folder, 0, ClassifyMessage(message.record));
     // Nothing was read of a file not opened: no date, rather than the zero date.
     if (!message.length) message.cells[8].clear();
   };

@@ -49,11 +49,11 @@ struct GridCounters {
   std::string Info1 = "0", Info2 = "0", Info3 = "0";
 };
 
-// The cells of message row `row` (counted from 1): number, file name
+// Writes the cells of message row `row` (counted from 1): number, file name
 // relative to `current_folder`, size, classification, subject, from, to,
-// return path and date.
-GridCells AddGridRowTexts(const MessageRecord& record, const std::string& current_folder, std::int64_t row,
-                          const std::string& classification);
+// return path and date. The strings of `cells` keep their storage.
+void SetGridRowTexts(GridCells& cells, const MessageRecord& record, const std::string& current_folder,
+                     std::int64_t row, const std::string& classification);
 
 class GridLoadObserver {
  public:

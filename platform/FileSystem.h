@@ -35,12 +35,17 @@ inline constexpr char kPathSeparator = '/';
 inline constexpr std::string_view kHiddenPrefix = ".~kq";
 
 // `name` in `folder`: the two joined by one separator, nothing normalised.
-inline std::string JoinPath(std::string_view folder, std::string_view name) {
-  std::string path;
+// Written into `path`, which keeps its storage, or returned as a new string.
+inline void JoinPathInto(std::string& path, std::string_view folder, std::string_view name) {
+  path.clear();
   path.reserve(folder.size() + 1 + name.size());
   path.append(folder);
   path += kPathSeparator;
   path.append(name);
+}
+inline std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path;
+  JoinPathInto(path, folder, name);
   return path;
 }
 

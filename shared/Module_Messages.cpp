@@ -33,10 +33,19 @@ bool StillThere(platform::FileSystem& fs, const std::string& path, int open_erro
   return open_error == EACCES || open_error == EPERM || fs.FileExists(path);
 }
 
+// Empties every field but Path. The texts keep their storage, so a reader
+// that fills the same record message after message seldom allocates or
+// frees, on its own thread or across threads.
 void ResetAllButPath(MessageRecord& record) {
-  std::string path = std::move(record.Path);
-  record = MessageRecord{};
-  record.Path = std::move(path);
+  static constexpr std::array kTexts{&MessageRecord::ReturnPath, &MessageRecord::From,       &MessageRecord::ReplyTo,
+                                     &MessageRecord::To,         &MessageRecord::Cc,         &MessageRecord::Bcc,
+                                     &MessageRecord::Subject,    &MessageRecord::Newsgroups, &MessageRecord::XSalvaged};
+  // A field added to the record must be added here too.
+  static_assert(sizeof(MessageRecord) ==
+                (kTexts.size() + 1) * sizeof(std::string) + sizeof(std::int64_t) + sizeof(DateTime));
+  for (std::string MessageRecord::*text : kTexts) (record.*text).clear();
+  record.Size = 0;
+  record.Date = DateTime{};
 }
 
 }  // namespace
