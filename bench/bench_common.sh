@@ -3,7 +3,7 @@
 # bench_setup for the scratch folder $work and the counters targets_missed
 # and checks_failed.
 
-runs=3 quick=0 strict=0 generator="" target=""
+runs=3 quick=0 strict=0 generator="" target="" baseline=""
 # fail STATUS TEXT...: the script's name and TEXT on stderr, then exit.
 fail() {
   local status=$1
@@ -18,6 +18,7 @@ common_option() {
   case "$1" in
     --runs) runs=${2:?--runs needs a number}; used=2 ;;
     --generator) generator=${2:?--generator needs a path}; used=2 ;;
+    --baseline) baseline=${2:?--baseline needs a path}; used=2 ;;
     --quick) quick=1 ;;
     --strict) strict=1 ;;
     -h|--help) usage; exit 0 ;;
@@ -88,6 +89,19 @@ make_program_folder() {
   [[ -z ${sievbat:-} ]] || cp "$sievbat" "$program/sievbat"
   [[ -z ${qvue:-} ]] || cp "$qvue" "$program/qvue"
   cp "$2" "$program/Filter.ini"
+}
+# make_baseline_folder NAME PROGRAM RULES: when --baseline gave an earlier
+# build of PROGRAM (sievbat or qvue), a folder with a copy of it named
+# PROGRAM and RULES as its Filter.ini; sets "baseline_program" (empty
+# without --baseline).
+make_baseline_folder() {
+  baseline_program=""
+  [[ -n $baseline ]] || return 0
+  need_program "$baseline" "--baseline takes an earlier build of $2"
+  baseline_program=$work/baseline-$1
+  mkdir -p "$baseline_program"
+  cp "$baseline" "$baseline_program/$2"
+  cp "$3" "$baseline_program/Filter.ini"
 }
 warm() { find "$@" -type f -exec cat {} + > /dev/null; }
 # The listing baseline: find names the header files, grep reads them.

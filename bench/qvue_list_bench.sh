@@ -20,6 +20,8 @@ QVUE defaults to build-release/window/qvue.
   --quick             smoke run: 2000 pairs and 2000 one-file messages
   --generator PATH    make_bench_queue (default: bench/make_bench_queue in the
                       build tree that holds QVUE)
+  --baseline PATH     an earlier build of qvue: the CPU time of the pairs'
+                      listing is also compared with its one-thread listing
   --strict            exit 1 when a target is missed
   -h, --help          this text
 
@@ -102,7 +104,8 @@ single_mib=$(sed -n 's/.* one-file messages (\([0-9.]*\) MiB).*/\1/p' <<<"$summa
 grep_pairs=(grep -rilF --include='*.q0' -f "$data/patterns.txt" "$data/Mailout")
 grep_single=(grep -rilF -f "$data/patterns.txt" "$data/MailIn")
 make_program_folder list "$data/Filter.ini"
-warm "$data" "$program"
+make_baseline_folder list qvue "$data/Filter.ini"
+warm "$data" "$program" ${baseline_program:+"$baseline_program"}
 
 echo "Mailout: $pairs pairs ($pair_mib MiB), MailIn: $single one-file messages ($single_mib MiB)"
 echo "$((rules * 4)) rules, 1% matching ($pair_matches pairs, $single_matches one-file messages)"
@@ -117,7 +120,7 @@ have_rg=0
 command -v rg > /dev/null && have_rg=1
 printf '   %-5s %12s %12s %12s %12s %12s %12s %12s\n' run "qvue pairs" "1 thread" "rg .q0" "grep .q0" "find|grep" "qvue single" "grep files"
 best_qp="" best_q1="" best_rg="" best_gp="" best_fp="" best_qs="" best_gs="" peak_pairs=0 peak_single=0
-cpu_qp="" cpu_q1=""
+cpu_qp="" cpu_q1="" cpu_base=""
 for ((i = 1; i <= runs; i++)); do
   qvue_list pairs "$data/Mailout"
   best_qp=$(min "$best_qp" "$run_seconds")
@@ -129,6 +132,12 @@ for ((i = 1; i <= runs; i++)); do
   best_q1=$(min "$best_q1" "$run_seconds")
   cpu_q1=$(min "$cpu_q1" "$run_cpu")
   t_q1=$run_seconds
+
+  if [[ -n $baseline_program ]]; then
+    KESTRANE_THREADS=1 timed "$baseline_program/qvue" --list "$data/Mailout" > /dev/null 2> "$work/baseline.err"
+    must_succeed "the baseline qvue --list"
+    cpu_base=$(min "$cpu_base" "$run_cpu")
+  fi
 
   t_rg=-
   if (( have_rg )); then
@@ -170,6 +179,11 @@ fi
 cpu_ratio=$(ratio "$cpu_qp" "$cpu_q1")
 judge "$cpu_ratio" '<=' 1.1
 echo "   pairs:    CPU seconds $cpu_qp against $cpu_q1 on 1 thread, ratio $cpu_ratio (target <= 1.1) $judged"
+if [[ -n $baseline_program ]]; then
+  base_ratio=$(ratio "$cpu_qp" "$cpu_base")
+  judge "$base_ratio" '<=' 1.1
+  echo "   pairs:    CPU seconds $cpu_qp against $cpu_base of the baseline's listing, ratio $base_ratio (target <= 1.1) $judged"
+fi
 
 pairs_ratio=$(ratio "$best_qp" "$best_gp")
 judge "$pairs_ratio" '<=' 1.5

@@ -22,6 +22,8 @@ SIEVBAT defaults to build/batch/sievbat.
   --quick             smoke run: 2000 pairs in both parts
   --generator PATH    make_bench_queue (default: bench/make_bench_queue in the
                       build tree that holds SIEVBAT)
+  --baseline PATH     an earlier build of sievbat: the CPU time of the pass
+                      that changes nothing is also compared with its pass
   --strict            exit 1 when a target is missed
   -h, --help          this text
 
@@ -76,7 +78,8 @@ deletes=$(sed -n 's/.* \([0-9]*\) delete,.*/\1/p' <<<"$summary")
 holds=$(sed -n 's/.* \([0-9]*\) hold,.*/\1/p' <<<"$summary")
 labels=$(sed -n 's/.* \([0-9]*\) label;.*/\1/p' <<<"$summary")
 make_program_folder throughput "$data/Filter.ini"
-warm "$data" "$program"
+make_baseline_folder throughput sievbat "$data/Filter.ini"
+warm "$data" "$program" ${baseline_program:+"$baseline_program"}
 
 echo "1. Throughput: $pairs pairs, $((rules * 4)) rules, 1% matching ($deletes delete, $holds hold, $labels label)"
 grep_files=$(LC_ALL=C grep -rilF --include='*.q0' -f "$data/patterns.txt" "$data/Mailout" | wc -l || true)
@@ -132,7 +135,7 @@ command -v rg > /dev/null && have_rg=1
 echo "2. A pass that changes nothing: $(count_q0 "$work/run") pairs"
 sum_before=$(tree_sum "$work/run")
 printf '   %-5s %12s %12s %12s %12s %12s\n' run "real pass" "1 thread" "dry run" "rg" "rg -j1"
-best_real="" best_one="" best_dry="" best_rg="" best_rg1="" cpu_real="" cpu_one="" cpu_rg="" peak_pass=0
+best_real="" best_one="" best_dry="" best_rg="" best_rg1="" cpu_real="" cpu_one="" cpu_rg="" cpu_base="" peak_pass=0
 for ((i = 1; i <= runs; i++)); do
   run_sievbat "$program" "$work/run"
   best_real=$(min "$best_real" "$run_seconds")
@@ -143,6 +146,10 @@ for ((i = 1; i <= runs; i++)); do
   best_one=$(min "$best_one" "$run_seconds")
   cpu_one=$(min "$cpu_one" "$run_cpu")
   t_one=$run_seconds
+  if [[ -n $baseline_program ]]; then
+    KESTRANE_THREADS=1 run_sievbat "$baseline_program" "$work/run"
+    cpu_base=$(min "$cpu_base" "$run_cpu")
+  fi
   timed "$program/sievbat" --dry-run "$work/run" > "$work/dry-run.out"
   must_succeed "sievbat --dry-run"
   best_dry=$(min "$best_dry" "$run_seconds")
@@ -167,6 +174,11 @@ echo "   ratio dry run/real pass: $dry_ratio (target <= 1.1) $judged"
 cpu_ratio=$(ratio "$cpu_real" "$cpu_one")
 judge "$cpu_ratio" '<=' 1.1
 echo "   CPU ratio real pass/1 thread: $cpu_ratio (target <= 1.1) $judged"
+if [[ -n $baseline_program ]]; then
+  base_ratio=$(ratio "$cpu_real" "$cpu_base")
+  judge "$base_ratio" '<=' 1.1
+  echo "   CPU ratio real pass/baseline's pass: $base_ratio ($cpu_real s against $cpu_base s, target <= 1.1) $judged"
+fi
 echo "   wall ratio 1 thread/real pass: $(ratio "$best_one" "$best_real")"
 judge "$(mib "$peak_pass")" '<=' 64
 echo "   peak memory of the pass: $(mib "$peak_pass") MiB (target <= 64) $judged"
