@@ -103,6 +103,26 @@ make_baseline_folder() {
   cp "$baseline" "$baseline_program/$2"
   cp "$3" "$baseline_program/Filter.ini"
 }
+# cold_compare A B: where the page cache can be dropped, runs the commands
+# A and B (each one run under `timed`) after a drop each, in the order A, B,
+# B, A, and sets cold_a and cold_b to their best times: on a virtual machine
+# the first read of the disk may also fill the host's cache, and this order
+# charges that to neither alone. Status 1 when the cache cannot be dropped.
+cold_compare() {
+  sync && echo 3 2> /dev/null > /proc/sys/vm/drop_caches || return 1
+  cold_a="" cold_b=""
+  local step
+  for step in a b b a; do
+    sync && echo 3 > /proc/sys/vm/drop_caches
+    if [[ $step == a ]]; then
+      "$1"
+      cold_a=$(min "$cold_a" "$run_seconds")
+    else
+      "$2"
+      cold_b=$(min "$cold_b" "$run_seconds")
+    fi
+  done
+}
 warm() { find "$@" -type f -exec cat {} + > /dev/null; }
 # The listing baseline: find names the header files, grep reads them.
 # find_grep FOLDER PATTERNS prints the matching files; under `timed` it is

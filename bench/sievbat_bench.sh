@@ -188,12 +188,9 @@ if (( have_rg )); then
   echo "   ratio real pass/rg: $rg_ratio (target <= 0.8) $judged"
   echo "   ratio real pass/rg -j1: $(ratio "$best_real" "$best_rg1"), CPU real pass/rg: $(ratio "$cpu_real" "$cpu_rg")"
   # Cold page cache, where this machine lets the cache be dropped.
-  if sync && echo 3 2> /dev/null > /proc/sys/vm/drop_caches; then
-    run_sievbat "$program" "$work/run"
-    cold_pass=$run_seconds
-    sync && echo 3 > /proc/sys/vm/drop_caches
-    rg_run
-    echo "   cold page cache: real pass $cold_pass s, rg $run_seconds s, ratio $(ratio "$cold_pass" "$run_seconds")"
+  cold_pass() { run_sievbat "$program" "$work/run"; }
+  if cold_compare cold_pass rg_run; then
+    echo "   cold page cache (best of 2): real pass $cold_a s, rg $cold_b s, ratio $(ratio "$cold_a" "$cold_b")"
   else
     echo "   cold page cache: not measured (the page cache cannot be dropped here)"
   fi
