@@ -7,6 +7,7 @@
 #include "platform/ReadAhead.h"
 #include "platform/Text.h"
 #include "shared/Module_Filter.h"
+#include "shared/Module_Messages.h"
 
 namespace {
 
@@ -55,9 +56,14 @@ std::string FormatDigits(std::int64_t value, std::string_view pattern) {
   return out;
 }
 
-void SetGridRowTexts(GridCells& cells, const MessageRecord& record, const std::string& current_folder,
-                     std::int64_t row, const std::string& classification) {
-  cells[0] = std::to_string(row);
+namespace {
+
+// Writes every cell of a message's row but its number, which only the
+// folder's order gives: file name relative to `current_folder`, size,
+// classification, subject, from, to, return path and date. The strings of
+// `cells` keep their storage.
+void WriteMessageCells(GridCells& cells, const MessageRecord& record, const std::string& current_folder,
+                       const std::string& classification) {
   std::size_t prefix = current_folder.size() + 1;
   cells[1].assign(record.Path, std::min(prefix, record.Path.size()));
   cells[2] = std::to_string(record.Size);
@@ -68,6 +74,8 @@ void SetGridRowTexts(GridCells& cells, const MessageRecord& record, const std::s
   cells[7] = record.ReturnPath;
   cells[8] = SortableDateText(record.Date);
 }
+
+}  // namespace
 
 GridCounters LoadGridRows(const std::string& current_folder, int queue_index, GridLoadObserver& observer) {
   // One read of the folder gives every entry's type and the companions of
@@ -112,7 +120,7 @@ GridCounters LoadGridRows(const std::string& current_folder, int queue_index, Gr
       message.whole = ReadSingleFileHeaders(message.record, &message.length);
     }
     if (message.length == 0u) return;
-    SetGridRowTexts(message.cells, message.record, current_folder, 0, ClassifyMessage(message.record));
+    WriteMessageCells(message.cells, message.record, current_folder, ClassifyMessage(message.record));
     // Nothing was read of a file not opened: no date, rather than the zero date.
     if (!message.length) message.cells[8].clear();
   };

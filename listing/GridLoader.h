@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "platform/FolderListing.h"
-#include "shared/Module_Messages.h"
 
 inline constexpr int kGridColumns = 9;
 using GridCells = std::array<std::string, kGridColumns>;
@@ -48,12 +47,6 @@ struct GridCounters {
   // total in "# ##0", "# ### ##0" and "# ##0".
   std::string Info1 = "0", Info2 = "0", Info3 = "0";
 };
-
-// Writes the cells of message row `row` (counted from 1): number, file name
-// relative to `current_folder`, size, classification, subject, from, to,
-// return path and date. The strings of `cells` keep their storage.
-void SetGridRowTexts(GridCells& cells, const MessageRecord& record, const std::string& current_folder,
-                     std::int64_t row, const std::string& classification);
 
 class GridLoadObserver {
  public:
